@@ -16,8 +16,18 @@
 #include <oleauto.h>
 #include <unknwn.h>
 
+// Gaps of the mingw-w64 headers against the Windows SDK.
 #ifndef CHARS_IN_GUID
 #define CHARS_IN_GUID 39
+#endif
+#ifndef FADF_CREATEVECTOR
+#define FADF_CREATEVECTOR 0x2000
+#endif
+#ifdef __MINGW32__
+// The SDK takes the source as const; mingw-w64 declares it mutable.
+inline HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+    return ::VariantCopy(pvargDest, const_cast<VARIANTARG*>(pvargSrc));
+}
 #endif
 
 #else

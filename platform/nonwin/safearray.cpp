@@ -528,10 +528,11 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
 }
 
 HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {
-    if (psa == nullptr || (psa->fFeatures & FADF_FIXEDSIZE) || psaboundNew == nullptr) {
+    if (psa == nullptr || psaboundNew == nullptr) {
         return E_INVALIDARG;
     }
-    if (psa->cLocks > 0) {
+    // A fixed-size array answers as a locked one does: it cannot be resized now.
+    if (psa->cLocks > 0 || (psa->fFeatures & FADF_FIXEDSIZE)) {
         return DISP_E_ARRAYISLOCKED;
     }
     // Only the last dimension changes; it is stored first.

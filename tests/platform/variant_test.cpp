@@ -1,0 +1,166 @@
+// VARIANT clearing and copying: type validation, deep copies and reference counts.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "platform/raii.h"
+#include "platform/winapi.h"
+#include "support/counting_unknown.h"
+#include "support/wstr.h"
+
+namespace {
+
+using platform::UniqueVariant;
+using testing_support::bstr_text;
+using testing_support::CountingUnknown;
+using testing_support::olestring;
+
+TEST(VariantTest, LayoutMatchesTheBinaryContract) {
+    EXPECT_EQ(sizeof(VARIANT), 8 + 2 * sizeof(void*));
+    EXPECT_EQ(offsetof(VARIANT, lVal), 8u);
+    EXPECT_EQ(offsetof(VARIANT, parray), 8u);
+    EXPECT_EQ(sizeof(SAFEARRAYBOUND), 8u);
+    EXPECT_EQ(offsetof(SAFEARRAY, pvData), sizeof(void*) == 8 ? 16u : 12u);
+}
+
+struct TypeValidity {
+    VARTYPE vt;
+    bool valid;
+};
+
+class VariantTypeTest : public ::testing::TestWithParam<TypeValidity> {};
+
+TEST_P(VariantTypeTest, ClearAndCopyValidateTheType) {
+    const HRESULT expected = GetParam().valid ? S_OK : DISP_E_BADVARTYPE;
+    VARIANT src;
+    VariantInit(&src);
+    src.vt = GetParam().vt;
+    src.llVal = 0;
+    LONG referent = 0;
+    if (src.vt & VT_BYREF) {
+        src.plVal = &referent;
+    }
+    VARIANT dest;
+    VariantInit(&dest);
+    EXPECT_EQ(VariantCopy(&dest, &src), expected);
+    EXPECT_EQ(VariantClear(&dest), S_OK);
+    EXPECT_EQ(VariantClear(&src), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, VariantTypeTest,
+    ::testing::Values(TypeValidity{VT_EMPTY, true}, TypeValidity{VT_NULL, true},
+                      TypeValidity{VT_I2, true}, TypeValidity{VT_I4, true},
+                      TypeValidity{VT_R8, true}, TypeValidity{VT_BOOL, true},
+                      TypeValidity{VT_ERROR, true}, TypeValidity{VT_I1, true},
+                      TypeValidity{VT_UI8, true}, TypeValidity{VT_UINT, true},
+                      TypeValidity{VT_I4 | VT_BYREF, true}, TypeValidity{VT_BSTR | VT_BYREF, true},
+                      TypeValidity{15, false}, TypeValidity{VT_VOID, false},
+                      TypeValidity{VT_HRESULT, false}, TypeValidity{VT_I4 | VT_VECTOR, false},
+                      TypeValidity{VT_I4 | VT_RESERVED, false},
+                      TypeValidity{VT_EMPTY | VT_ARRAY, false},
+                      TypeValidity{VT_NULL | VT_BYREF, false}, TypeValidity{0x0FFF, false}));
+
+TEST(VariantTest, CopyOfBstrIsDeepAndByteExact) {
+    UniqueVariant src;
+    src->vt = VT_BSTR;
+    const OLECHAR text[] = {'a', 0, 'b'};
+    src->bstrVal = SysAllocStringLen(text, 3);
+    UniqueVariant dest;
+    ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+    EXPECT_EQ(dest.vt(), VT_BSTR);
+    EXPECT_NE(dest->bstrVal, src->bstrVal);
+    EXPECT_EQ(bstr_text(dest->bstrVal), bstr_text(src->bstrVal));
+    EXPECT_EQ(SysStringLen(dest->bstrVal), 3u);
+}
+
+TEST(VariantTest, CopyOfNullBstrGivesEmptyString) {
+    UniqueVariant src;
+    src->vt = VT_BSTR;
+    src->bstrVal = nullptr;
+    UniqueVariant dest;
+    ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+    ASSERT_NE(dest->bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(dest->bstrVal), 0u);
+}
+
+TEST(VariantTest, InterfaceCopiesAddAndClearsRelease) {
+    CountingUnknown obj;
+    for (VARTYPE vt : {VT_UNKNOWN, VT_DISPATCH}) {
+        UniqueVariant src;
+        src->vt = vt;
+        src->punkVal = &obj;
+        obj.AddRef();
+        {
+            UniqueVariant dest;
+            ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+            EXPECT_EQ(obj.refs(), 3u);
+        }
+        EXPECT_EQ(obj.refs(), 2u);
+    }
+    EXPECT_EQ(obj.refs(), 1u);
+}
+
+TEST(VariantTest, CopyClearsWhatTheDestinationHeld) {
+    CountingUnknown old;
+    UniqueVariant dest;
+    dest->vt = VT_UNKNOWN;
+    dest->punkVal = &old;
+    old.AddRef();
+    UniqueVariant src;
+    src->vt = VT_I4;
+    src->lVal = 42;
+    ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+    EXPECT_EQ(old.refs(), 1u);
+    EXPECT_EQ(dest.vt(), VT_I4);
+    EXPECT_EQ(dest->lVal, 42);
+    // Copying onto itself changes nothing.
+    ASSERT_EQ(VariantCopy(dest.get(), dest.get()), S_OK);
+    EXPECT_EQ(dest->lVal, 42);
+}
+
+TEST(VariantTest, ReferencesAreCopiedShallowAndNotFreed) {
+    BSTR owned = SysAllocString(OLESTR("kept"));
+    UniqueVariant src;
+    src->vt = VT_BSTR | VT_BYREF;
+    src->pbstrVal = &owned;
+    UniqueVariant dest;
+    ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+    EXPECT_EQ(dest->pbstrVal, &owned);
+    dest.reset();
+    src.reset();
+    EXPECT_EQ(bstr_text(owned), olestring(OLESTR("kept")));
+    SysFreeString(owned);
+}
+
+TEST(VariantTest, ArrayCopyIsDeep) {
+    UniqueVariant src;
+    src->vt = VT_ARRAY | VT_BSTR;
+    src->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    LONG idx = 0;
+    platform::UniqueBstr text = platform::UniqueBstr::from(OLESTR("n"));
+    SafeArrayPutElement(src->parray, &idx, text.get());
+    UniqueVariant dest;
+    ASSERT_EQ(dest.copy_from(src.get()), S_OK);
+    ASSERT_NE(dest->parray, nullptr);
+    EXPECT_NE(dest->parray, src->parray);
+    BSTR a = static_cast<BSTR*>(src->parray->pvData)[0];
+    BSTR b = static_cast<BSTR*>(dest->parray->pvData)[0];
+    EXPECT_NE(a, b);
+    EXPECT_EQ(bstr_text(b), olestring(OLESTR("n")));
+}
+
+TEST(VariantTest, ClearOfLockedArrayFailsButEmptiesTheVariant) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, 0, 2);
+    ASSERT_EQ(SafeArrayLock(psa), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY | VT_I4;
+    v.parray = psa;
+    EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    ASSERT_EQ(SafeArrayUnlock(psa), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}
+
+}  // namespace
