@@ -12,9 +12,9 @@ namespace platform {
 template <class I>
 struct InterfaceIdOf;
 
-#define PLATFORM_INTERFACE_ID(Interface, iid)          \
-    template <>                                        \
-    struct platform::InterfaceIdOf<Interface> {        \
+#define PLATFORM_INTERFACE_ID(Interface, iid)            \
+    template <>                                          \
+    struct platform::InterfaceIdOf<Interface> {          \
         static const IID& get() noexcept { return iid; } \
     }
 
@@ -28,7 +28,7 @@ namespace platform {
 // of the held pointer.
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     // Adds a reference: the caller keeps its own.
@@ -107,7 +107,7 @@ public:
     friend bool operator==(const ComPtr& a, const ComPtr& b) noexcept { return a.m_p == b.m_p; }
     friend bool operator!=(const ComPtr& a, const ComPtr& b) noexcept { return a.m_p != b.m_p; }
 
-private:
+  private:
     void add_ref() noexcept {
         if (m_p) {
             m_p->AddRef();

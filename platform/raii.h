@@ -14,7 +14,7 @@ namespace platform {
 // A handle-like value plus its cleanup function. Traits supplies invalid() and close(T).
 template <class T, class Traits>
 class UniqueResource {
-public:
+  public:
     UniqueResource() noexcept = default;
     // Takes ownership of v.
     explicit UniqueResource(T v) noexcept : m_v(v) {}
@@ -46,7 +46,7 @@ public:
     }
     void swap(UniqueResource& other) noexcept { std::swap(m_v, other.m_v); }
 
-private:
+  private:
     T m_v = Traits::invalid();
 };
 
@@ -56,7 +56,7 @@ struct BstrTraits {
 };
 
 class UniqueBstr : public UniqueResource<BSTR, BstrTraits> {
-public:
+  public:
     using UniqueResource::UniqueResource;
 
     // Allocates a copy of a null-terminated string; a null source stays null.
@@ -82,7 +82,7 @@ public:
     }
     UINT length() const noexcept { return SysStringLen(get()); }
 
-private:
+  private:
     static BSTR check(BSTR b) {
         if (b == nullptr) {
             throw std::bad_alloc();
@@ -99,7 +99,7 @@ struct SafeArrayTraits {
 };
 
 class UniqueSafeArray : public UniqueResource<SAFEARRAY*, SafeArrayTraits> {
-public:
+  public:
     using UniqueResource::UniqueResource;
 
     // Deep copy (elements' BSTRs, VARIANTs and interface references included).
@@ -115,7 +115,7 @@ struct TaskMemTraits {
 // Task memory: what is handed to clients, who free it with CoTaskMemFree.
 template <class T>
 class UniqueTaskMem : public UniqueResource<T*, TaskMemTraits<T>> {
-public:
+  public:
     using UniqueResource<T*, TaskMemTraits<T>>::UniqueResource;
 
     // Zero-filled room for count elements of T.
@@ -136,7 +136,7 @@ public:
 // Contains its VARIANT rather than deriving from it: a derived owner would convert silently to
 // VARIANT, and such a shallow copy of a BSTR or array would be freed twice.
 class UniqueVariant {
-public:
+  public:
     UniqueVariant() noexcept { VariantInit(&m_v); }
     // Takes ownership of v's contents and leaves v empty.
     explicit UniqueVariant(VARIANT& v) noexcept : m_v(v) { VariantInit(&v); }
@@ -178,7 +178,7 @@ public:
     // Deep copy of this into dest, whose old contents are cleared.
     HRESULT copy_to(VARIANT* dest) const noexcept { return VariantCopy(dest, &m_v); }
 
-private:
+  private:
     VARIANT m_v;
 };
 
@@ -186,7 +186,7 @@ private:
 // cannot be destroyed or redimensioned.
 template <class T>
 class SafeArrayDataAccess {
-public:
+  public:
     explicit SafeArrayDataAccess(SAFEARRAY* psa) noexcept : m_psa(psa) {
         void* data = nullptr;
         m_hr = SafeArrayAccessData(psa, &data);
@@ -208,7 +208,7 @@ public:
     T* data() const noexcept { return m_data; }
     T& operator[](SIZE_T i) const noexcept { return m_data[i]; }
 
-private:
+  private:
     SAFEARRAY* m_psa;
     T* m_data = nullptr;
     HRESULT m_hr;

@@ -38,6 +38,8 @@ inline HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
 #include "platform/nonwin/oleauto.h"
 #include "platform/nonwin/objbase.h"
 #include "platform/nonwin/kernel.h"
+#include "platform/nonwin/winerror.h"
+#include "platform/nonwin/winreg.h"
 
 #ifdef UNICODE
 #define OutputDebugString OutputDebugStringW

@@ -123,8 +123,9 @@ typedef union _ULARGE_INTEGER {
 #define MAKE_HRESULT(sev, fac, code) \
     ((HRESULT)(((ULONG)(sev) << 31) | ((ULONG)(fac) << 16) | ((ULONG)(code))))
 #define MAKE_SCODE(sev, fac, code) MAKE_HRESULT(sev, fac, code)
-#define HRESULT_FROM_WIN32(x) \
-    ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+#define HRESULT_FROM_WIN32(x)           \
+    ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) \
+                       : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
 
 #define _HRESULT_TYPEDEF_(x) ((HRESULT)(x))
 

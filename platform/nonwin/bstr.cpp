@@ -10,7 +10,9 @@ namespace {
 constexpr size_t kHeader = 8;
 constexpr UINT kMaxBytes = 0x7FFFFFF0u;
 
-unsigned char* block_of(BSTR b) { return reinterpret_cast<unsigned char*>(b) - kHeader; }
+unsigned char* block_of(BSTR b) {
+    return reinterpret_cast<unsigned char*>(b) - kHeader;
+}
 
 void set_byte_length(unsigned char* block, UINT bytes) {
     const DWORD len = bytes;
@@ -40,6 +42,22 @@ BSTR allocate(const void* src, UINT bytes) {
     return reinterpret_cast<BSTR>(data);
 }
 
+// Resizes b keeping the characters that fit; a grown tail is zero-filled. On failure b is kept.
+BSTR resize(BSTR b, UINT bytes) {
+    const UINT old = SysStringByteLen(b);
+    auto* block = static_cast<unsigned char*>(std::realloc(block_of(b), kHeader + bytes + 3));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    set_byte_length(block, bytes);
+    unsigned char* data = block + kHeader;
+    if (bytes > old) {
+        std::memset(data + old, 0, bytes - old);
+    }
+    std::memset(data + bytes, 0, 3);
+    return reinterpret_cast<BSTR>(data);
+}
+
 UINT string_length(const OLECHAR* s) {
     UINT n = 0;
     while (s[n] != 0) {
@@ -64,7 +82,9 @@ BSTR SysAllocStringLen(const OLECHAR* str, UINT len) {
     return allocate(str, len * static_cast<UINT>(sizeof(OLECHAR)));
 }
 
-BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) { return allocate(psz, len); }
+BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
+    return allocate(psz, len);
+}
 
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
     if (pbstr == nullptr) {
@@ -86,6 +106,19 @@ INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     if (pbstr == nullptr) {
         return FALSE;
+    }
+    // Windows resizes in place when given the string itself or no source, keeping the old
+    // characters: callers grow a string by passing it as its own source.
+    if (*pbstr != nullptr && (psz == nullptr || psz == *pbstr)) {
+        if (len > kMaxBytes / sizeof(OLECHAR)) {
+            return FALSE;
+        }
+        BSTR resized = resize(*pbstr, len * static_cast<UINT>(sizeof(OLECHAR)));
+        if (resized == nullptr) {
+            return FALSE;
+        }
+        *pbstr = resized;
+        return TRUE;
     }
     BSTR fresh = SysAllocStringLen(psz, len);
     if (fresh == nullptr) {
@@ -111,4 +144,6 @@ UINT SysStringByteLen(BSTR bstr) {
     return len;
 }
 
-UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR bstr) {
+    return SysStringByteLen(bstr) / sizeof(OLECHAR);
+}

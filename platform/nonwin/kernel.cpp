@@ -45,7 +45,9 @@ BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spin) {
     return TRUE;
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(native(cs)); }
+void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutex_destroy(native(cs));
+}
 
 void EnterCriticalSection(LPCRITICAL_SECTION cs) {
     const DWORD tid = GetCurrentThreadId();
@@ -84,7 +86,9 @@ DWORD GetCurrentThreadId() {
     return tid;
 }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
 
 void Sleep(DWORD ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

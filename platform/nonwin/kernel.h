@@ -8,7 +8,7 @@
 // section (for contention traces). Access is atomic because, unlike on Windows, our race
 // detectors would flag a plain read against the owner's write.
 class CriticalSectionOwner {
-public:
+  public:
     CriticalSectionOwner() = default;
     CriticalSectionOwner(const CriticalSectionOwner&) = delete;
     CriticalSectionOwner& operator=(const CriticalSectionOwner&) = delete;
@@ -17,7 +17,7 @@ public:
     operator HANDLE() const { return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(*this)); }
     void store(ULONG_PTR id) { __atomic_store_n(&m_id, id, __ATOMIC_RELEASE); }
 
-private:
+  private:
     ULONG_PTR m_id = 0;
 };
 
@@ -60,7 +60,6 @@ inline LONG InterlockedExchangeAdd(LONG volatile* p, LONG v) {
     return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
 }
 inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG comparand) {
-    __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
+    __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }

@@ -22,7 +22,9 @@ void* zeroed(size_t bytes) {
     return p;
 }
 
-unsigned char* hidden_of(SAFEARRAY* psa) { return reinterpret_cast<unsigned char*>(psa) - kHidden; }
+unsigned char* hidden_of(SAFEARRAY* psa) {
+    return reinterpret_cast<unsigned char*>(psa) - kHidden;
+}
 
 void set_hidden_vartype(SAFEARRAY* psa, VARTYPE vt) {
     const DWORD v = vt;
@@ -35,7 +37,9 @@ DWORD hidden_vartype(SAFEARRAY* psa) {
     return v;
 }
 
-void set_hidden_iid(SAFEARRAY* psa, REFGUID iid) { std::memcpy(hidden_of(psa), &iid, sizeof(GUID)); }
+void set_hidden_iid(SAFEARRAY* psa, REFGUID iid) {
+    std::memcpy(hidden_of(psa), &iid, sizeof(GUID));
+}
 
 // Element size of a VARTYPE, 0 for types an array cannot hold.
 ULONG element_size(VARTYPE vt) {
@@ -358,9 +362,13 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
     return SafeArrayDestroyDescriptor(psa);
 }
 
-UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa != nullptr ? psa->cDims : 0; }
+UINT SafeArrayGetDim(SAFEARRAY* psa) {
+    return psa != nullptr ? psa->cDims : 0;
+}
 
-UINT SafeArrayGetElemsize(SAFEARRAY* psa) { return psa != nullptr ? psa->cbElements : 0; }
+UINT SafeArrayGetElemsize(SAFEARRAY* psa) {
+    return psa != nullptr ? psa->cbElements : 0;
+}
 
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
     if (psa == nullptr || plLbound == nullptr) {
@@ -420,7 +428,9 @@ HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
     return hr;
 }
 
-HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+    return SafeArrayUnlock(psa);
+}
 
 HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
     if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr) {
@@ -438,7 +448,8 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
         cell += static_cast<ULONG>(offset) * stride;
         stride *= b.cElements;
     }
-    *ppvData = static_cast<unsigned char*>(psa->pvData) + static_cast<size_t>(cell) * psa->cbElements;
+    *ppvData =
+        static_cast<unsigned char*>(psa->pvData) + static_cast<size_t>(cell) * psa->cbElements;
     return S_OK;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
-LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
+LPVOID CoTaskMemAlloc(SIZE_T cb) {
+    return std::malloc(cb == 0 ? 1 : cb);
+}
 
 LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
     if (cb == 0) {
@@ -14,4 +16,6 @@ LPVOID CoTaskMemRealloc(LPVOID pv, SIZE_T cb) {
     return std::realloc(pv, cb);
 }
 
-void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+void CoTaskMemFree(LPVOID pv) {
+    std::free(pv);
+}

@@ -26,7 +26,9 @@ HRESULT validate_type(VARTYPE vt) {
 
 }  // namespace
 
-void VariantInit(VARIANTARG* pvarg) { pvarg->vt = VT_EMPTY; }
+void VariantInit(VARIANTARG* pvarg) {
+    pvarg->vt = VT_EMPTY;
+}
 
 HRESULT VariantClear(VARIANTARG* pvarg) {
     if (pvarg == nullptr) {

@@ -8,8 +8,8 @@ namespace {
 
 using testing_support::narrow;
 
-PLATFORM_DEFINE_GUID(kSample, 0x483CF5CF, 0x1E62, 0x49d0, 0xAE, 0x9D, 0x66, 0xB7, 0x08, 0x23,
-                     0x99, 0x93);
+PLATFORM_DEFINE_GUID(kSample, 0x483CF5CF, 0x1E62, 0x49d0, 0xAE, 0x9D, 0x66, 0xB7, 0x08, 0x23, 0x99,
+                     0x93);
 
 TEST(GuidTest, FormatsUppercaseBracedAndCountsTerminator) {
     OLECHAR buf[CHARS_IN_GUID];
@@ -76,8 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993)"), CO_E_CLASSSTRING,
                   CO_E_IIDSTRING},
         // Wrong length: the IID parser answers E_INVALIDARG before it looks at the text.
-        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999}"), CO_E_CLASSSTRING,
-                  E_INVALIDARG},
+        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999}"), CO_E_CLASSSTRING, E_INVALIDARG},
         Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993}x"), CO_E_CLASSSTRING,
                   E_INVALIDARG},
         Malformed{OLESTR("{"), CO_E_CLASSSTRING, E_INVALIDARG}));

@@ -101,7 +101,7 @@ TEST(SafeArrayTest, VectorExRecordsTheInterfaceId) {
 
 // Two dimensions: dimension 1 has 2 elements from 1, dimension 2 has 3 from 10.
 class TwoDimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};
         psa.reset(SafeArrayCreate(VT_I4, 2, bounds));

@@ -8,7 +8,7 @@
 namespace testing_support {
 
 class CountingUnknown : public IUnknown {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) {
             return E_POINTER;
@@ -27,7 +27,7 @@ public:
 
     ULONG refs() const { return m_refs; }
 
-private:
+  private:
     std::atomic<ULONG> m_refs{1};
 };
 

@@ -10,7 +10,9 @@ namespace testing_support {
 
 using olestring = std::basic_string<OLECHAR>;
 
-inline olestring bstr_text(BSTR b) { return b ? olestring(b, SysStringLen(b)) : olestring(); }
+inline olestring bstr_text(BSTR b) {
+    return b ? olestring(b, SysStringLen(b)) : olestring();
+}
 
 inline std::string narrow(const OLECHAR* s, size_t n) {
     std::string r;
@@ -20,6 +22,8 @@ inline std::string narrow(const OLECHAR* s, size_t n) {
     return r;
 }
 
-inline std::string narrow(BSTR b) { return b ? narrow(b, SysStringLen(b)) : std::string(); }
+inline std::string narrow(BSTR b) {
+    return b ? narrow(b, SysStringLen(b)) : std::string();
+}
 
 }  // namespace testing_support

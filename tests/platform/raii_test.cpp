@@ -1,0 +1,215 @@
+// The resource owners: reference counts and ownership transfers, and deep copies.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform/com_ptr.h"
+#include "platform/raii.h"
+#include "platform/winapi.h"
+#include "support/counting_unknown.h"
+#include "support/wstr.h"
+
+namespace {
+
+using platform::ComPtr;
+using platform::SafeArrayDataAccess;
+using platform::UniqueBstr;
+using platform::UniqueSafeArray;
+using platform::UniqueTaskMem;
+using platform::UniqueVariant;
+using testing_support::bstr_text;
+using testing_support::CountingUnknown;
+using testing_support::olestring;
+
+TEST(ComPtrTest, ReferenceCountFollowsOwnership) {
+    CountingUnknown obj;
+    {
+        ComPtr<IUnknown> a(&obj);
+        EXPECT_EQ(obj.refs(), 2u);
+        ComPtr<IUnknown> b = a;
+        EXPECT_EQ(obj.refs(), 3u);
+        ComPtr<IUnknown> c = std::move(b);
+        EXPECT_EQ(obj.refs(), 3u);
+        EXPECT_FALSE(b);
+
+        IUnknown* raw = c.detach();
+        EXPECT_FALSE(c);
+        EXPECT_EQ(obj.refs(), 3u);
+        ComPtr<IUnknown> d = ComPtr<IUnknown>::attach(raw);
+        EXPECT_EQ(obj.refs(), 3u);
+
+        EXPECT_EQ(*d.put(), nullptr);
+        EXPECT_EQ(obj.refs(), 2u);
+        ASSERT_EQ(a.copy_to(d.put()), S_OK);
+        EXPECT_EQ(d.get(), &obj);
+        EXPECT_EQ(obj.refs(), 3u);
+
+        ComPtr<IUnknown> q;
+        ASSERT_EQ(a.query(q), S_OK);
+        EXPECT_EQ(q, a);
+        EXPECT_EQ(obj.refs(), 4u);
+        // A failed query releases what the target held and leaves it empty.
+        EXPECT_EQ(a.query(IID_IDispatch, q), E_NOINTERFACE);
+        EXPECT_FALSE(q);
+        EXPECT_EQ(obj.refs(), 3u);
+        EXPECT_EQ(ComPtr<IUnknown>().query(q), E_POINTER);
+    }
+    EXPECT_EQ(obj.refs(), 1u);
+}
+
+const char kOddBytes[] = "a\0b\0c";  // five bytes with embedded nulls
+
+TEST(UniqueBstrTest, FromAndCopy) {
+    EXPECT_FALSE(UniqueBstr::from(nullptr));
+    EXPECT_EQ(bstr_text(UniqueBstr::from(OLESTR("abc")).get()), OLESTR("abc"));
+    const OLECHAR embedded[] = {'x', 0, 'y'};
+    EXPECT_EQ(bstr_text(UniqueBstr::from(embedded, 3).get()), olestring(embedded, 3));
+    EXPECT_FALSE(UniqueBstr().copy());
+
+    UniqueBstr original(SysAllocStringByteLen(kOddBytes, 5));
+    UniqueBstr copy = original.copy();
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy.get(), original.get());
+    EXPECT_EQ(SysStringByteLen(copy.get()), 5u);
+    EXPECT_EQ(std::memcmp(copy.get(), kOddBytes, 5), 0);
+}
+
+TEST(UniqueBstrTest, ReleaseResetPut) {
+    UniqueBstr b = UniqueBstr::from(OLESTR("one"));
+    BSTR raw = b.release();
+    EXPECT_FALSE(b);
+    b.reset(raw);
+    EXPECT_EQ(b.get(), raw);
+    // The sanitizers report a leak if reset or put forgets the old string.
+    b.reset(SysAllocString(OLESTR("two")));
+    EXPECT_EQ(bstr_text(b.get()), OLESTR("two"));
+    BSTR* slot = b.put();
+    EXPECT_EQ(*slot, nullptr);
+    *slot = SysAllocString(OLESTR("three"));
+    EXPECT_EQ(bstr_text(b.get()), OLESTR("three"));
+}
+
+TEST(UniqueVariantTest, DeepCopiesBstr) {
+    UniqueVariant src;
+    src->vt = VT_BSTR;
+    src->bstrVal = SysAllocString(OLESTR("text"));
+
+    UniqueVariant copy;
+    ASSERT_EQ(copy.copy_from(src.get()), S_OK);
+    ASSERT_EQ(copy.vt(), VT_BSTR);
+    EXPECT_NE(copy->bstrVal, src->bstrVal);
+    EXPECT_EQ(bstr_text(copy->bstrVal), OLESTR("text"));
+
+    // The destination's old string is cleared first.
+    VARIANT dest;
+    VariantInit(&dest);
+    dest.vt = VT_BSTR;
+    dest.bstrVal = SysAllocString(OLESTR("old"));
+    ASSERT_EQ(src.copy_to(&dest), S_OK);
+    EXPECT_NE(dest.bstrVal, src->bstrVal);
+    EXPECT_EQ(bstr_text(dest.bstrVal), OLESTR("text"));
+    EXPECT_EQ(VariantClear(&dest), S_OK);
+}
+
+TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
+    CountingUnknown obj;
+    {
+        VARIANT raw;
+        VariantInit(&raw);
+        raw.vt = VT_UNKNOWN;
+        raw.punkVal = &obj;
+        obj.AddRef();
+        UniqueVariant owner(raw);
+        EXPECT_EQ(raw.vt, VT_EMPTY);
+        EXPECT_EQ(obj.refs(), 2u);
+
+        UniqueVariant copy;
+        ASSERT_EQ(copy.copy_from(owner.get()), S_OK);
+        EXPECT_EQ(copy->punkVal, &obj);
+        EXPECT_EQ(obj.refs(), 3u);
+
+        VARIANT out;
+        VariantInit(&out);
+        ASSERT_EQ(owner.copy_to(&out), S_OK);
+        EXPECT_EQ(obj.refs(), 4u);
+        EXPECT_EQ(VariantClear(&out), S_OK);
+        EXPECT_EQ(obj.refs(), 3u);
+
+        VARIANT handed = copy.release();
+        EXPECT_EQ(copy.vt(), VT_EMPTY);
+        EXPECT_EQ(handed.vt, VT_UNKNOWN);
+        EXPECT_EQ(obj.refs(), 3u);
+        EXPECT_EQ(VariantClear(&handed), S_OK);
+        EXPECT_EQ(obj.refs(), 2u);
+
+        UniqueVariant moved(std::move(owner));
+        EXPECT_EQ(owner.vt(), VT_EMPTY);
+        EXPECT_EQ(moved->punkVal, &obj);
+        EXPECT_EQ(obj.refs(), 2u);
+        UniqueVariant target;
+        target->vt = VT_BSTR;
+        target->bstrVal = SysAllocString(OLESTR("replaced"));
+        target = std::move(moved);
+        EXPECT_EQ(target.vt(), VT_UNKNOWN);
+        EXPECT_EQ(obj.refs(), 2u);
+    }
+    EXPECT_EQ(obj.refs(), 1u);
+}
+
+TEST(UniqueSafeArrayTest, CopyToIsDeep) {
+    UniqueSafeArray src(SafeArrayCreateVector(VT_BSTR, 0, 2));
+    ASSERT_TRUE(src);
+    LONG index = 1;
+    UniqueBstr text = UniqueBstr::from(OLESTR("elem"));
+    ASSERT_EQ(SafeArrayPutElement(src.get(), &index, text.get()), S_OK);
+
+    UniqueSafeArray copy(SafeArrayCreateVector(VT_I4, 0, 1));  // released by copy_to
+    ASSERT_EQ(src.copy_to(copy), S_OK);
+    ASSERT_TRUE(copy);
+    ASSERT_NE(copy.get(), src.get());
+    const BSTR* from = static_cast<const BSTR*>(src.get()->pvData);
+    const BSTR* to = static_cast<const BSTR*>(copy.get()->pvData);
+    EXPECT_NE(to[1], from[1]);
+    EXPECT_EQ(bstr_text(to[1]), OLESTR("elem"));
+}
+
+TEST(UniqueTaskMemTest, Allocate) {
+    constexpr SIZE_T kCount = 64;
+    {
+        // Dirty a block of the same size first, so that a reused block shows up.
+        auto dirty = UniqueTaskMem<LONG>::allocate(kCount);
+        std::memset(dirty.get(), 0xAB, kCount * sizeof(LONG));
+    }
+    auto mem = UniqueTaskMem<LONG>::allocate(kCount);
+    for (SIZE_T i = 0; i < kCount; ++i) {
+        ASSERT_EQ(mem.get()[i], 0) << i;
+    }
+    EXPECT_TRUE(UniqueTaskMem<LONG>::allocate(0));
+    EXPECT_THROW(UniqueTaskMem<LONG>::allocate(static_cast<SIZE_T>(-1) / sizeof(LONG) + 1),
+                 std::bad_alloc);
+}
+
+TEST(SafeArrayDataAccessTest, LocksForItsScope) {
+    UniqueSafeArray sa(SafeArrayCreateVector(VT_I4, 0, 3));
+    ASSERT_TRUE(sa);
+    {
+        SafeArrayDataAccess<LONG> access(sa.get());
+        ASSERT_EQ(access.hr(), S_OK);
+        EXPECT_EQ(sa.get()->cLocks, 1u);
+        EXPECT_EQ(SafeArrayDestroy(sa.get()), DISP_E_ARRAYISLOCKED);
+        access[2] = 7;
+    }
+    EXPECT_EQ(sa.get()->cLocks, 0u);
+    LONG index = 2;
+    LONG value = 0;
+    ASSERT_EQ(SafeArrayGetElement(sa.get(), &index, &value), S_OK);
+    EXPECT_EQ(value, 7);
+
+    SafeArrayDataAccess<LONG> none(nullptr);
+    EXPECT_TRUE(FAILED(none.hr()));
+    EXPECT_EQ(none.data(), nullptr);
+}
+
+}  // namespace
