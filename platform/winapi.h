@@ -15,6 +15,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <unknwn.h>
+#include <objidl.h>
+#include <shlwapi.h>
 
 // Gaps of the mingw-w64 headers against the Windows SDK.
 #ifndef CHARS_IN_GUID
@@ -40,6 +42,8 @@ inline HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
 #include "platform/nonwin/kernel.h"
 #include "platform/nonwin/winerror.h"
 #include "platform/nonwin/winreg.h"
+#include "platform/nonwin/objidl.h"
+#include "platform/nonwin/module.h"
 
 #ifdef UNICODE
 #define OutputDebugString OutputDebugStringW
@@ -47,6 +51,22 @@ inline HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
 #define OutputDebugString OutputDebugStringA
 #endif
 
+#endif
+
+// Exports a function from one of our modules (DLL or shared library) under its plain name.
+#ifdef _WIN32
+#define PLATFORM_EXPORT extern "C" __declspec(dllexport)
+#else
+#define PLATFORM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// Marks a printf-style function so that -Wformat checks its callers (fmt and args are 1-based
+// parameter positions; count `this` for member functions). mingw-w64's own printf family
+// follows the GNU formats when it is the C++ runtime's.
+#ifdef __MINGW32__
+#define PLATFORM_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define PLATFORM_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #endif
 
 // Defines a GUID constant in a header, identically on every platform (no __uuidof, no INITGUID).

@@ -1,5 +1,6 @@
 // String forms of GUIDs: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 #include "platform/nonwin/guid.h"
+#include "platform/nonwin/objidl.h"
 
 namespace {
 
@@ -101,7 +102,14 @@ HRESULT CLSIDFromString(LPCOLESTR s, LPCLSID pclsid) {
         *pclsid = CLSID_NULL;
         return S_OK;
     }
-    return parse_braced_guid(s, *pclsid) ? S_OK : CO_E_CLASSSTRING;
+    if (parse_braced_guid(s, *pclsid)) {
+        return S_OK;
+    }
+    // Anything that is not a braced GUID may be a ProgID.
+    if (s[0] != u'{' && s[0] != 0) {
+        return CLSIDFromProgID(s, pclsid);
+    }
+    return CO_E_CLASSSTRING;
 }
 
 HRESULT IIDFromString(LPCOLESTR s, LPIID piid) {
