@@ -1,0 +1,21 @@
+// Without the trace library beside the program, tracing writes nothing, reads no switch and
+// never fails.
+#include <gtest/gtest.h>
+
+#include "co/co_trace.h"
+
+namespace {
+
+TEST(CoNoTraceLibraryTest, TracingIsSilentAndHarmless) {
+    CO_TRACE_SCOPE("co/notrace_test", "NoTrace::Run");
+    for (int level : {TRACE_INFO, TRACE_WARNING, TRACE_ERROR, TRACE_CONSTRUCTION}) {
+        CO_TRACE(level, "message %d", level);
+    }
+    { CCoCtorDtorTrace trace("CCollectionJobSymAcc"); }
+    CoDiagnosticsReport();
+    EXPECT_FALSE(CoTraceDebugEnabled());
+    EXPECT_EQ(GetModuleHandleA("bsttrace.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleA("bstctor.dll"), nullptr);
+}
+
+}  // namespace

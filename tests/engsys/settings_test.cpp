@@ -1,0 +1,107 @@
+// The settings stand-in: where (location, base, path) lead in the registry, and the results of
+// the C entry points the trace binds and of the C++ API the component links.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engsys_support.h"
+
+namespace {
+
+using engsys_test::olestring;
+using engsys_test::ScopedKey;
+using engsys_test::ScopedValue;
+using engsys_test::settings_key;
+
+class StandInSettingsTest : public testing::Test {
+  protected:
+    const olestring u = engsys_test::wide(engsys_test::unique_name());
+    const ScopedKey atRoot{settings_key(u)};
+    const ScopedKey inDiagnostics{settings_key(OLESTR("Diagnostics\\") + u)};
+    const ScopedKey inProject{settings_key(OLESTR("Project\\") + u)};
+    engsys_test::Library lib{"bsttool.dll"};
+    engsys::SettingGetValueFn getValue = lib.get<engsys::SettingGetValueFn>("BTL_SettingGetValue");
+};
+
+TEST_F(StandInSettingsTest, PathsLeadBelowTheRootAndOnlyFourByteDwordsAreRead) {
+    const olestring root = BTL_GetRegKeyRoot();
+    ASSERT_FALSE(root.empty());
+    EXPECT_NE(root.front(), '\\');
+    EXPECT_NE(root.back(), '\\');
+    EXPECT_EQ(lib.get<engsys::SettingsRootFn>("BTL_GetRegKeyRoot")(), BTL_GetRegKeyRoot());
+
+    const BYTE two[2] = {1, 0};
+    const ULONGLONG eight = 5;
+    ScopedValue dword(atRoot.path(), OLESTR("dword"), DWORD{0x2A});
+    ScopedValue text(atRoot.path(), OLESTR("text"), olestring(OLESTR("42")));
+    ScopedValue shortDword(atRoot.path(), OLESTR("short"), REG_DWORD, two, sizeof two);
+    ScopedValue qword(atRoot.path(), OLESTR("qword"), REG_QWORD, &eight, sizeof eight);
+    ScopedValue diagnostics(inDiagnostics.path() + OLESTR("\\sub"), OLESTR("dword"), DWORD{7});
+    ScopedValue project(inProject.path(), OLESTR("dword"), DWORD{16});
+
+    const olestring d = u + OLESTR("\\dword");
+    struct Case {
+        const char* label;
+        int location, base;
+        olestring path;
+        LONG result;
+        DWORD value;
+    } const cases[] = {
+        {"base 0 is the root", 2, 0, d, 0, 0x2A},
+        {"base 0 for any location", 18, 0, d, 0, 0x2A},
+        {"root spelled out", 2, 0, root + OLESTR("\\") + d, 0, 0x2A},
+        {"leading backslash", 2, 0, OLESTR("\\") + d, 0, 0x2A},
+        {"location 18 below Diagnostics", 18, 1, u + OLESTR("\\sub\\dword"), 0, 7},
+        {"location 16 below Project", 16, 1, d, 0, 16},
+        {"location 0 is the root", 0, 1, d, 0, 0x2A},
+        {"another location's subkey", 17, 1, d, 2, 0},
+        {"missing value", 2, 0, u + OLESTR("\\none"), 2, 0},
+        {"missing key", 2, 0, u + OLESTR("\\none\\dword"), 2, 0},
+        {"string", 2, 0, u + OLESTR("\\text"), 13, 0},
+        {"two bytes", 2, 0, u + OLESTR("\\short"), 13, 0},
+        {"eight bytes", 2, 0, u + OLESTR("\\qword"), 13, 0},
+        {"unknown location", 5, 0, d, 87, 0},
+        {"unknown base", 2, 2, d, 87, 0},
+    };
+    for (const Case& t : cases) {
+        DWORD value = 0xDEADBEEF;
+        EXPECT_EQ(getValue(&t.location, &t.base, t.path.c_str(), &value), t.result) << t.label;
+        EXPECT_EQ(value, t.result == 0 ? t.value : 0xDEADBEEF) << t.label;
+
+        const btl::SettingPath path(static_cast<btl::SettingLocationEnum>(t.location),
+                                    static_cast<btl::SettingBaseEnum>(t.base), t.path.c_str());
+        value = 0xDEADBEEF;
+        EXPECT_EQ(btl::SettingGetValue(path, &value), t.result) << t.label;
+        EXPECT_EQ(value, t.result == 0 ? t.value : 0xDEADBEEF) << t.label;
+    }
+
+    const int location = 2, base = 0;
+    EXPECT_EQ(getValue(nullptr, &base, d.c_str(), nullptr), btl::SettingBadArgument);
+    EXPECT_EQ(getValue(&location, &base, d.c_str(), nullptr), btl::SettingBadArgument);
+    DWORD value = 0;
+    const btl::SettingPath noPath(btl::SettingLocationMachine, btl::SettingBaseRoot, nullptr);
+    EXPECT_EQ(btl::SettingGetValue(noPath, &value), btl::SettingBadArgument);
+}
+
+TEST_F(StandInSettingsTest, StringsTellTheSizeTheyNeed) {
+    const auto getString = lib.get<engsys::SettingGetStringFn>("BTL_SettingGetString");
+    ScopedValue sink(atRoot.path(), OLESTR("sink"), olestring(OLESTR("file:x.log")));
+    ScopedValue number(atRoot.path(), OLESTR("number"), DWORD{1});
+    const int location = 2, base = 0;
+    const olestring name = u + OLESTR("\\sink");
+
+    OLECHAR buffer[16] = {'?', 0};
+    DWORD chars = 4;
+    EXPECT_EQ(getString(&location, &base, name.c_str(), buffer, &chars), btl::SettingMoreData);
+    EXPECT_EQ(chars, 11u);
+    EXPECT_EQ(buffer[0], '?');
+    ASSERT_EQ(getString(&location, &base, name.c_str(), buffer, &chars), btl::SettingRead);
+    EXPECT_EQ(olestring(buffer), OLESTR("file:x.log"));
+    chars = 16;
+    EXPECT_EQ(getString(&location, &base, (u + OLESTR("\\number")).c_str(), buffer, &chars),
+              btl::SettingWrongType);
+    EXPECT_EQ(getString(&location, &base, (u + OLESTR("\\none")).c_str(), buffer, &chars),
+              btl::SettingMissing);
+}
+
+}  // namespace
