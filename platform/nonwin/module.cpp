@@ -16,76 +16,18 @@
 
 #include "platform/nonwin/kernel.h"
 #include "platform/nonwin/objidl.h"
+#include "platform/nonwin/registry_text.h"
 
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
-// ---- UTF-8 / UTF-16 ----
-
 std::string to_utf8(const WCHAR* s, size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // lone surrogate
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return platform_registry::utf16_to_utf8(s, n);
 }
 
 std::u16string to_utf16(const char* s, size_t n) {
-    std::u16string out;
-    out.reserve(n);
-    auto cont = [&](size_t i) {
-        return i < n && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
-    };
-    for (size_t i = 0; i < n;) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        uint32_t c = 0xFFFD;
-        size_t len = 1;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0 && cont(i + 1)) {
-            c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3F);
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0 && cont(i + 1) && cont(i + 2)) {
-            c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-            c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-                (s[i + 3] & 0x3F);
-            len = 4;
-        }
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c));
-        }
-        i += len;
-    }
-    return out;
+    return platform_registry::utf8_to_utf16(s, n);
 }
 
 size_t wlen(const WCHAR* s) {
