@@ -1,5 +1,6 @@
 // Text helpers of the registry and the loader: UTF-8 <-> UTF-16 conversion for the narrow
-// functions, module names and the store file, and the case folding that makes key and value names case-insensitive.
+// functions, module names and the store file, and the case folding that makes key and value names
+// case-insensitive.
 #pragma once
 
 #include <algorithm>
