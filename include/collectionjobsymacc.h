@@ -1,0 +1,166 @@
+// The public interface of the collection-job component: IMC_CollectionJobSymAcc, the flat job
+// records it hands to clients, the clients' decode callback, and the class and interface ids.
+#pragma once
+
+#include <cstddef>
+
+#include "mc_callbacks.h"
+#include "platform/com_ptr.h"
+#include "platform/winapi.h"
+#include "ydb_data.h"
+
+// One single job of a collection job, as handed to the client (48 bytes).
+struct SJAsyncRQRecord {
+    LONG Typ;
+    ULONG Reserved;
+    USHORT RQStatus;
+    USHORT Unwritten;  // never written by the component
+    ULONG ES_JobID;
+    ULONG Service;  // 1 joined on the IVar service, 0 on the YDB service
+    ULONG parent_ES_JobID;
+    ULONG next_ES_JobID;
+    ULONG VarCount;
+    ULONG CookieICB_Interface;
+    ULONG bICB_InterfaceValid;
+    ULONG CookieIYDBDecode;
+    ULONG bIYDBDecodeValid;
+};
+
+// A flat copy of a collection job (88 bytes in 32-bit builds). The caller owns it: before the
+// component fills a record again it clears m_LookupTbl and frees m_pSJ with CoTaskMemFree, so a
+// record handed in for the first time must be zeroed (VARIANT empty, pointer null).
+struct CJAsyncRQRecord {
+    LONG m_Typ;
+    ULONG m_ES_JobID;
+    ULONG m_RT_JobID;
+    USHORT m_RQStatus;  // low 16 bits of the state: 1 created, 2 running, 3 stopped
+    USHORT m_Unwritten;
+    LONG ms;
+    ULONG m_oldCookieIYDBDecode;
+    ULONG m_bOldIYDBDecodeValid;
+    ULONG m_newCookieIYDBDecode;
+    ULONG m_bNewIYDBDecodeValid;
+    ULONG m_oldCookieICB_Decode;
+    ULONG m_bOldICB_DecodeValid;
+    ULONG m_newCookieICB_Decode;
+    ULONG m_bNewICB_DecodeValid;
+    ULONG m_VarCount;  // variables of the latest addition
+    LONG ticks;
+    ULONG containing;  // number of records at m_pSJ
+    VARIANT m_LookupTbl;
+    SJAsyncRQRecord* m_pSJ;  // CoTaskMemAlloc'd, owned by the record
+};
+
+// Clients of 32-bit builds rely on these offsets byte for byte.
+static_assert(sizeof(SJAsyncRQRecord) == 48, "SJAsyncRQRecord is 48 bytes");
+static_assert(offsetof(SJAsyncRQRecord, RQStatus) == 8 &&
+                  offsetof(SJAsyncRQRecord, ES_JobID) == 12 &&
+                  offsetof(SJAsyncRQRecord, VarCount) == 28 &&
+                  offsetof(SJAsyncRQRecord, CookieICB_Interface) == 32,
+              "SJAsyncRQRecord offsets");
+static_assert(offsetof(CJAsyncRQRecord, m_RQStatus) == 12 && offsetof(CJAsyncRQRecord, ms) == 16 &&
+                  offsetof(CJAsyncRQRecord, m_oldCookieIYDBDecode) == 20 &&
+                  offsetof(CJAsyncRQRecord, m_VarCount) == 52 &&
+                  offsetof(CJAsyncRQRecord, containing) == 60,
+              "CJAsyncRQRecord offsets");
+static_assert(sizeof(void*) != 4 ||
+                  (offsetof(CJAsyncRQRecord, m_LookupTbl) == 64 &&
+                   offsetof(CJAsyncRQRecord, m_pSJ) == 80 && sizeof(CJAsyncRQRecord) == 88),
+              "CJAsyncRQRecord layout of 32-bit builds");
+
+// A collection job's decode callback, implemented by clients. The component calls it with its
+// registry lock released (except when a cancel deletes a collection job) and passes the out
+// status of DeleteJob and UpdateJob back to its own caller unchanged.
+struct IMC_YDBDecode : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateJob(ULONG jobID, CJAsyncRQRecord record,
+                                                ULONG* pStatus) = 0;
+    // Not called by the component.
+    virtual HRESULT STDMETHODCALLTYPE Reserved3() = 0;
+    virtual HRESULT STDMETHODCALLTYPE StartService(LONG cycle, ULONG value, ULONG sjJobID,
+                                                   ULONG cjJobID, ULONG* pResult) = 0;
+};
+
+// {35AE730D-8FC9-4A6E-B588-61FA37A725FD}
+PLATFORM_DEFINE_GUID(IID_IMC_YDBDecode, 0x35AE730D, 0x8FC9, 0x4A6E, 0xB5, 0x88, 0x61, 0xFA, 0x37,
+                     0xA7, 0x25, 0xFD);
+PLATFORM_INTERFACE_ID(IMC_YDBDecode, IID_IMC_YDBDecode);
+
+// Reason that a cancel passes to DeleteJob when it empties a collection job.
+inline constexpr ULONG MC_DELETE_REASON_EMPTIED = 1226;
+
+// The component's interface. Every method uses the COM calling convention; ids, cycle times,
+// types and status words are 32-bit. Callbacks and data objects travel as IUnknown and are asked
+// for their interface by the component.
+struct IMC_CollectionJobSymAcc : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE addSymbolsYDB(LONG cycle, LONG typ, IUnknown* sjData,
+                                                    ULONG sjJobID, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE addSymbolsIVar(LONG cycle, LONG typ, VARIANT names,
+                                                     ULONG sjJobID, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateYDBJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp,
+                                                        ULONG* pSJJobID, ULONG* pCJJobID,
+                                                        IUnknown* sjData, CJAsyncRQRecord* pRecord,
+                                                        ULONG* pAction, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateIVarJobEntry(LONG cycle, LONG typ, IUnknown* sjICB,
+                                                         ULONG* pSJJobID, ULONG* pCJJobID,
+                                                         VARIANT* pNames, CJAsyncRQRecord* pRecord,
+                                                         ULONG* pAction, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateJobState(LONG cycle, LONG typ, ULONG sjJobID,
+                                                     ULONG newCJJobID, ULONG* pAction,
+                                                     CJAsyncRQRecord* pRecord, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE cancelASynch(ULONG jobID, ULONG* pCJJobID,
+                                                   CJAsyncRQRecord* pRecord, ULONG* pAction,
+                                                   ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateYDBValues(ULONG jobID, IUnknown* sjData,
+                                                      IUnknown* outData, ULONG* pCJJobID,
+                                                      CJAsyncRQRecord* pRecord, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIVarLookupTbl(ULONG jobID, LONG typ, VARIANT* pLookupTbl,
+                                                       ULONG* pResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE checkProperties(VARIANT devType, const char* pszTypeID,
+                                                      IUnknown* pInstDetails) = 0;
+    // *ppTypeID is CoTaskMemAlloc'd; the caller frees it.
+    virtual HRESULT STDMETHODCALLTYPE getProperties(char** ppTypeID, ULONG* pValueComparison) = 0;
+    virtual HRESULT STDMETHODCALLTYPE setMaxJobs(ULONG maxJobs, ULONG limit, ULONG flag) = 0;
+    virtual HRESULT STDMETHODCALLTYPE getMaxJobs(ULONG* pMaxJobs, ULONG* pInfo, ULONG* pFlag) = 0;
+    virtual HRESULT STDMETHODCALLTYPE setLimits(ULONG maxVars, ULONG maxSize) = 0;
+    virtual HRESULT STDMETHODCALLTYPE getLimits(ULONG* pMaxVars, ULONG* pMaxSize) = 0;
+    virtual HRESULT STDMETHODCALLTYPE setMode(ULONG mode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE getMode(ULONG* pMode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE getJobProperties(ULONG jobID, LONG* pTyp, LONG* pCycle,
+                                                       ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateCJ_YDBCB(LONG unused, LONG typ, ULONG cjJobID,
+                                                     IUnknown* decodeCallback, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UpdateCJ_IVarCB(LONG unused, LONG typ, ULONG cjJobID,
+                                                      IUnknown* decodeCallback, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE deleteYDBCJob(ULONG cjJobID, LONG typ, ULONG reason,
+                                                    ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE updateYDBCJob(ULONG cjJobID, LONG typ, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE deleteIVarCJob(ULONG cjJobID, LONG typ, ULONG reason,
+                                                     ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE updateIVarCJob(ULONG cjJobID, LONG typ, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE setRt_JobID(LONG cycle, LONG typ, ULONG sjJobID,
+                                                  ULONG cjJobID, ULONG rtJobID, ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE getRt_JobID(LONG cycle, ULONG ignored, ULONG* pJobID,
+                                                  ULONG* pStatus) = 0;
+    virtual HRESULT STDMETHODCALLTYPE existCycle(LONG cycle, LONG typ, ULONG sjJobID,
+                                                 ULONG* pCJJobID, ULONG* pState) = 0;
+    virtual HRESULT STDMETHODCALLTYPE newJobID(ULONG* pID) = 0;
+    virtual HRESULT STDMETHODCALLTYPE startYDBService(LONG cycle, LONG typ, ULONG value,
+                                                      ULONG sjJobID, ULONG cjJobID,
+                                                      IUnknown* sjDisp, ULONG* pResult) = 0;
+};
+
+// {610B3F95-B9A1-4CB9-970B-6138466AC804}
+PLATFORM_DEFINE_GUID(IID_IMC_CollectionJobSymAcc, 0x610B3F95, 0xB9A1, 0x4CB9, 0x97, 0x0B, 0x61,
+                     0x38, 0x46, 0x6A, 0xC8, 0x04);
+PLATFORM_INTERFACE_ID(IMC_CollectionJobSymAcc, IID_IMC_CollectionJobSymAcc);
+
+// The component class. {483CF5CF-1E62-49d0-AE9D-66B708239993}
+PLATFORM_DEFINE_GUID(CLSID_CollectionJobSymAcc, 0x483CF5CF, 0x1E62, 0x49D0, 0xAE, 0x9D, 0x66, 0xB7,
+                     0x08, 0x23, 0x99, 0x93);
+
+// Engineering-system status codes returned in status words.
+inline constexpr ULONG CJ_STATUS_ADD_FAILED = 0xBE09FFFF;
+inline constexpr ULONG CJ_STATUS_JOB_NOT_FOUND = 0xBE09000D;
+inline constexpr ULONG CJ_STATUS_RECREATING = 0xBE090047;
+inline constexpr ULONG CJ_STATUS_UPDATE_NOT_FOUND = 0xBE090048;
