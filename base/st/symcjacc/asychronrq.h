@@ -1,0 +1,157 @@
+// The request registry of one component object: collection-job (CJ) entries with their
+// single-job (SJ) entries, the lock that guards them, and the callback cookies that let the
+// component reach its clients' callbacks from any thread.
+#pragma once
+
+#include <list>
+#include <stdexcept>
+
+#include "co/co_lock.h"
+#include "collectionjobsymacc.h"
+#include "platform/com_ptr.h"
+#include "platform/raii.h"
+#include "platform/winapi.h"
+
+// Raised when an entry cannot be copied (a VARIANT copy failed); carries the HRESULT.
+class CAsyncRQCopyError : public std::runtime_error {
+  public:
+    explicit CAsyncRQCopyError(HRESULT hr)
+        : std::runtime_error("request entry copy failed"), m_hr(hr) {}
+    HRESULT hr() const noexcept { return m_hr; }
+
+  private:
+    HRESULT m_hr;
+};
+
+// CJ states.
+enum : LONG { STATE_CREATED = 1, STATE_RUN = 2, STATE_STOP = 3 };
+// SJ states: joined; its CJ stopped for re-creation while joined; re-created with it; cancelled.
+enum : USHORT { SJ_JOINED = 1, SJ_CANCELLED = 4, SJ_RECREATED = 5, SJ_STOPPED = 7 };
+
+// One single job: twelve 32-bit words, trivially copyable.
+struct SAsyncSymRQEntry {
+    ULONG ES_JobID = 0;
+    ULONG dwService = 0;  // 1 joined on the IVar service, 0 on the YDB service
+    LONG Typ = 0;
+    ULONG dwReserved = 0;
+    USHORT RQStatus = SJ_JOINED;
+    USHORT wUnused = 0;
+    ULONG parent_ES_JobID = 0;
+    ULONG next_ES_JobID = 2;
+    ULONG dwVarCount = 0;
+    ULONG CookieICB_Interface = 0;
+    ULONG bICB_InterfaceValid = 0;
+    ULONG CookieIYDBDecode = 0;
+    ULONG bIYDBDecodeValid = 0;
+};
+static_assert(sizeof(SAsyncSymRQEntry) == 48, "an SJ entry is twelve 32-bit words");
+
+// The two slots of one kind of a CJ's decode callback, copied out of the entry so that the
+// callback can be fetched with the registry lock released.
+struct SAsyncCookiePair {
+    ULONG bOldValid = 0;
+    ULONG m_oldCookie_Decode = 0;
+    ULONG bNewValid = 0;
+    ULONG m_newCookie_Decode = 0;
+};
+
+// The plain fields of a collection job.
+struct SAsyncRQFields {
+    ULONG m_ES_JobID = 0;
+    ULONG m_RT_JobID = 0;
+    LONG m_Typ = 0;
+    LONG m_RQStatus = STATE_CREATED;
+    LONG ms = 0;
+    ULONG m_dwVarCountAdded = 0;    // variables brought by the latest addition
+    ULONG m_dwLastSJ_ES_JobID = 0;  // the SJ that asked last
+    ULONG m_dwPrev_ES_JobID = 0;    // m_ES_JobID before the last renumbering
+    ULONG m_dwReserved = 0;
+    ULONG m_dwVarCount = 0;  // room test
+    ULONG m_dwDataSize = 0;  // room test
+    LONG ticks = 0;
+    ULONG m_oldCookieIYDBDecode = 0;
+    ULONG m_bOldIYDBDecodeValid = 0;
+    ULONG m_newCookieIYDBDecode = 0;
+    ULONG m_bNewIYDBDecodeValid = 0;
+    ULONG m_oldCookieICB_Decode = 0;
+    ULONG m_bOldICB_DecodeValid = 0;
+    ULONG m_newCookieICB_Decode = 0;
+    ULONG m_bNewICB_DecodeValid = 0;
+};
+
+// One collection job. Copies are deep (VARIANTs, SJ list, a reference on the data object) and
+// throw CAsyncRQCopyError when a VARIANT cannot be copied; assignment leaves the target as it
+// was in that case.
+class CAsyncRQEntry : public SAsyncRQFields {
+  public:
+    CAsyncRQEntry() = default;
+    CAsyncRQEntry(const CAsyncRQEntry& other);
+    CAsyncRQEntry& operator=(const CAsyncRQEntry& other);
+    CAsyncRQEntry(CAsyncRQEntry&&) noexcept = default;
+    CAsyncRQEntry& operator=(CAsyncRQEntry&&) noexcept = default;
+    ~CAsyncRQEntry() = default;
+
+    SAsyncCookiePair IYDBDecodePair() const noexcept;
+    SAsyncCookiePair ICB_DecodePair() const noexcept;
+    void SetIYDBDecodePair(const SAsyncCookiePair& pair) noexcept;
+    void SetICB_DecodePair(const SAsyncCookiePair& pair) noexcept;
+    ULONG containing() const noexcept { return static_cast<ULONG>(m_SJList.size()); }
+
+    platform::ComPtr<IUnknown> m_spYDBData;
+    platform::UniqueVariant m_vNames;
+    std::list<SAsyncSymRQEntry> m_SJList;
+    platform::UniqueVariant m_vRequestedNames;
+    platform::UniqueVariant m_vReformedNames;
+    platform::UniqueVariant m_vLookupTbl;
+};
+
+class CAsychronRQ {
+  public:
+    CAsychronRQ() = default;
+    virtual ~CAsychronRQ();
+    CAsychronRQ(const CAsychronRQ&) = delete;
+    CAsychronRQ& operator=(const CAsychronRQ&) = delete;
+
+    // Insertion and lookups. None takes the lock: callers hold it (CAsyncRQGuard) across a
+    // lookup and every use of the pointer it returned.
+    CAsyncRQEntry* AddAsychronRQ(const CAsyncRQEntry& entry);
+    SAsyncSymRQEntry* AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEntry* sj, LONG typ);
+    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept;  // also previous ids
+    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID) noexcept;            // any type
+    CAsyncRQEntry* GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept;
+    CAsyncRQEntry* GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLimit, ULONG sizeLimit,
+                                     ULONG varsToAdd, ULONG bytesToAdd) noexcept;
+    static SAsyncSymRQEntry* GetAsychronSymRQArray(CAsyncRQEntry* cj, ULONG sjJobID) noexcept;
+    ULONG GetSymSize(ULONG cjJobID, LONG typ) noexcept;
+    // Removes a whole CJ (onlySJ false) or forgets the callbacks of one SJ (onlySJ true).
+    HRESULT KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ);
+
+    const std::list<CAsyncRQEntry>& Entries() const noexcept { return m_CJList; }
+    std::list<CAsyncRQEntry>& Entries() noexcept { return m_CJList; }
+    CCoCriticalSection* Lock() noexcept { return &m_Lock; }
+
+    // Register (or, with a null interface, only revoke) a callback in the callback table.
+    static void CallbackICB_Interface(IUnknown* pICallback, SAsyncSymRQEntry& rItemSymRQEntry);
+    static void CallbackDisp(IMC_YDBDecode* IYDBDecodeInterface, SAsyncSymRQEntry& rItemSymRQEntry);
+    static void newCJ_CallbackIYDBDecode(IMC_YDBDecode* IYDBDecodeInterface,
+                                         CAsyncRQEntry& sRQEntry);
+    static void oldCJ_CallbackIYDBDecode(CAsyncRQEntry& sRQEntry);
+    static void newCJ_CallbackICB_Decode(IUnknown* pICallback, CAsyncRQEntry& sRQEntry);
+    static void oldCJ_CallbackICB_Decode(CAsyncRQEntry& sRQEntry);
+    // Fetch a CJ's callback from the system table, optionally revoking the slot fetched.
+    static platform::ComPtr<IUnknown> getCJ_CallbackIYDBDecode(SAsyncCookiePair& sAsyncRQEntry,
+                                                               bool revoke);
+    static platform::ComPtr<IUnknown> getCJ_CallbackICB_Decode(SAsyncCookiePair& sAsyncRQEntry,
+                                                               bool revoke);
+
+  private:
+    std::list<CAsyncRQEntry> m_CJList;  // newest first
+    CCoCriticalSection m_Lock;
+};
+
+// The registry lock for a scope (a null registry is neither locked nor unlocked).
+class CAsyncRQGuard : public CCoLockGuard {
+  public:
+    explicit CAsyncRQGuard(CAsychronRQ* rq) noexcept
+        : CCoLockGuard(rq != nullptr ? rq->Lock() : nullptr) {}
+};

@@ -1,0 +1,289 @@
+// The component object: construction, the interface's identity, the job bounds and the device
+// properties. The job operations live beside it, one source per road.
+#include "base/st/symcjacc/symcjacc.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/raii.h"
+
+namespace {
+
+constexpr char kFile[] = "base/st/symcjacc/symcjacc";
+
+// Job numbers handed to clients; shared by every object of the process.
+std::atomic<ULONG> g_JobNumber{0x80000000};
+
+}  // namespace
+
+#define CJ_SCOPE(method) CO_TRACE_SCOPE(kFile, "CCollectionJobSymAcc::" method)
+#define CJ_RETURN_IF_NULL(p)                                       \
+    do {                                                           \
+        if ((p) == nullptr) {                                      \
+            CO_TRACE(TRACE_ERROR, "error: NULL pointer argument"); \
+            return E_POINTER;                                      \
+        }                                                          \
+    } while (0)
+
+CCollectionJobSymAcc::CCollectionJobSymAcc() {
+    CJ_SCOPE("CCollectionJobSymAcc");
+    CO_TRACE(TRACE_CONSTRUCTION, "CTOR");
+    m_pRQ.reset(new (std::nothrow) CAsychronRQ);
+}
+
+CCollectionJobSymAcc::~CCollectionJobSymAcc() {
+    CJ_SCOPE("~CCollectionJobSymAcc");
+    try {
+        m_pRQ.reset();
+    } catch (...) {
+        CoDiagnosticsReport();
+        CO_TRACE(TRACE_ERROR, "caught any unhandled exception");
+    }
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CollectionJobSymAcc)) {
+        *ppv = static_cast<IMC_CollectionJobSymAcc*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE CCollectionJobSymAcc::AddRef() {
+    return ++m_refs;
+}
+
+ULONG STDMETHODCALLTYPE CCollectionJobSymAcc::Release() {
+    const ULONG left = --m_refs;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+// ---- settings -------------------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMaxJobs(ULONG maxJobs, ULONG limit, ULONG flag) {
+    CJ_SCOPE("setMaxJobs");
+    m_dwMaxJobs = maxJobs;
+    m_dwMaxSize = limit;  // the same bound that setLimits sets second
+    m_bMaxJobsFlag = flag != 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMaxJobs(ULONG* pMaxJobs, ULONG* pInfo,
+                                                           ULONG* pFlag) {
+    CJ_SCOPE("getMaxJobs");
+    CJ_RETURN_IF_NULL(pMaxJobs);
+    CJ_RETURN_IF_NULL(pInfo);
+    CJ_RETURN_IF_NULL(pFlag);
+    *pMaxJobs = m_dwMaxJobs;
+    *pInfo = m_dwMaxJobsInfo;
+    *pFlag = m_bMaxJobsFlag ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setLimits(ULONG maxVars, ULONG maxSize) {
+    CJ_SCOPE("setLimits");
+    m_dwMaxVars = maxVars;
+    m_dwMaxSize = maxSize;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getLimits(ULONG* pMaxVars, ULONG* pMaxSize) {
+    CJ_SCOPE("getLimits");
+    CJ_RETURN_IF_NULL(pMaxVars);
+    CJ_RETURN_IF_NULL(pMaxSize);
+    *pMaxVars = m_dwMaxVars;
+    *pMaxSize = m_dwMaxSize;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMode(ULONG mode) {
+    CJ_SCOPE("setMode");
+    m_dwMode = mode;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMode(ULONG* pMode) {
+    CJ_SCOPE("getMode");
+    CJ_RETURN_IF_NULL(pMode);
+    *pMode = m_dwMode;
+    return S_OK;
+}
+
+// ---- device properties ----------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::checkProperties(VARIANT devType,
+                                                                const char* pszTypeID,
+                                                                IUnknown* pInstDetails) {
+    CJ_SCOPE("checkProperties");
+    try {
+        platform::ComPtr<IMC_InstDetails> spIInstDetails;
+        if (pInstDetails == nullptr ||
+            FAILED(pInstDetails->QueryInterface(IID_IMC_InstDetails, spIInstDetails.put_void())) ||
+            !spIInstDetails) {
+            return 0x0000FFFF;
+        }
+        const platform::UniqueBstr key = platform::UniqueBstr::from(OLESTR("BI_VALUE_COMPARISON"));
+        platform::UniqueBstr bstrTmp;
+        ULONG dwRet = 0;
+        HRESULT hr = E_FAIL;
+        try {
+            hr = spIInstDetails->getAttributeByTypeID(devType, key.get(), bstrTmp.put(), &dwRet);
+        } catch (...) {
+            hr = E_FAIL;
+            CO_TRACE(TRACE_ERROR,
+                     "caught exception calling spIInstDetails->getAttributeByTypeID(devType, "
+                     "ATTRIBKEY_VALUECOMPARISON, &bstrTmp, &dwRet)");
+        }
+        if (FAILED(hr) || dwRet != 0) {
+            CO_TRACE(TRACE_ERROR,
+                     "error calling spIInstDetails->getAttributeByTypeID(devType, "
+                     "ATTRIBKEY_VALUECOMPARISON, &bstrTmp, &dwRet) hr = 0x%lX (%s), ret=0x%lX",
+                     static_cast<unsigned long>(static_cast<ULONG>(hr)),
+                     hr == S_OK ? "S_OK" : CCoHResultText(hr).c_str(),
+                     static_cast<unsigned long>(dwRet));
+            if (dwRet == 0) {
+                dwRet = 0xFFFF;
+            }
+        }
+        if (hr == S_OK && dwRet == 0 && bstrTmp.get() != nullptr &&
+            SysStringLen(bstrTmp.get()) == 3 &&
+            std::memcmp(bstrTmp.get(), OLESTR("YES"), 3 * sizeof(OLECHAR)) == 0) {
+            m_bValueComparison = true;
+        }
+        {
+            std::lock_guard<std::mutex> guard(m_TypeIDLock);
+            m_strTypeID = pszTypeID != nullptr ? pszTypeID : "";
+        }
+        return hr;
+    }
+    CO_CATCH_RETURN_TRACED()
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getProperties(char** ppTypeID,
+                                                              ULONG* pValueComparison) {
+    CJ_SCOPE("getProperties");
+    try {
+        CJ_RETURN_IF_NULL(ppTypeID);
+        CJ_RETURN_IF_NULL(pValueComparison);
+        std::lock_guard<std::mutex> guard(m_TypeIDLock);
+        if (m_strTypeID.empty()) {
+            CO_TRACE(TRACE_ERROR, "invalid type id");
+            return E_ABORT;
+        }
+        const size_t size = m_strTypeID.size() + 1;
+        auto* copy = static_cast<char*>(CoTaskMemAlloc(size));
+        if (copy == nullptr) {
+            CO_TRACE(TRACE_ERROR, "out of memory");
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(copy, m_strTypeID.c_str(), size);
+        *ppTypeID = copy;
+        *pValueComparison = m_bValueComparison ? 1 : 0;
+        return S_OK;
+    }
+    CO_CATCH_RETURN_TRACED()
+}
+
+// ---- job numbers ----------------------------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::newJobID(ULONG* pID) {
+    if (pID == nullptr) {
+        CJ_SCOPE("newJobID");
+        CO_TRACE(TRACE_ERROR, "error: NULL pointer argument");
+        return E_POINTER;
+    }
+    // Atomic, so that two threads never get the same number; past 0xFFFFFFFF it starts again
+    // at 0x80000000.
+    ULONG current = g_JobNumber.load();
+    ULONG next = 0;
+    do {
+        next = current + 1;
+        if (next < 0x80000000) {
+            next = 0x80000000;
+        }
+    } while (!g_JobNumber.compare_exchange_weak(current, next));
+    *pID = next;
+    return S_OK;
+}
+
+// ---- job operations not available in this build ---------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG, LONG, IUnknown*, ULONG,
+                                                              ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG, LONG, VARIANT, ULONG, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG, LONG, IUnknown*, ULONG*,
+                                                                  ULONG*, IUnknown*,
+                                                                  CJAsyncRQRecord*, ULONG*,
+                                                                  ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG, LONG, IUnknown*, ULONG*,
+                                                                   ULONG*, VARIANT*,
+                                                                   CJAsyncRQRecord*, ULONG*,
+                                                                   ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG, LONG, ULONG, ULONG, ULONG*,
+                                                               CJAsyncRQRecord*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG, ULONG*, CJAsyncRQRecord*,
+                                                             ULONG*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG, IUnknown*, IUnknown*, ULONG*,
+                                                                CJAsyncRQRecord*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::GetIVarLookupTbl(ULONG, LONG, VARIANT*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG, LONG*, LONG*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG, ULONG, IUnknown*,
+                                                               ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG, ULONG, IUnknown*,
+                                                                ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG, LONG, ULONG, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG, LONG, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG, LONG, ULONG, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG, LONG, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setRt_JobID(LONG, LONG, ULONG, ULONG, ULONG,
+                                                            ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG, ULONG, ULONG*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG, LONG, ULONG, ULONG*, ULONG*) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG, LONG, ULONG, ULONG, ULONG,
+                                                                IUnknown*, ULONG*) {
+    return E_NOTIMPL;
+}

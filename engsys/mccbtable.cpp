@@ -1,0 +1,88 @@
+// Stand-in of the engineering system's callback table: the global interface table's methods,
+// delegating to the process's system table so that its cookies resolve and revoke there too.
+#include <atomic>
+
+#include "engsys/com_server.h"
+#include "mc_callbacks.h"
+#include "platform/com_ptr.h"
+#include "platform/winapi.h"
+
+namespace {
+
+class CallbackTable final : public IMC_CallbackTable {
+  public:
+    CallbackTable() {
+        ++engsys::ModuleLocks();
+        (void)CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IGlobalInterfaceTable, m_git.put_void());
+    }
+    ~CallbackTable() { --engsys::ModuleLocks(); }
+    CallbackTable(const CallbackTable&) = delete;
+    CallbackTable& operator=(const CallbackTable&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CallbackTable)) {
+            *ppv = static_cast<IMC_CallbackTable*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE RegisterInterfaceInGlobal(IUnknown* pUnk, REFIID riid,
+                                                        DWORD* pdwCookie) override {
+        return m_git ? m_git->RegisterInterfaceInGlobal(pUnk, riid, pdwCookie) : E_UNEXPECTED;
+    }
+    HRESULT STDMETHODCALLTYPE RevokeInterfaceFromGlobal(DWORD dwCookie) override {
+        return m_git ? m_git->RevokeInterfaceFromGlobal(dwCookie) : E_UNEXPECTED;
+    }
+    HRESULT STDMETHODCALLTYPE GetInterfaceFromGlobal(DWORD dwCookie, REFIID riid,
+                                                     void** ppv) override {
+        return m_git ? m_git->GetInterfaceFromGlobal(dwCookie, riid, ppv) : E_UNEXPECTED;
+    }
+
+  private:
+    std::atomic<ULONG> m_refs{1};
+    platform::ComPtr<IGlobalInterfaceTable> m_git;
+};
+
+engsys::ClassFactory<CallbackTable> g_factory;
+
+}  // namespace
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, CLSID_MC_CallbackTable)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return engsys::ModuleLocks() == 0 ? S_OK : S_FALSE;
+}
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
+    return engsys::RegisterInprocServer(CLSID_MC_CallbackTable,
+                                        reinterpret_cast<const void*>(&DllRegisterServer),
+                                        OLESTR("Callback table"), OLESTR("Both"));
+}
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    return engsys::UnregisterInprocServer(CLSID_MC_CallbackTable);
+}

@@ -1,0 +1,280 @@
+// The request registry: which entry each lookup finds, deep copies, and the removal of SJs and
+// whole CJs with the callbacks they held.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "base/st/symcjacc/asychronrq.h"
+#include "registry_fixture.h"
+#include "support/counting_unknown.h"
+#include "support/decode_callback.h"
+
+namespace {
+
+using testing_support::CountingUnknown;
+using testing_support::RecordingDecode;
+
+CAsyncRQEntry MakeCJ(ULONG id, LONG typ, LONG cycle, ULONG vars = 0, ULONG size = 0) {
+    CAsyncRQEntry cj;
+    cj.m_ES_JobID = id;
+    cj.m_Typ = typ;
+    cj.ms = cycle;
+    cj.m_dwVarCount = vars;
+    cj.m_dwDataSize = size;
+    return cj;
+}
+
+SAsyncSymRQEntry MakeSJ(ULONG id) {
+    SAsyncSymRQEntry sj;
+    sj.ES_JobID = id;
+    return sj;
+}
+
+class AsyncRegistryTest : public testing_support::RegistryFixture {};
+
+TEST_F(AsyncRegistryTest, LookupsFindTheNewestMatchingEntry) {
+    CAsychronRQ rq;
+    CAsyncRQEntry* older = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+    CAsyncRQEntry* newer = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+    CAsyncRQEntry* otherType = rq.AddAsychronRQ(MakeCJ(2, 1, 100));
+    ASSERT_NE(older, newer);
+    EXPECT_EQ(rq.GetAsychronRQArray(2, 9), newer);
+    EXPECT_EQ(rq.GetAsychronRQArray(2, 1), otherType);
+    EXPECT_EQ(rq.GetAsychronRQArray(2), otherType);  // any type: the newest of all
+    EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 1024, 8192, 0, 0), newer);
+    EXPECT_EQ(rq.GetAsychronRQArray(3, 9), nullptr);
+
+    // Renumbered: the previous id still finds it with the type, but not alone or for removal.
+    newer->m_dwPrev_ES_JobID = 2;
+    newer->m_ES_JobID = 7;
+    older->m_ES_JobID = 5;
+    EXPECT_EQ(rq.GetAsychronRQArray(2, 9), newer);
+    EXPECT_EQ(rq.GetAsychronRQArray(7, 9), newer);
+    EXPECT_EQ(rq.GetAsychronRQArray(2), otherType);
+    capture.clear();
+    EXPECT_EQ(rq.KillAsychronRQ(2, 9, 0, false), S_OK);
+    EXPECT_EQ(rq.GetAsychronRQArray(7, 9), newer);
+    EXPECT_TRUE(traced().empty());
+}
+
+TEST_F(AsyncRegistryTest, RoomIsMeasuredWithTheAdditionIncluded) {
+    CAsychronRQ rq;
+    CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(2, 9, 50, 1000, 8000));
+    struct Case {
+        LONG cycle;
+        ULONG vars, bytes;
+        bool found;
+    } cases[] = {
+        {50, 24, 192, true},                    // both exactly at the limit
+        {50, 25, 0, false},                     // one variable too many
+        {50, 0, 193, false},                    // one byte too many
+        {50, 0, 0, true},    {0, 0, 0, false},  // cycle 0 never merges
+        {51, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rq.GetAsyncCJRQArray(c.cycle, 9, 1024, 8192, c.vars, c.bytes) != nullptr, c.found)
+            << c.cycle << " " << c.vars << " " << c.bytes;
+    }
+    cj->ms = 0;
+    EXPECT_EQ(rq.GetAsyncCJRQArray(0, 9, 1024, 8192, 0, 0), nullptr);
+}
+
+TEST_F(AsyncRegistryTest, SingleJobsAreFoundByTheLastAskerOrTheList) {
+    CAsychronRQ rq;
+    CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+    cj->m_dwLastSJ_ES_JobID = 0x80000005;
+    SAsyncSymRQEntry sj = MakeSJ(0x80000001);
+    EXPECT_EQ(rq.AddAsyncSymRQ(3, &sj, 9), nullptr);  // no such CJ: nothing stored
+    SAsyncSymRQEntry* stored = rq.AddAsyncSymRQ(2, &sj, 9);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(rq.GetSymSize(2, 9), 1u);
+    EXPECT_EQ(rq.GetSymSize(2, 1), 0u);
+    EXPECT_EQ(CAsychronRQ::GetAsychronSymRQArray(cj, 0x80000001), stored);
+    EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 0x80000001), cj);
+    EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 0x80000005), cj);
+    EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 0x80000006), nullptr);
+    EXPECT_EQ(rq.GetAsyncCJRQArray(100, 1, 0x80000001), nullptr);
+    EXPECT_EQ(traced(1).back(), "SJ ES_JobID: 2147483649 inserted to CJ ES_JobID: 2");
+}
+
+TEST_F(AsyncRegistryTest, CopiesAreDeepAndAFailedCopyChangesNothing) {
+    CountingUnknown data;
+    CAsychronRQ rq;
+    {
+        CAsyncRQEntry cj = MakeCJ(2, 9, 100);
+        cj.m_spYDBData = platform::ComPtr<IUnknown>(&data);  // adds a reference
+        cj.m_vNames->vt = VT_BSTR;
+        cj.m_vNames->bstrVal = SysAllocString(OLESTR("name"));
+        cj.m_SJList.push_back(MakeSJ(11));
+        CAsyncRQEntry* stored = rq.AddAsychronRQ(cj);
+        EXPECT_EQ(data.refs(), 3u);
+        EXPECT_NE(stored->m_vNames->bstrVal, cj.m_vNames->bstrVal);
+        EXPECT_EQ(stored->containing(), 1u);
+
+        // An uncopyable VARIANT: the exception carries the HRESULT, the list stays as it was.
+        CAsyncRQEntry bad = MakeCJ(3, 9, 100);
+        bad.m_vLookupTbl->vt = 0x7FFF;
+        try {
+            rq.AddAsychronRQ(bad);
+            ADD_FAILURE() << "copy did not fail";
+        } catch (const CAsyncRQCopyError& e) {
+            EXPECT_TRUE(FAILED(e.hr()));
+        }
+        bad.m_vLookupTbl->vt = VT_EMPTY;
+        EXPECT_EQ(rq.Entries().size(), 1u);
+        // Assignment from an uncopyable entry leaves the target whole.
+        CAsyncRQEntry target = MakeCJ(4, 9, 100);
+        CAsyncRQEntry uncopyable;
+        uncopyable.m_vNames->vt = 0x7FFF;
+        EXPECT_THROW(target = uncopyable, CAsyncRQCopyError);
+        uncopyable.m_vNames->vt = VT_EMPTY;
+        EXPECT_EQ(target.m_ES_JobID, 4u);
+    }
+    EXPECT_EQ(data.refs(), 2u);  // the registry's copy still holds one
+    EXPECT_EQ(rq.KillAsychronRQ(2, 9, 0, false), S_OK);
+    EXPECT_EQ(data.refs(), 1u);
+}
+
+// Registers both callbacks of an SJ the way the join does.
+void RegisterSJ(SAsyncSymRQEntry& sj, IUnknown* icb, IMC_YDBDecode* decode) {
+    CAsychronRQ::CallbackICB_Interface(icb, sj);
+    CAsychronRQ::CallbackDisp(decode, sj);
+}
+
+TEST_F(AsyncRegistryTest, KillingACollectionJobReleasesEveryCallbackInOrder) {
+    CountingUnknown icb, cjIcb;
+    RecordingDecode decode, cjDecode;
+    {
+        CAsychronRQ rq;
+        CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+        for (ULONG id : {11u, 12u, 13u}) {
+            SAsyncSymRQEntry sj = MakeSJ(id);
+            RegisterSJ(sj, &icb, id == 12 ? static_cast<IMC_YDBDecode*>(&decode) : nullptr);
+            ASSERT_NE(rq.AddAsyncSymRQ(2, &sj, 9), nullptr);
+        }
+        CAsychronRQ::newCJ_CallbackIYDBDecode(&cjDecode, *cj);
+        CAsychronRQ::newCJ_CallbackICB_Decode(&cjIcb, *cj);
+        ASSERT_EQ(cj->m_bNewIYDBDecodeValid, 1u);
+        ASSERT_EQ(cj->m_bNewICB_DecodeValid, 1u);
+        EXPECT_GT(icb.refs(), 1u);
+        capture.clear();
+
+        EXPECT_EQ(rq.KillAsychronRQ(2, 9, 0, false), S_OK);
+        const std::vector<std::string> expected = {
+            "SJ ES_JobID: 11 removed from CJ ES_JobID: 2",
+            "SJ ES_JobID: 12 removed from CJ ES_JobID: 2",
+            "SJ ES_JobID: 13 removed from CJ ES_JobID: 2",
+            "CJ ES_JobID: 2 removed from list",
+            "IYDBDecodeInterface interface is NULL",
+            "CB of SJ ES_JobID: 11 was successfully released",
+            "invalidate callback interface",
+            "IYDBDecodeInterface interface is NULL",
+            "CB of SJ ES_JobID: 12 was successfully released",
+            "IYDBDecodeInterface interface is NULL",
+            "CB of SJ ES_JobID: 13 was successfully released",
+            "invalidate callback interface",  // new IYDBDecode
+            "IYDBDecodeInterface interface is NULL",
+            "invalidate callback interface",  // new ICB_Decode
+            "ICB_DecodeInterface interface is NULL",
+        };
+        EXPECT_EQ(traced(), expected);
+        EXPECT_EQ(rq.GetAsychronRQArray(2, 9), nullptr);
+        EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 11), nullptr);
+    }
+    EXPECT_EQ(icb.refs(), 1u);
+    EXPECT_EQ(cjIcb.refs(), 1u);
+    EXPECT_EQ(decode.refs(), 1u);
+    EXPECT_EQ(cjDecode.refs(), 1u);
+}
+
+TEST_F(AsyncRegistryTest, KillingOneSingleJobOnlyForgetsItsCallbacks) {
+    CountingUnknown icb;
+    RecordingDecode decode;
+    CAsychronRQ rq;
+    CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+    for (ULONG id : {11u, 12u}) {
+        SAsyncSymRQEntry sj = MakeSJ(id);
+        sj.RQStatus = SJ_CANCELLED;
+        RegisterSJ(sj, &icb, &decode);
+        rq.AddAsyncSymRQ(2, &sj, 9);
+    }
+    const ULONG held = icb.refs();
+    capture.clear();
+    EXPECT_EQ(rq.KillAsychronRQ(2, 9, 99, true), S_OK);  // not in the CJ: nothing happens
+    EXPECT_TRUE(traced().empty());
+
+    EXPECT_EQ(rq.KillAsychronRQ(2, 9, 12, true), S_OK);
+    EXPECT_EQ(traced(),
+              (std::vector<std::string>{"invalidate callback interface",
+                                        "IYDBDecodeInterface interface is NULL",
+                                        "CB of SJ ES_JobID: 12 was successfully released"}));
+    EXPECT_EQ(cj->containing(), 2u);
+    const SAsyncSymRQEntry* sj12 = CAsychronRQ::GetAsychronSymRQArray(cj, 12);
+    EXPECT_EQ(sj12->RQStatus, SJ_CANCELLED);
+    EXPECT_EQ(sj12->CookieICB_Interface | sj12->bICB_InterfaceValid | sj12->CookieIYDBDecode |
+                  sj12->bIYDBDecodeValid,
+              0u);
+    EXPECT_LT(icb.refs(), held);
+    EXPECT_EQ(CAsychronRQ::GetAsychronSymRQArray(cj, 11)->bICB_InterfaceValid, 1u);
+}
+
+TEST_F(AsyncRegistryTest, DestructionRevokesEveryValidCookieOnce) {
+    CountingUnknown icb, cjIcb, oldIcb;
+    RecordingDecode decode, cjDecode, oldDecode;
+    {
+        CAsychronRQ rq;
+        for (ULONG cjId : {2u, 3u}) {
+            CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(cjId, 9, 100));
+            for (ULONG id : {11u, 12u}) {
+                SAsyncSymRQEntry sj = MakeSJ(id + cjId * 10);
+                RegisterSJ(sj, &icb, &decode);
+                rq.AddAsyncSymRQ(cjId, &sj, 9);
+            }
+            // A replaced registration moves to the old slot before the new one is made.
+            CAsychronRQ::newCJ_CallbackIYDBDecode(&oldDecode, *cj);
+            CAsychronRQ::newCJ_CallbackICB_Decode(&oldIcb, *cj);
+            cj->SetIYDBDecodePair({1, cj->m_newCookieIYDBDecode, 0, 0});
+            cj->SetICB_DecodePair({1, cj->m_newCookieICB_Decode, 0, 0});
+            CAsychronRQ::newCJ_CallbackIYDBDecode(&cjDecode, *cj);
+            CAsychronRQ::newCJ_CallbackICB_Decode(&cjIcb, *cj);
+        }
+    }
+    for (const CountingUnknown* c : {&icb, &cjIcb, &oldIcb}) {
+        EXPECT_EQ(c->refs(), 1u);
+    }
+    for (const RecordingDecode* d : {&decode, &cjDecode, &oldDecode}) {
+        EXPECT_EQ(d->refs(), 1u);
+    }
+}
+
+TEST_F(AsyncRegistryTest, NestedKillsAreTracedAsReentrance) {
+    CAsychronRQ first, second;
+    first.AddAsychronRQ(MakeCJ(2, 9, 100));
+    second.AddAsychronRQ(MakeCJ(2, 9, 100));
+    // A single-job callback whose final release (during the revocation phase) kills a CJ of
+    // another registry, as a client may do on its own thread's behalf.
+    struct KillOnRelease : CountingUnknown {
+        CAsychronRQ* other = nullptr;
+        ULONG STDMETHODCALLTYPE Release() override {
+            const ULONG left = CountingUnknown::Release();
+            if (left == 1 && other != nullptr) {
+                CAsychronRQ* rq = std::exchange(other, nullptr);
+                rq->KillAsychronRQ(2, 9, 0, false);
+            }
+            return left;
+        }
+    } icb;
+    SAsyncSymRQEntry sj = MakeSJ(11);
+    CAsychronRQ::CallbackICB_Interface(&icb, sj);
+    first.AddAsyncSymRQ(2, &sj, 9);
+    icb.other = &second;
+    capture.clear();
+    first.KillAsychronRQ(2, 9, 0, false);
+    EXPECT_EQ(icb.refs(), 1u);
+    EXPECT_EQ(second.GetAsychronRQArray(2, 9), nullptr);
+    const auto texts = traced(1);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Reentrance 3"), texts.end());
+}
+
+}  // namespace
