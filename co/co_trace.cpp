@@ -255,6 +255,14 @@ void CCoTrace::VMsg(int level, int line, const char* format, va_list args) noexc
     }
 }
 
+bool CoTraceLevelEnabled(int level) noexcept {
+    try {
+        return tracers().Get(kComponent, kGeneral).Released(level);
+    } catch (...) {
+        return false;
+    }
+}
+
 bool CoTraceDebugEnabled() noexcept {
     try {
         return tracers().Get(kComponent, kGeneral).debug();

@@ -49,6 +49,10 @@ class CCoTrace {
         return E_FAIL;                                           \
     }
 
+// True when the trace service writes `level` for the component (dumps that would cost a walk of
+// the job tables ask first).
+bool CoTraceLevelEnabled(int level) noexcept;
+
 // The debug-trace switch of the general tracer (read once, when the tracer is made).
 bool CoTraceDebugEnabled() noexcept;
 

@@ -5,25 +5,15 @@
 #include <cstring>
 #include <new>
 
+#include "base/st/symcjacc/symcjacc_internal.h"
 #include "platform/raii.h"
 
 namespace {
-
-constexpr char kFile[] = "base/st/symcjacc/symcjacc";
 
 // Job numbers handed to clients; shared by every object of the process.
 std::atomic<ULONG> g_JobNumber{0x80000000};
 
 }  // namespace
-
-#define CJ_SCOPE(method) CO_TRACE_SCOPE(kFile, "CCollectionJobSymAcc::" method)
-#define CJ_RETURN_IF_NULL(p)                                       \
-    do {                                                           \
-        if ((p) == nullptr) {                                      \
-            CO_TRACE(TRACE_ERROR, "error: NULL pointer argument"); \
-            return E_POINTER;                                      \
-        }                                                          \
-    } while (0)
 
 CCollectionJobSymAcc::CCollectionJobSymAcc() {
     CJ_SCOPE("CCollectionJobSymAcc");
@@ -214,13 +204,10 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::newJobID(ULONG* pID) {
     return S_OK;
 }
 
-// ---- job operations not available in this build ---------------------------------------------
+// ---- the YDB service, not available in this build -----------------------------------------
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG, LONG, IUnknown*, ULONG,
                                                               ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG, LONG, VARIANT, ULONG, ULONG*) {
     return E_NOTIMPL;
 }
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG, LONG, IUnknown*, ULONG*,
@@ -229,58 +216,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG, LONG, IU
                                                                   ULONG*) {
     return E_NOTIMPL;
 }
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG, LONG, IUnknown*, ULONG*,
-                                                                   ULONG*, VARIANT*,
-                                                                   CJAsyncRQRecord*, ULONG*,
-                                                                   ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG, LONG, ULONG, ULONG, ULONG*,
-                                                               CJAsyncRQRecord*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG, ULONG*, CJAsyncRQRecord*,
-                                                             ULONG*, ULONG*) {
-    return E_NOTIMPL;
-}
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG, IUnknown*, IUnknown*, ULONG*,
                                                                 CJAsyncRQRecord*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::GetIVarLookupTbl(ULONG, LONG, VARIANT*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG, LONG*, LONG*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG, ULONG, IUnknown*,
-                                                               ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG, ULONG, IUnknown*,
-                                                                ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG, LONG, ULONG, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG, LONG, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG, LONG, ULONG, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG, LONG, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setRt_JobID(LONG, LONG, ULONG, ULONG, ULONG,
-                                                            ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG, ULONG, ULONG*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG, LONG, ULONG, ULONG*, ULONG*) {
     return E_NOTIMPL;
 }
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG, LONG, ULONG, ULONG, ULONG,

@@ -1,0 +1,44 @@
+// Shared by the sources of the component object: the trace source name, the method scope and
+// the null-pointer test, and the job records' constants.
+#pragma once
+
+#include "co/co_trace.h"
+#include "collectionjobsymacc.h"
+
+namespace symcjacc {
+
+inline constexpr char kFile[] = "base/st/symcjacc/symcjacc";
+
+// Action word bits.
+inline constexpr ULONG ACTION_ALONE = 0x001;      // run the SJ as its own job
+inline constexpr ULONG ACTION_STOP = 0x002;       // the CJ was stopped for re-creation
+inline constexpr ULONG ACTION_RECORD = 0x014;     // record filled, CJ id returned
+inline constexpr ULONG ACTION_EXTRA = 0x040;      // see the joins
+inline constexpr ULONG ACTION_UNCHANGED = 0x100;  // caller's: change nothing
+
+// Cancel actions.
+inline constexpr ULONG CANCEL_CJ_REMOVED = 0x02;
+inline constexpr ULONG CANCEL_CJ_DELETED = 0x20;
+inline constexpr ULONG CANCEL_SJ_REMOVED = 0x80;
+
+inline constexpr ULONG kClientJobIDs = 0x80000000;  // newJobID hands out ids above this
+inline constexpr LONG kTypeReadWrite = 8;
+inline constexpr LONG kTypeUnreported = 1001;
+
+// The IVar room limits, fixed.
+inline constexpr ULONG kIVarMaxVars = 0x400;
+inline constexpr ULONG kIVarMaxSize = 0x2000;
+
+// Frees what a client's record holds and leaves it zeroed with an empty VARIANT.
+void ResetRecord(CJAsyncRQRecord* record) noexcept;
+
+}  // namespace symcjacc
+
+#define CJ_SCOPE(method) CO_TRACE_SCOPE(symcjacc::kFile, "CCollectionJobSymAcc::" method)
+#define CJ_RETURN_IF_NULL(p)                                       \
+    do {                                                           \
+        if ((p) == nullptr) {                                      \
+            CO_TRACE(TRACE_ERROR, "error: NULL pointer argument"); \
+            return E_POINTER;                                      \
+        }                                                          \
+    } while (0)
