@@ -82,9 +82,8 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc {
     // Flat copy of a CJ for a client; the caller holds the lock and has reset the record.
     HRESULT FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord, const CAsyncRQEntry& cj);
     // Joins an SJ to its IVar CJ (after UpdateIVarJobEntry handed out the CJ's names).
-    HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID,
-                            ULONG* pCJJobID, CJAsyncRQRecord* pRecord, ULONG* pAction,
-                            ULONG* pStatus);
+    HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
+                            CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus);
     // Trace dumps: every entry (when level 1 is on), one client record, one CJ's optimizing.
     void dumpJobEntries(const char* heading);
     static void dumpCJJobEntry(const CJAsyncRQRecord& record);

@@ -152,8 +152,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
     CO_CATCH_RETURN_TRACED()
 }
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LONG typ,
-                                                              ULONG reason, ULONG* pStatus) {
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LONG typ, ULONG reason,
+                                                              ULONG* pStatus) {
     CJ_SCOPE("deleteYDBCJob");
     try {
         CJ_RETURN_IF_NULL(pStatus);
@@ -170,8 +170,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LON
         const ULONG previousID = cj->m_dwPrev_ES_JobID;
         SAsyncCookiePair pair = cj->IYDBDecodePair();
         lock.Unlock();
-        ComPtr<IMC_YDBDecode> decode =
-            AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true));
+        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true));
         lock.Lock();
         ULONG rtJobID = 0;
         if ((cj = m_pRQ->GetAsychronRQArray(cjJobID, typ)) != nullptr) {
@@ -210,8 +209,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LO
         const ULONG previousID = cj->m_dwPrev_ES_JobID;
         SAsyncCookiePair pair = cj->ICB_DecodePair();
         lock.Unlock();
-        ComPtr<IMC_YDBDecode> decode =
-            AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, true));
+        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, true));
         lock.Lock();
         if ((cj = m_pRQ->GetAsychronRQArray(cjJobID, typ)) != nullptr) {
             cj->SetICB_DecodePair(pair);
@@ -265,8 +263,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LON
             pair = cj->IYDBDecodePair();
             (void)FillCJAsychronRQEntry(&local.record, *cj);
         }
-        ComPtr<IMC_YDBDecode> decode =
-            AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, false));
+        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, false));
         if (decode) {
             (void)decode->UpdateJob(cjJobID, local.record, pStatus);
             dumpCJJobEntry(local.record);
@@ -298,8 +295,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG cjJobID, LO
             previousID = cj->m_dwPrev_ES_JobID;
             (void)FillCJAsychronRQEntry(&local.record, *cj);
         }
-        ComPtr<IMC_YDBDecode> decode =
-            AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, false));
+        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, false));
         if (decode) {
             (void)decode->UpdateJob(previousID, local.record, pStatus);
         }

@@ -23,9 +23,8 @@ HRESULT CCollectionJobSymAcc::dumpNameOptimizing(const CAsyncRQEntry& cj) {
                                                 cj.m_vReformedNames.get(), cj.m_vLookupTbl.get());
 }
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG typ,
-                                                               VARIANT names, ULONG sjJobID,
-                                                               ULONG* pStatus) {
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG typ, VARIANT names,
+                                                               ULONG sjJobID, ULONG* pStatus) {
     CJ_SCOPE("addSymbolsIVar");
     try {
         CJ_RETURN_IF_NULL(pStatus);
@@ -87,9 +86,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
                     *pStatus = CJ_STATUS_ADD_FAILED;
                     return S_OK;
                 }
-                if (n > 0 && FAILED(VariantSafeArrayCopyRange(kept.get(), dst,
-                                                              cj->m_vRequestedNames.get(), src,
-                                                              1, n))) {
+                if (n > 0 && FAILED(VariantSafeArrayCopyRange(
+                                 kept.get(), dst, cj->m_vRequestedNames.get(), src, 1, n))) {
                     CO_TRACE(TRACE_ERROR, "error VariantSafeArrayCopyRange");
                     *pStatus = CJ_STATUS_ADD_FAILED;
                     return S_OK;
@@ -147,7 +145,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         while (id < maxJobs && m_pRQ->GetAsychronRQArray(id, typ) != nullptr) {
             ++id;
         }
-        CO_TRACE(TRACE_INFO, "Asynchron read: creating new collection job for cycle %dms with JobID %d",
+        CO_TRACE(TRACE_INFO,
+                 "Asynchron read: creating new collection job for cycle %dms with JobID %d",
                  static_cast<int>(cycle), static_cast<int>(id));
         if (id >= maxJobs) {
             CO_TRACE(TRACE_INFO, "no more collection-jobs possible.");
@@ -166,8 +165,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
             *pStatus = CJ_STATUS_ADD_FAILED;
             return S_OK;
         }
-        if (count > 0 && FAILED(VariantSafeArrayCopyRange(entry.m_vRequestedNames.get(), 0,
-                                                          &names, 0, 1, count))) {
+        if (count > 0 && FAILED(VariantSafeArrayCopyRange(entry.m_vRequestedNames.get(), 0, &names,
+                                                          0, 1, count))) {
             CO_TRACE(TRACE_ERROR, "error VariantSafeArrayCopyRange");
             *pStatus = CJ_STATUS_ADD_FAILED;
             return S_OK;
@@ -198,9 +197,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
     CO_CATCH_RETURN_TRACED()
 }
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(
-    LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID, VARIANT* pNames,
-    CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus) {
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, LONG typ,
+                                                                   IUnknown* sjICB, ULONG* pSJJobID,
+                                                                   ULONG* pCJJobID, VARIANT* pNames,
+                                                                   CJAsyncRQRecord* pRecord,
+                                                                   ULONG* pAction, ULONG* pStatus) {
     CJ_SCOPE("UpdateIVarJobEntry");
     try {
         CJ_RETURN_IF_NULL(pStatus);

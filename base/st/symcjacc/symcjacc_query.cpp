@@ -159,9 +159,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG cycle, LONG typ,
             if (m_pRQ->GetSymSize(cj->m_ES_JobID, typ) > 0) {
                 *pState = 8;
             }
-            CO_TRACE(TRACE_INFO, "job: %u, cycle: %d, state: %d",
-                     static_cast<unsigned>(*pCJJobID), static_cast<int>(cycle),
-                     static_cast<int>(*pState));
+            CO_TRACE(TRACE_INFO, "job: %u, cycle: %d, state: %d", static_cast<unsigned>(*pCJJobID),
+                     static_cast<int>(cycle), static_cast<int>(*pState));
         }
         return S_OK;
     }

@@ -93,9 +93,8 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
     CO_CATCH_RETURN_TRACED()
 }
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG typ,
-                                                               ULONG sjJobID, ULONG newCJJobID,
-                                                               ULONG* pAction,
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG typ, ULONG sjJobID,
+                                                               ULONG newCJJobID, ULONG* pAction,
                                                                CJAsyncRQRecord* pRecord,
                                                                ULONG* pStatus) {
     CJ_SCOPE("UpdateJobState");
@@ -131,8 +130,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG 
                          static_cast<int>(cycle), action);
             } else {
                 CO_TRACE(TRACE_ERROR, "Job %u collection job %u  not found, dwaction %x",
-                         static_cast<unsigned>(sjJobID), static_cast<unsigned>(newCJJobID),
-                         action);
+                         static_cast<unsigned>(sjJobID), static_cast<unsigned>(newCJJobID), action);
             }
             dumpJobEntries("UpdateJobState");
         }
