@@ -50,11 +50,17 @@ struct Joined {
     HRESULT hr = E_FAIL;
 };
 
+// The component with its registry in view (the tests' only look behind the interface).
+struct ProbedComponent : CCollectionJobSymAcc {
+    using CCollectionJobSymAcc::m_bValueComparison;
+    using CCollectionJobSymAcc::m_pRQ;
+};
+
 class IVarRoadTest : public testing_support::RegistryFixture {
   protected:
     void SetUp() override {
         RegistryFixture::SetUp();
-        ComPtr<CCollectionJobSymAcc> made(new CCollectionJobSymAcc);  // adds the first reference
+        ComPtr<ProbedComponent> made(new ProbedComponent);  // adds the first reference
         ASSERT_EQ(made.query(IID_IMC_CollectionJobSymAcc, object), S_OK);
         impl = made.get();
     }
@@ -112,16 +118,10 @@ class IVarRoadTest : public testing_support::RegistryFixture {
     const CAsyncRQEntry* Entry(ULONG cj, LONG typ) {
         return ProbeRegistry()->GetAsychronRQArray(cj, typ);
     }
-    CAsychronRQ* ProbeRegistry() { return static_cast<Probe*>(impl)->m_pRQ.get(); }
-
-    // Reads the registry of the object under test (the tests' only look behind the interface).
-    struct Probe : CCollectionJobSymAcc {
-        using CCollectionJobSymAcc::m_bValueComparison;
-        using CCollectionJobSymAcc::m_pRQ;
-    };
+    CAsychronRQ* ProbeRegistry() { return impl->m_pRQ.get(); }
 
     ComPtr<IMC_CollectionJobSymAcc> object;
-    CCollectionJobSymAcc* impl = nullptr;
+    ProbedComponent* impl = nullptr;
 };
 
 TEST_F(IVarRoadTest, AddsMergeByCycleAndTypeOrCreateWithinTheJobLimit) {
@@ -229,6 +229,9 @@ TEST_F(IVarRoadTest, AMergeDropsTheNamesOfCancelledSingleJobs) {
     EXPECT_EQ(LookupRows(51, 9).size(), 3u);
     EXPECT_EQ(Entry(51, 9)->containing(), 1u);
     EXPECT_GT(icb2.refs(), 1u);
+    object.reset();  // releases what it holds before the callbacks go
+    impl = nullptr;
+    EXPECT_EQ(icb2.refs(), 1u);
 }
 
 TEST_F(IVarRoadTest, TheWholeRoadMapsValuesBackAndReleasesEveryCallback) {
@@ -351,6 +354,9 @@ TEST_F(IVarRoadTest, DeleteAndUpdateReachTheCallbacksOutsideTheLock) {
     EXPECT_EQ((std::vector<ULONG>{ydb[0].jobID, ydb[1].jobID, ydb[1].arg}),
               (std::vector<ULONG>{30, 30, 5}));
     EXPECT_EQ(object->deleteYDBCJob(30, 9, 5, nullptr), E_POINTER);
+    object.reset();
+    EXPECT_EQ(ivarDecode.refs(), 1u);
+    EXPECT_EQ(ydbDecode.refs(), 1u);
 }
 
 TEST_F(IVarRoadTest, QueriesAnswerForSingleAndCollectionJobs) {
@@ -360,7 +366,7 @@ TEST_F(IVarRoadTest, QueriesAnswerForSingleAndCollectionJobs) {
     ULONG status = 0;
     EXPECT_EQ(object->getJobProperties(7, &typ, &cycle, &status), S_OK);
     EXPECT_EQ((std::vector<LONG>{typ, cycle}), (std::vector<LONG>{0x20, 100}));
-    static_cast<Probe*>(impl)->m_bValueComparison = true;
+    impl->m_bValueComparison = true;
     EXPECT_EQ(object->getJobProperties(7, &typ, &cycle, &status), S_OK);
     EXPECT_EQ(typ, 1);
     EXPECT_EQ(object->getJobProperties(8, &typ, &cycle, &status), S_OK);
