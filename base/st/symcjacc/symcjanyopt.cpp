@@ -114,7 +114,7 @@ struct NameFields {
     int SubArea() const { return be16(item + 10); }
 };
 
-// Unpacks element `index` (0-based) of a names array; pointer access, so no copy of the name.
+// Unpacks the element at `index` of a names array; pointer access, so no copy of the name.
 HRESULT dump_fields(CCoTrace& coTrace_, SAFEARRAY* psa, LONG index, NameFields* fields) {
     void* element = nullptr;
     HRESULT hr = SafeArrayPtrOfIndex(psa, &index, &element);
