@@ -12,6 +12,8 @@ namespace {
 
 constexpr uint32_t kGrowLimit = 0x7FFF8000u;
 constexpr uint32_t kMaxCapacity = 0xFFFF0000u;
+// The value of a block whose bytes were never read.
+const uint8_t kZeros[0x10000] = {};
 
 // A one-byte field held in a 32-bit member: sign-extended on read, left alone when the read
 // failed.
@@ -280,6 +282,7 @@ Upp_DataVariant::Upp_DataVariant(const Upp_DataVariant& other)
         allocate(other.m_BufferLength);
         std::memcpy(m_pBuffer.get(), other.m_pBuffer.get(), m_BufferLength);
     }
+    m_BufferLength = other.m_BufferLength;
 }
 
 void Upp_DataVariant::allocate(uint32_t length) {
@@ -355,11 +358,11 @@ void Upp_DataVariant::readTypeDescriptor(Gen_ExStream& s) {
     m_DataType = kNoValue;
     readChar(s, m_DataType);
     if (m_DataType == kBlock) {
+        // Allocated when a value arrives: a request names blocks of up to 64 KiB in four bytes
+        // each, and only their lengths travel.
         uint16_t length = 0;
         s >> length;
-        if (length != 0) {
-            allocate(length);
-        }
+        m_BufferLength = length;
     } else if (m_DataType == kString) {
         uint8_t capacity = 0;
         s >> capacity;
@@ -377,7 +380,7 @@ void Upp_DataVariant::writeTypeDescriptor(Gen_ExStream& s) const noexcept {
     }
 }
 
-void Upp_DataVariant::readValue(Gen_ExStream& s) noexcept {
+void Upp_DataVariant::readValue(Gen_ExStream& s) {
     switch (m_DataType) {
         case 0:
         case 4: {
@@ -413,7 +416,10 @@ void Upp_DataVariant::readValue(Gen_ExStream& s) noexcept {
             s >> m_Value;
             break;
         case kBlock:
-            if (m_pBuffer != nullptr) {
+            if (m_BufferLength != 0) {
+                if (m_pBuffer == nullptr) {
+                    allocate(m_BufferLength);
+                }
                 s.readArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8);
             }
             break;
@@ -476,8 +482,9 @@ void Upp_DataVariant::writeValue(Gen_ExStream& s) const noexcept {
             s << m_Value;
             break;
         case kBlock:
-            if (m_pBuffer != nullptr) {
-                s.writeArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8);
+            if (m_BufferLength != 0) {
+                s.writeArray(m_pBuffer != nullptr ? m_pBuffer.get() : kZeros, m_BufferLength,
+                             YDB_ELEM_U8);
             }
             break;
         case kString:

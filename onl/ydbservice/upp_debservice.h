@@ -133,6 +133,8 @@ class Upp_DataVariant {
     void setString(uint8_t capacity);
     // Sets a string's characters, cut to its capacity; false when it is not a string.
     bool setStringValue(const char* text, uint32_t length) noexcept;
+    // The value bytes of a block or string; null for a block whose value was not read yet (its
+    // bytes are zero) and for other types.
     uint8_t* buffer() const noexcept { return m_pBuffer.get(); }
     uint32_t bufferLength() const noexcept { return m_BufferLength; }
     // The size the variable adds to a list's m_DataSize.
@@ -142,7 +144,7 @@ class Upp_DataVariant {
     void writeResult(Gen_ExStream& s) const noexcept;
     void readTypeDescriptor(Gen_ExStream& s);
     void writeTypeDescriptor(Gen_ExStream& s) const noexcept;
-    void readValue(Gen_ExStream& s) noexcept;
+    void readValue(Gen_ExStream& s);
     void writeValue(Gen_ExStream& s) const noexcept;
 
     uint32_t m_Result = 10;

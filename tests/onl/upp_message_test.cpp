@@ -431,6 +431,28 @@ TEST_F(UppMessageTest, ListReadStopsAtTheFailingElement) {
     EXPECT_EQ(m.m_VarList.m_DataSize, 2u);
 }
 
+TEST_F(UppMessageTest, BlocksNamedByARequestAreSizedButNotHeld) {
+    Bytes bytes = {0, 1, 0, 0};
+    put32(bytes, 2);
+    put(bytes, {6, 10, 0xFF, 0xFF, 6, 10, 3, 0});
+    Upp_DebVarService m(1, -1);
+    ASSERT_TRUE(read_into(m, bytes));
+    const auto got = elements(m.m_VarList);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0]->buffer(), nullptr);
+    EXPECT_EQ(m.m_VarList.m_DataSize, 0xFFFFu + 3u);
+
+    // Sent on as a response, the block's value is its length in zero bytes.
+    Upp_DebVarService out(1, -1);
+    out.setServiceType(11);
+    out.setResponse();
+    out.m_VarList.add(*got[1]);
+    Bytes expected = {1, 11};
+    put32(expected, 1);
+    put(expected, {10, 6, 10, 3, 0, 0, 0, 0});
+    EXPECT_EQ(image(out), expected);
+}
+
 TEST_F(UppMessageTest, JobDescriptionIsReadOnce) {
     Bytes first = {0, 1};
     put32(first, 250);
