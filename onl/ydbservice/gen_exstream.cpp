@@ -148,8 +148,8 @@ Gen_ExStream& Gen_ExStream::operator<<(uint32_t v) noexcept {
     return writeScalar(v, YDB_ELEM_U32);
 }
 Gen_ExStream& Gen_ExStream::operator<<(bool v) noexcept {
-    const uint8_t byte = v ? 1 : 0;
-    return writeScalar(byte, YDB_ELEM_CHAR);
+    const uint8_t one = v ? 1 : 0;
+    return writeScalar(one, YDB_ELEM_CHAR);
 }
 Gen_ExStream& Gen_ExStream::operator<<(int16_t v) noexcept {
     return writeScalar(v, YDB_ELEM_I16);
@@ -218,9 +218,9 @@ Gen_ExStream& Gen_ExStream::operator>>(uint32_t& v) noexcept {
     return readScalar(v, YDB_ELEM_U32);
 }
 Gen_ExStream& Gen_ExStream::operator>>(Gen_ExBool32& v) noexcept {
-    uint8_t byte = 0;
-    if (readArray(&byte, 1, YDB_ELEM_CHAR)) {
-        v.m_Value = byte;
+    uint8_t low = 0;
+    if (readArray(&low, 1, YDB_ELEM_CHAR)) {
+        v.m_Value = low;
     }
     return *this;
 }
