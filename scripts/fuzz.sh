@@ -24,7 +24,7 @@ for target in upp_message; do
     mkdir -p "$work/corpus" "$work/artifacts"
     echo "== fuzz $target for ${seconds}s"
     if ! LD_LIBRARY_PATH="$runtime" \
-        ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
+        ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:verify_asan_link_order=0" \
         UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
         "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
