@@ -35,6 +35,13 @@ for preset in linux-asan linux-tsan mingw64 linux; do
     fi
 done
 
+# Debug-service messages from untrusted bytes, through the YDB data object stand-in.
+echo "== fuzz (clang, 60 s per target)"
+scripts/fuzz.sh 60 || failed+=(fuzz)
+
+echo "== benchmark bench_upp"
+build/linux/bin/bench_upp --benchmark_min_time=0.05 || failed+=(bench_upp)
+
 if ((${#failed[@]})); then
     echo "FAILED: ${failed[*]}"
     exit 1

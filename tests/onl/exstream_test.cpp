@@ -1,0 +1,182 @@
+// Gen_ExStream: one element call per value with the type code's width, composite values as a
+// sequence of calls, sticky failure, Touch on every state query, and IStream contents.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ydb_fixture.h"
+
+namespace {
+
+using namespace ydb_testing;
+using testing_support::ydb_element_calls;
+
+class YdbExStreamTest : public YdbTest {};
+
+struct ScalarCase {
+    const char* name;
+    std::function<void(Gen_ExStream&)> write;
+    std::function<bool(Gen_ExStream&)> readsBack;
+    ULONG width;
+    ULONG code;
+};
+
+template <class T>
+ScalarCase scalar(const char* name, T value, ULONG width, ULONG code) {
+    return {name, [value](Gen_ExStream& s) { s << value; },
+            [value](Gen_ExStream& s) {
+                T got{};
+                s >> got;
+                return got == value;
+            },
+            width, code};
+}
+
+TEST_F(YdbExStreamTest, EveryScalarIsOneCallWithItsCodeAndWidth) {
+    const ScalarCase cases[] = {
+        scalar<int64_t>("i64", -5, 8, 8),       scalar<uint64_t>("u64", 1ull << 40, 8, 8),
+        scalar<double>("f64", 2.5, 8, 7),       scalar<float>("f32", -1.25f, 4, 6),
+        scalar<int32_t>("i32", -70000, 4, 4),   scalar<uint32_t>("u32", 0xDEADBEEF, 4, 5),
+        scalar<int16_t>("i16", -3, 2, 2),       scalar<uint16_t>("u16", 0xBEEF, 2, 3),
+        scalar<uint8_t>("u8", 200, 1, 1),       scalar<char>("char", 'x', 1, 0),
+        scalar<signed char>("schar", -7, 1, 0),
+    };
+    for (const ScalarCase& c : cases) {
+        auto d = fresh();
+        Gen_ExStream s(d.get());
+        c.write(s);
+        seek(d, 0);
+        EXPECT_TRUE(c.readsBack(s)) << c.name;
+        EXPECT_TRUE(s.good()) << c.name;
+        const auto calls = ydb_element_calls(d);
+        ASSERT_EQ(calls.size(), 2u) << c.name;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(calls[i].write, i == 0 ? 1u : 0u) << c.name;
+            EXPECT_EQ(calls[i].count, 1u) << c.name;
+            EXPECT_EQ(calls[i].width, c.width) << c.name;
+            EXPECT_EQ(calls[i].typeCode, c.code) << c.name;
+        }
+    }
+}
+
+TEST_F(YdbExStreamTest, CompositesAreSequencesOfElementCalls) {
+    auto d = fresh();
+    Gen_ExStream s(d.get());
+    Gen_ExIdent ident;
+    ident.m_Major = 1;
+    ident.m_Minor = 2;
+    for (int i = 0; i < 16; ++i) {
+        ident.m_Bytes[i] = static_cast<uint8_t>(i);
+    }
+    s << ident << true << Gen_ExVersion{3, 4};
+    const auto calls = ydb_element_calls(d);
+    ASSERT_EQ(calls.size(), 6u);
+    // The 20-byte record: two 16-bit words and sixteen u8 elements, never one block.
+    EXPECT_EQ(calls[0].typeCode, 3u);
+    EXPECT_EQ(calls[1].typeCode, 3u);
+    EXPECT_EQ(calls[2].typeCode, 1u);
+    EXPECT_EQ(calls[2].count, 16u);
+    // A boolean goes as a character, not as u8.
+    EXPECT_EQ(calls[3].typeCode, 0u);
+    EXPECT_EQ(calls[3].width, 1u);
+    EXPECT_EQ(contents(d).size(), 25u);
+
+    seek(d, 0);
+    Gen_ExIdent back;
+    Gen_ExBool32 flag{0x7F7F7F00};
+    Gen_ExVersion version;
+    s >> back >> flag >> version;
+    EXPECT_TRUE(s.good());
+    EXPECT_EQ(back.m_Minor, 2);
+    EXPECT_EQ(back.m_Bytes[15], 15);
+    EXPECT_EQ(flag.m_Value, 1);
+    EXPECT_EQ(version.m_Minor, 4);
+}
+
+TEST_F(YdbExStreamTest, FailureIsStickyAndGoodStillTouches) {
+    auto d = fresh();
+    auto c = control(d);
+    Gen_ExStream s(d.get());
+    ASSERT_EQ(c->FailCall(2, 1, E_FAIL), S_OK);
+    s << uint32_t{1} << uint32_t{2};
+    EXPECT_FALSE(s.ok());
+    ASSERT_EQ(c->ClearLog(), S_OK);
+    uint32_t target = 77;
+    Gen_ExBool32 flag{5};
+    s << uint32_t{3};
+    s >> target >> flag;
+    EXPECT_FALSE(s.writeArray("ab", 2, 0));
+    EXPECT_EQ(s.position(), 0u);
+    EXPECT_EQ(s.byteCount(), 0u);
+    EXPECT_FALSE(s.commit());
+    EXPECT_TRUE(ydb_element_calls(d).empty());
+    ULONG calls = 1;
+    for (ULONG position : {1u, 9u, 13u, 14u}) {
+        ASSERT_EQ(c->GetCallCount(position, &calls), S_OK);
+        EXPECT_EQ(calls, 0u) << position;
+    }
+    EXPECT_EQ(target, 77u);
+    EXPECT_EQ(flag.m_Value, 5);
+    EXPECT_FALSE(s.good());
+    EXPECT_FALSE(s.good());
+    ASSERT_EQ(c->GetCallCount(14, &calls), S_OK);
+    EXPECT_EQ(calls, 2u);
+    EXPECT_EQ(contents(d).size(), 4u);
+
+    // Only attach makes a stream good again; a null object makes it bad.
+    s.attach(d.get());
+    EXPECT_TRUE(s.good());
+    s.attach(nullptr);
+    EXPECT_FALSE(s.good());
+    Gen_ExStream none(nullptr);
+    none << uint32_t{1};
+    EXPECT_FALSE(none.good());
+}
+
+TEST_F(YdbExStreamTest, FailedByteCountMarksTheStreamBad) {
+    auto d = holding({1, 2, 3});
+    Gen_ExStream s(d.get());
+    EXPECT_EQ(s.byteCount(), 3u);
+    ASSERT_EQ(control(d)->FailCall(1, 0, E_FAIL), S_OK);
+    EXPECT_EQ(s.byteCount(), 0u);
+    EXPECT_FALSE(s.ok());
+}
+
+TEST_F(YdbExStreamTest, IStreamContentsTravelWithTheirLength) {
+    const BYTE text[] = {'h', 'e', 'l', 'l', 'o'};
+    platform::ComPtr<IStream> source =
+        platform::ComPtr<IStream>::attach(SHCreateMemStream(text, sizeof text));
+    ASSERT_TRUE(source);
+    auto d = fresh();
+    Gen_ExStream s(d.get());
+    s << source.get();
+    ASSERT_TRUE(s.good());
+    Bytes expected;
+    put32(expected, 5);
+    put(expected, {'h', 'e', 'l', 'l', 'o'});
+    EXPECT_EQ(contents(d), expected);
+
+    seek(d, 0);
+    platform::ComPtr<IStream> target =
+        platform::ComPtr<IStream>::attach(SHCreateMemStream(nullptr, 0));
+    s >> target.get();
+    ASSERT_TRUE(s.good());
+    STATSTG stat{};
+    ASSERT_EQ(target->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, 5u);
+
+    // An announced length beyond the data is refused before anything is allocated or written.
+    Bytes lying;
+    put32(lying, 0xFFFFFFF0u);
+    put(lying, {'x'});
+    auto bad = holding(lying);
+    Gen_ExStream r(bad.get());
+    platform::ComPtr<IStream> untouched =
+        platform::ComPtr<IStream>::attach(SHCreateMemStream(nullptr, 0));
+    r >> untouched.get();
+    EXPECT_FALSE(r.good());
+    ASSERT_EQ(untouched->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// Common ground of the YDB service tests: COM on the test thread, the data object class served
+// in the process, and byte-image helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "onl/ydbservice/gen_exstream.h"
+#include "support/ydb_data_class.h"
+
+namespace ydb_testing {
+
+using Bytes = std::vector<BYTE>;
+
+class YdbTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        m_class = std::make_unique<testing_support::YdbDataClass>();
+        ASSERT_TRUE(m_class->ready());
+    }
+    void TearDown() override {
+        m_class.reset();
+        CoUninitialize();
+    }
+
+    static platform::ComPtr<IYDB_Data> fresh() {
+        auto data = testing_support::YdbDataClass::create();
+        EXPECT_TRUE(data);
+        return data;
+    }
+    static platform::ComPtr<IYDB_DataControl> control(const platform::ComPtr<IYDB_Data>& d) {
+        return testing_support::YdbDataClass::control(d);
+    }
+    static Bytes contents(const platform::ComPtr<IYDB_Data>& d) {
+        return testing_support::ydb_contents(d.get());
+    }
+    static void seek(const platform::ComPtr<IYDB_Data>& d, ULONG position) {
+        ULONG ignored = 0;
+        ASSERT_EQ(d->Seek(position, 0, &ignored), S_OK);
+    }
+    // A data object holding exactly these bytes, positioned at its start.
+    static platform::ComPtr<IYDB_Data> holding(const Bytes& bytes) {
+        auto d = fresh();
+        EXPECT_EQ(d->WriteContents(bytes.data(), static_cast<ULONG>(bytes.size()), 0, 0), S_OK);
+        return d;
+    }
+
+    std::unique_ptr<testing_support::YdbDataClass> m_class;
+};
+
+// Little-endian pieces of an expected image.
+inline void put(Bytes& b, std::initializer_list<BYTE> bytes) {
+    b.insert(b.end(), bytes);
+}
+inline void put16(Bytes& b, uint16_t v) {
+    put(b, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8)});
+}
+inline void put32(Bytes& b, uint32_t v) {
+    put(b, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+            static_cast<BYTE>(v >> 24)});
+}
+
+}  // namespace ydb_testing
