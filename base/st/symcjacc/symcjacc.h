@@ -10,9 +10,11 @@
 #include "base/st/symcjacc/asychronrq.h"
 #include "co/co_trace.h"
 #include "collectionjobsymacc.h"
+#include "onl/ydbservice/yydb_contents.h"
 #include "platform/winapi.h"
 
-class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc {
+// The YDB contents base frames the records the object writes into collection jobs' data objects.
+class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents {
   public:
     CCollectionJobSymAcc();
     virtual ~CCollectionJobSymAcc();
