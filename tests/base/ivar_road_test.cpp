@@ -359,6 +359,22 @@ TEST_F(IVarRoadTest, DeleteAndUpdateReachTheCallbacksOutsideTheLock) {
     EXPECT_EQ(ydbDecode.refs(), 1u);
 }
 
+TEST_F(IVarRoadTest, RepeatedConfirmationsKeepOnlyTwoRegistrations) {
+    Add(100, 9, {R(0, 1)}, 0x80000001);
+    RecordingDecode first, second, third;
+    ULONG status = 0;
+    for (RecordingDecode* d : {&first, &second, &third}) {
+        ASSERT_EQ(object->UpdateCJ_IVarCB(0, 9, 2, d, &status), S_OK);
+    }
+    EXPECT_EQ(first.refs(), 1u);  // replaced twice: released, not leaked
+    EXPECT_GT(second.refs(), 1u);
+    EXPECT_GT(third.refs(), 1u);
+    object.reset();
+    for (const RecordingDecode* d : {&first, &second, &third}) {
+        EXPECT_EQ(d->refs(), 1u);
+    }
+}
+
 TEST_F(IVarRoadTest, QueriesAnswerForSingleAndCollectionJobs) {
     Road(100, 0x20, {R(0, 1)}, 7, 0);  // alone: never re-created
     Road(200, 0x30, {R(0, 1)}, 8, 0);

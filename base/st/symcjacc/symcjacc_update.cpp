@@ -26,6 +26,11 @@ void RebuildRing(CAsyncRQEntry& cj) {
     }
 }
 
+// A decode registration replaced by a new one moves to the old slot; the new slot is then free.
+SAsyncCookiePair Retired(const SAsyncCookiePair& pair) {
+    return {pair.bNewValid, pair.m_newCookie_Decode, 0, pair.m_newCookie_Decode};
+}
+
 }  // namespace
 
 HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB,
@@ -174,13 +179,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, U
             // A client object is reached through its interface, never by casting its pointer.
             platform::ComPtr<IMC_YDBDecode> decode;
             (void)platform::ComPtr<IUnknown>(decodeCallback).query(decode);
-            // The old slot is overwritten below: release what it still holds first.
+            // The old slot is overwritten: release what it still holds first.
             if (cj->m_bOldIYDBDecodeValid != 0) {
                 CAsychronRQ::oldCJ_CallbackIYDBDecode(*cj);
             }
-            cj->m_oldCookieIYDBDecode = cj->m_newCookieIYDBDecode;
-            cj->m_bOldIYDBDecodeValid = cj->m_bNewIYDBDecodeValid;
-            cj->m_bNewIYDBDecodeValid = 0;
+            cj->SetIYDBDecodePair(Retired(cj->IYDBDecodePair()));
             CAsychronRQ::newCJ_CallbackIYDBDecode(decode.get(), *cj);
             CO_TRACE(TRACE_INFO, "CB of collection job %u, %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID), static_cast<unsigned>(cj->m_ES_JobID),
@@ -213,13 +216,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, 
         CO_TRACE(TRACE_INFO, "collection job %u -> STATE_RUN",
                  static_cast<unsigned>(cj->m_ES_JobID));
         if (decodeCallback != nullptr) {
-            // The old slot is overwritten below: release what it still holds first.
+            // The old slot is overwritten: release what it still holds first.
             if (cj->m_bOldICB_DecodeValid != 0) {
                 CAsychronRQ::oldCJ_CallbackICB_Decode(*cj);
             }
-            cj->m_oldCookieICB_Decode = cj->m_newCookieICB_Decode;
-            cj->m_bOldICB_DecodeValid = cj->m_bNewICB_DecodeValid;
-            cj->m_bNewICB_DecodeValid = 0;
+            cj->SetICB_DecodePair(Retired(cj->ICB_DecodePair()));
             CAsychronRQ::newCJ_CallbackICB_Decode(decodeCallback, *cj);
             CO_TRACE(TRACE_INFO, "CB of collection job %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID),
