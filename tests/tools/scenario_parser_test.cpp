@@ -15,10 +15,11 @@ bool Parse(const std::string& text, cjsim::Scenario& s, std::string& error) {
 TEST(SimScenarioParser, ReadsSettingsClientsAndRanges) {
     cjsim::Scenario s;
     std::string error;
-    ASSERT_TRUE(Parse("# header\n\nduration 500\nthreads 3  # trailing comment\nlimit 6\n"
-                      "client a cycle=20 type=9 start=5 cancel=400 read=1/2/3:4+5,65535/0/255:0+1\n"
-                      "client b type=1 read=0/0/0:10+2 start=0 cycle=60000\n",
-                      s, error))
+    ASSERT_TRUE(
+        Parse("# header\n\nduration 500\nthreads 3  # trailing comment\nlimit 6\n"
+              "client a cycle=20 type=9 start=5 cancel=400 read=1/2/3:4+5,65535/0/255:0+1\n"
+              "client b type=1 read=0/0/0:10+2 start=0 cycle=60000\n",
+              s, error))
         << error;
     EXPECT_EQ(s.source, "test.scn");
     EXPECT_EQ(s.duration, 500u);
@@ -29,10 +30,11 @@ TEST(SimScenarioParser, ReadsSettingsClientsAndRanges) {
     EXPECT_EQ(a.name, "a");
     EXPECT_EQ(a.line, 6);
     EXPECT_EQ((std::vector<long>{a.cycle, a.type}), (std::vector<long>{20, 9}));
-    EXPECT_EQ((std::vector<unsigned long>{a.start, a.cancel}), (std::vector<unsigned long>{5, 400}));
+    EXPECT_EQ((std::vector<unsigned long>{a.start, a.cancel}),
+              (std::vector<unsigned long>{5, 400}));
     ASSERT_EQ(a.names.size(), 2u);
-    EXPECT_EQ((std::vector<int>{a.names[0].unit, a.names[0].area, a.names[0].typ,
-                                a.names[0].start, a.names[0].cnt}),
+    EXPECT_EQ((std::vector<int>{a.names[0].unit, a.names[0].area, a.names[0].typ, a.names[0].start,
+                                a.names[0].cnt}),
               (std::vector<int>{1, 2, 3, 4, 5}));
     EXPECT_EQ((std::vector<int>{a.names[1].unit, a.names[1].typ}), (std::vector<int>{65535, 255}));
     EXPECT_EQ(s.clients[1].cancel, cjsim::kNever);
@@ -52,8 +54,9 @@ TEST(SimScenarioParser, BadInputNamesFileLineAndWhatWasExpected) {
         std::string text;
         std::string message;  // the whole error
     } cases[] = {
-        {"speed 5\n", "test.scn:1: unknown keyword 'speed' (expected duration, threads, limit or "
-                      "client)"},
+        {"speed 5\n",
+         "test.scn:1: unknown keyword 'speed' (expected duration, threads, limit or "
+         "client)"},
         {"\n# c\nthreads\n", "test.scn:3: expected 'threads NUMBER'"},
         {"threads 4 5\n", "test.scn:1: expected 'threads NUMBER'"},
         {"threads 0\n", "test.scn:1: expected threads=<1..64>, got '0'"},

@@ -63,8 +63,8 @@ HRESULT CreateComponent(platform::ComPtr<IMC_CollectionJobSymAcc>& out, std::str
 
 OptimizerSetting::OptimizerSetting(DWORD value) {
     platform::UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, CollectionKey().c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, CollectionKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
         return;
     }
     DWORD type = 0, size = sizeof m_previous;
@@ -77,8 +77,8 @@ OptimizerSetting::OptimizerSetting(DWORD value) {
 
 OptimizerSetting::~OptimizerSetting() {
     platform::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CollectionKey().c_str(), 0, KEY_ALL_ACCESS,
-                      key.put()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CollectionKey().c_str(), 0, KEY_ALL_ACCESS, key.put()) !=
+        ERROR_SUCCESS) {
         return;
     }
     if (m_hadValue) {

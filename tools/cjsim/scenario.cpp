@@ -25,7 +25,8 @@ bool ToLong(const std::string& text, long long& value) {
     char* end = nullptr;
     errno = 0;
     value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && end != nullptr && *end == '\0' && (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
+    return errno == 0 && end != nullptr && *end == '\0' &&
+           (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
 }
 
 long long Number(const std::string& key, const std::string& text, long long lo, long long hi) {
@@ -60,7 +61,8 @@ NameRange Range(const std::string& text) {
     }
     // Merged ranges must still fit the 16-bit first element and count of a name.
     if (cnt < 1 || first + cnt > 0xFFFF) {
-        throw Failure{"range '" + text + "': COUNT must be at least 1 and FIRST+COUNT at most 65535"};
+        throw Failure{"range '" + text +
+                      "': COUNT must be at least 1 and FIRST+COUNT at most 65535"};
     }
     return {static_cast<int>(unit), static_cast<int>(area), static_cast<int>(typ),
             static_cast<int>(first), static_cast<int>(cnt)};

@@ -298,9 +298,10 @@ class Simulation {
     void CallbackDelete(ULONG jobID, ULONG reason) {
         const unsigned long rt = m_controller.RemoveCollection(jobID);
         if (rt == 0) {
-            Error(Format("decode callback: delete of collection job %u, which the controller "
-                         "does not run",
-                         static_cast<unsigned>(jobID)));
+            Error(
+                Format("decode callback: delete of collection job %u, which the controller "
+                       "does not run",
+                       static_cast<unsigned>(jobID)));
         } else {
             Note(Format("  controller: job rt %lu of collection job %u deleted (reason %u)", rt,
                         static_cast<unsigned>(jobID), static_cast<unsigned>(reason)));
@@ -463,9 +464,10 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         HRESULT hr = m_component->deleteIVarCJob(cj, typ, kReasonRecreate, &status);
         Check(hr, status, c, "deleteIVarCJob");
         if (m_controller.Exists(oldRt)) {
-            Error(Format("%s: deleteIVarCJob(%u) did not delete job rt %lu through the decode "
-                         "callback",
-                         c.spec->name.c_str(), static_cast<unsigned>(cj), oldRt));
+            Error(
+                Format("%s: deleteIVarCJob(%u) did not delete job rt %lu through the decode "
+                       "callback",
+                       c.spec->name.c_str(), static_cast<unsigned>(cj), oldRt));
             m_controller.Remove(oldRt);
         }
     }
@@ -473,8 +475,8 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     const unsigned long rt = m_controller.Create(cycle, typ, reformed, newCJ, cj, true);
     Record state;
     ULONG stateAction = action;
-    HRESULT hr = m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r,
-                                             &status);
+    HRESULT hr =
+        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r, &status);
     Check(hr, status, c, "UpdateJobState");
     if (state.r.m_ES_JobID != newCJ) {
         Error(Format("%s: UpdateJobState left collection job %u as %u", c.spec->name.c_str(),
@@ -490,8 +492,8 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     ULONG rtSeen = c.sj;
     hr = m_component->getRt_JobID(cycle, 0, &rtSeen, &status);
     if (Check(hr, status, c, "getRt_JobID") && rtSeen != rt) {
-        Error(Format("%s: getRt_JobID answers %u, the controller runs rt %lu",
-                     c.spec->name.c_str(), static_cast<unsigned>(rtSeen), rt));
+        Error(Format("%s: getRt_JobID answers %u, the controller runs rt %lu", c.spec->name.c_str(),
+                     static_cast<unsigned>(rtSeen), rt));
     }
 
     // The new job reads for every single job of the collection job, in the record's order.
@@ -522,12 +524,12 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         base += sj.VarCount;
     }
     m_controller.SetRing(newCJ, state.r);
-    Note(Format("%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
-                "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
-                c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
-                static_cast<unsigned>(cj), static_cast<unsigned>(action),
-                static_cast<unsigned>(newCJ), handedOver, static_cast<unsigned>(base),
-                reformed.size(), rt));
+    Note(Format(
+        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
+        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
+        c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
+        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
 }
 
 void Simulation::Cancel(Client& c) {
@@ -543,8 +545,9 @@ void Simulation::Cancel(Client& c) {
     std::string outcome;
     if (c.phase == Phase::Alone && (actions == kCancelCJRemoved || actions == 0)) {
         m_controller.Remove(c.rt);
-        outcome = actions == 0 ? "it was in no collection job" : "its unconfirmed collection job "
-                                                                 "is removed";
+        outcome = actions == 0 ? "it was in no collection job"
+                               : "its unconfirmed collection job "
+                                 "is removed";
         outcome += Format("; job rt %lu deleted", c.rt);
     } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
         // The controller keeps reading its names until the next merge drops them.
@@ -575,9 +578,9 @@ void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampl
     const NameRange& name = c.spec->names[i];
     if (!ok || sampleTick != m_tick || got.size() != static_cast<size_t>(name.cnt)) {
         Mismatch(Format("%s: name %zu (%s): %s", c.spec->name.c_str(), i, RangeText(name).c_str(),
-                        !ok ? "no value arrived"
-                            : sampleTick != m_tick ? "stale value"
-                                                   : "wrong number of elements"));
+                        !ok                    ? "no value arrived"
+                        : sampleTick != m_tick ? "stale value"
+                                               : "wrong number of elements"));
         return;
     }
     for (size_t k = 0; k < got.size(); ++k) {
@@ -674,8 +677,8 @@ void Simulation::CheckFinalTable() {
     t_client = m_clients.size();
     for (const ControllerJob& job : m_controller.Jobs()) {
         if (served.count(job.rt) == 0) {
-            Error(Format("job rt %lu (%s %lu) is left on the controller, read by no client",
-                         job.rt, job.collection ? "collection job" : "single job", job.es));
+            Error(Format("job rt %lu (%s %lu) is left on the controller, read by no client", job.rt,
+                         job.collection ? "collection job" : "single job", job.es));
         }
     }
 }
@@ -692,8 +695,8 @@ void Simulation::WriteDot() {
         const std::string id = Format("rt%lu", job.rt);
         if (!job.collection) {
             dot << "  " << id << " [shape=ellipse, label=\""
-                << Format("%s\\nsingle job %lu\\n%ldms typ %ld, rt %lu",
-                          clientOf[job.es].c_str(), job.es, job.cycle, job.type, job.rt)
+                << Format("%s\\nsingle job %lu\\n%ldms typ %ld, rt %lu", clientOf[job.es].c_str(),
+                          job.es, job.cycle, job.type, job.rt)
                 << "\"];\n";
             continue;
         }
@@ -743,8 +746,8 @@ SimResult Simulation::Report() {
         result.peakJobsWithout += s.jobsWithout;
         result.peakJobsWith += s.jobsWith;
         m_out << Format("%6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n", s.cycle,
-                        s.type, s.clients, s.jobsWithout, s.jobsWith, s.collectionJobs,
-                        s.requested, s.reformed, s.readsWithout, s.readsWith);
+                        s.type, s.clients, s.jobsWithout, s.jobsWith, s.collectionJobs, s.requested,
+                        s.reformed, s.readsWithout, s.readsWith);
         result.keys.push_back(s);
     }
     m_out << Format("Jobs on the controller at t=%lu: %zu without the component, %zu with it.\n",
