@@ -715,7 +715,8 @@ void Simulation::WriteDot() {
             dot << "  " << id << " -> " << Format("sj%lu", job.ring.front().sj) << ";\n";
         }
         for (const RingLink& link : job.ring) {
-            const bool toCJ = link.next == job.es;
+            // A renumbering leaves the last link on the id the ring was built with.
+            const bool toCJ = link.next == job.es || link.next == job.prevEs;
             dot << "  " << Format("sj%lu", link.sj) << " -> "
                 << (toCJ ? id : Format("sj%lu", link.next)) << (toCJ ? " [style=dashed]" : "")
                 << ";\n";
