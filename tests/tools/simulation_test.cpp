@@ -1,0 +1,124 @@
+// Whole simulations run in-process: the default scenario, the job limit, heavy cancelling from
+// many threads, and a client that maps its values through a wrong lookup row on purpose.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "scenario.h"
+#include "simulator.h"
+
+namespace {
+
+cjsim::Scenario Parsed(const std::string& text) {
+    cjsim::Scenario s;
+    std::string error;
+    std::istringstream in(text);
+    EXPECT_TRUE(cjsim::ParseScenario(in, "test", s, error)) << error;
+    return s;
+}
+
+cjsim::SimResult Simulate(const cjsim::Scenario& s, std::string* output = nullptr,
+                          const cjsim::SimOptions& options = {}) {
+    std::ostringstream out;
+    cjsim::SimResult r = cjsim::RunSimulation(s, options, out);
+    if (output != nullptr) {
+        *output = out.str();
+    }
+    return r;
+}
+
+const cjsim::KeyStats* Key(const cjsim::SimResult& r, long cycle, long type) {
+    for (const cjsim::KeyStats& k : r.keys) {
+        if (k.cycle == cycle && k.type == type) {
+            return &k;
+        }
+    }
+    return nullptr;
+}
+
+TEST(SimRun, TheDefaultScenarioMergesAndEveryValueArrives) {
+    std::string out;
+    const cjsim::SimResult r = Simulate(Parsed(cjsim::DefaultScenarioText()), &out);
+    ASSERT_EQ(r.exitCode, 0) << out;
+    EXPECT_EQ(r.mismatches + r.errors, 0u) << out;
+    EXPECT_GT(r.values, 1000u);
+    EXPECT_LT(r.peakJobsWith, r.peakJobsWithout) << out;
+    // The four axes of 100 ms share one job whose reads are fewer than the names asked for.
+    const cjsim::KeyStats* axes = Key(r, 100, 9);
+    ASSERT_NE(axes, nullptr);
+    EXPECT_EQ(axes->collectionJobs, 1u);
+    EXPECT_EQ(axes->jobsWith, 1u);
+    EXPECT_LT(axes->reformed, axes->requested);
+    EXPECT_LT(axes->readsWith, axes->readsWithout);
+    // The job limit leaves the 20 ms clients a job each.
+    const cjsim::KeyStats* late = Key(r, 20, 9);
+    ASSERT_NE(late, nullptr);
+    EXPECT_EQ(late->jobsWith, 2u);
+    EXPECT_EQ(late->collectionJobs, 0u);
+    for (const char* seen : {"re-created as", "leaves collection job", "deleted (reason 1226)",
+                             "no collection job (job limit)", "unconfirmed collection job"}) {
+        EXPECT_NE(out.find(seen), std::string::npos) << seen << "\n" << out;
+    }
+}
+
+TEST(SimRun, AtTheJobLimitClientsRunAloneAndStillReceiveEveryValue) {
+    // Limit 4: ids 2 and 3 per type. Six cycle times of one type, two clients each.
+    std::string text = "duration 400\nthreads 4\nlimit 4\n";
+    const int cycles[] = {10, 20, 30, 40, 50, 60};
+    for (int i = 0; i < 6; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            text += "client c" + std::to_string(i) + "_" + std::to_string(k) +
+                    " cycle=" + std::to_string(cycles[i]) +
+                    " type=4 start=" + std::to_string(i * 10 + k * 5 + 1) + " read=2/" +
+                    std::to_string(i) + "/5:" + std::to_string(k * 3) + "+4\n";
+        }
+    }
+    std::string out;
+    const cjsim::SimResult r = Simulate(Parsed(text), &out);
+    ASSERT_EQ(r.exitCode, 0) << out;
+    size_t collections = 0, jobs = 0;
+    for (const cjsim::KeyStats& k : r.keys) {
+        collections += k.collectionJobs;
+        jobs += k.jobsWith;
+    }
+    EXPECT_EQ(collections, 2u) << out;
+    EXPECT_EQ(jobs, 2u + 8u) << out;  // two shared jobs, eight clients alone
+    EXPECT_EQ(r.peakJobsWithout, 12u);
+}
+
+TEST(SimRun, HeavyCancellingFromEightThreadsLosesNoValue) {
+    // Starts and cancels fall on few ticks, so the threads meet on the same (cycle, type).
+    std::string text = "duration 2000\nthreads 8\n";
+    for (int i = 0; i < 48; ++i) {
+        const int cycle = 10 * (1 + i % 3);
+        const int start = (i * 37) % 1000 / 100 * 100;
+        const int cancel = start + 100 * (1 + i % 7);
+        text += "client h" + std::to_string(i) + " cycle=" + std::to_string(cycle) +
+                " type=" + std::to_string(1 + i % 2) + " start=" + std::to_string(start) +
+                (i % 12 == 5 ? "" : " cancel=" + std::to_string(cancel)) + " read=1/" +
+                std::to_string(i % 4) + "/5:" + std::to_string((i * 7) % 40) + "+" +
+                std::to_string(1 + i % 6) + ",3/3/2:" + std::to_string(i % 9) + "+2\n";
+    }
+    std::string out;
+    const cjsim::SimResult r = Simulate(Parsed(text), &out);
+    ASSERT_EQ(r.exitCode, 0) << out;
+    EXPECT_GT(r.reads, 1000u);
+    for (const char* seen : {"deleted (reason 1226)", "re-created as", "leaves collection job"}) {
+        EXPECT_NE(out.find(seen), std::string::npos) << seen << "\n" << out;
+    }
+}
+
+TEST(SimRun, AWrongLookupRowIsCaughtByTheVerification) {
+    cjsim::SimOptions options;
+    options.wrongRowClient = "axis2";
+    options.events = false;
+    std::string out;
+    const cjsim::SimResult r = Simulate(Parsed(cjsim::DefaultScenarioText()), &out, options);
+    EXPECT_EQ(r.exitCode, 1) << out;
+    EXPECT_GT(r.mismatches, 0u);
+    EXPECT_EQ(r.errors, 0u) << out;
+    EXPECT_NE(out.find("axis2: name 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("Verification FAILED"), std::string::npos) << out;
+}
+
+}  // namespace

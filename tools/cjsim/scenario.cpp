@@ -1,0 +1,252 @@
+// Parser of the simulator's scenario format and the embedded default scenario.
+#include "scenario.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <istream>
+#include <set>
+#include <sstream>
+
+namespace cjsim {
+
+namespace {
+
+// Thrown by the checks below and turned into the one error message of ParseScenario.
+struct Failure {
+    std::string what;
+};
+
+bool ToLong(const std::string& text, long long& value) {
+    if (text.empty() || text.size() > 12) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return errno == 0 && end != nullptr && *end == '\0' &&
+           (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
+}
+
+long long Number(const std::string& key, const std::string& text, long long lo, long long hi) {
+    long long v = 0;
+    if (!ToLong(text, v) || v < lo || v > hi) {
+        throw Failure{"expected " + key + "=<" + std::to_string(lo) + ".." + std::to_string(hi) +
+                      ">, got '" + text + "'"};
+    }
+    return v;
+}
+
+// "U/A/T:FIRST+COUNT"
+NameRange Range(const std::string& text) {
+    const std::string expected =
+        "expected a range UNIT/AREA/TYP:FIRST+COUNT (like 1/2/5:0+4), got '" + text + "'";
+    const size_t s1 = text.find('/');
+    const size_t s2 = s1 == std::string::npos ? s1 : text.find('/', s1 + 1);
+    const size_t colon = s2 == std::string::npos ? s2 : text.find(':', s2 + 1);
+    const size_t plus = colon == std::string::npos ? colon : text.find('+', colon + 1);
+    if (plus == std::string::npos) {
+        throw Failure{expected};
+    }
+    long long unit = 0, area = 0, typ = 0, first = 0, cnt = 0;
+    if (!ToLong(text.substr(0, s1), unit) || !ToLong(text.substr(s1 + 1, s2 - s1 - 1), area) ||
+        !ToLong(text.substr(s2 + 1, colon - s2 - 1), typ) ||
+        !ToLong(text.substr(colon + 1, plus - colon - 1), first) ||
+        !ToLong(text.substr(plus + 1), cnt)) {
+        throw Failure{expected};
+    }
+    if (unit > 0xFFFF || area > 0xFFFF || typ > 0xFF) {
+        throw Failure{"range '" + text + "': UNIT and AREA must be 0..65535 and TYP 0..255"};
+    }
+    // Merged ranges must still fit the 16-bit first element and count of a name.
+    if (cnt < 1 || first + cnt > 0xFFFF) {
+        throw Failure{"range '" + text +
+                      "': COUNT must be at least 1 and FIRST+COUNT at most 65535"};
+    }
+    return {static_cast<int>(unit), static_cast<int>(area), static_cast<int>(typ),
+            static_cast<int>(first), static_cast<int>(cnt)};
+}
+
+std::vector<NameRange> Ranges(const std::string& text) {
+    std::vector<NameRange> r;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        r.push_back(Range(item));
+    }
+    if (r.empty() || r.size() > 1024) {
+        throw Failure{"expected read=<1 to 1024 ranges separated by commas>"};
+    }
+    return r;
+}
+
+ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
+    ClientSpec c;
+    c.line = line;
+    if (!(words >> c.name) || c.name.find('=') != std::string::npos) {
+        throw Failure{"expected 'client NAME cycle=MS type=N start=MS [cancel=MS] read=RANGES'"};
+    }
+    std::set<std::string> seen;
+    std::string word;
+    while (words >> word) {
+        const size_t eq = word.find('=');
+        if (eq == std::string::npos) {
+            throw Failure{"client '" + c.name + "': expected KEY=VALUE, got '" + word + "'"};
+        }
+        const std::string key = word.substr(0, eq), value = word.substr(eq + 1);
+        if (!seen.insert(key).second) {
+            throw Failure{"client '" + c.name + "': " + key + "= given twice"};
+        }
+        if (key == "cycle") {
+            c.cycle = static_cast<long>(Number(key, value, 1, 60000));
+        } else if (key == "type") {
+            c.type = static_cast<long>(Number(key, value, 0, 65535));
+        } else if (key == "start") {
+            c.start = static_cast<unsigned long>(Number(key, value, 0, 10000000));
+        } else if (key == "cancel") {
+            c.cancel = static_cast<unsigned long>(Number(key, value, 0, 10000000));
+        } else if (key == "read") {
+            c.names = Ranges(value);
+        } else {
+            throw Failure{"client '" + c.name + "': unknown key '" + key +
+                          "' (expected cycle, type, start, cancel or read)"};
+        }
+    }
+    for (const char* required : {"cycle", "type", "start", "read"}) {
+        if (seen.count(required) == 0) {
+            throw Failure{"client '" + c.name + "': missing " + required + "="};
+        }
+    }
+    if (c.start >= duration) {
+        throw Failure{"client '" + c.name + "': start=" + std::to_string(c.start) +
+                      " must lie before the duration " + std::to_string(duration) +
+                      " (set duration first)"};
+    }
+    if (c.cancel != kNever && (c.cancel <= c.start || c.cancel > duration)) {
+        throw Failure{"client '" + c.name + "': cancel=" + std::to_string(c.cancel) +
+                      " must lie after start and not after the duration"};
+    }
+    return c;
+}
+
+}  // namespace
+
+bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std::string& error) {
+    Scenario s;
+    s.source = file;
+    std::set<std::string> names;
+    std::string text;
+    int line = 0;
+    try {
+        while (std::getline(in, text)) {
+            ++line;
+            const size_t hash = text.find('#');
+            if (hash != std::string::npos) {
+                text.erase(hash);
+            }
+            std::istringstream words(text);
+            std::string keyword;
+            if (!(words >> keyword)) {
+                continue;
+            }
+            if (keyword == "client") {
+                s.clients.push_back(Client(words, line, s.duration));
+                if (!names.insert(s.clients.back().name).second) {
+                    throw Failure{"client '" + s.clients.back().name + "' defined twice"};
+                }
+                continue;
+            }
+            std::string value, extra;
+            if (keyword != "duration" && keyword != "threads" && keyword != "limit") {
+                throw Failure{"unknown keyword '" + keyword +
+                              "' (expected duration, threads, limit or client)"};
+            }
+            if (!(words >> value) || (words >> extra)) {
+                throw Failure{"expected '" + keyword + " NUMBER'"};
+            }
+            if (keyword == "duration") {
+                if (!s.clients.empty()) {
+                    throw Failure{"duration must come before the first client"};
+                }
+                s.duration = static_cast<unsigned long>(Number(keyword, value, 1, 10000000));
+            } else if (keyword == "threads") {
+                s.threads = static_cast<int>(Number(keyword, value, 1, 64));
+            } else {
+                // Ids start at 2 and the limit is exclusive: at least one collection job.
+                s.jobLimit = static_cast<unsigned long>(Number(keyword, value, 3, 999));
+            }
+        }
+        if (in.bad()) {
+            throw Failure{"read error"};
+        }
+        if (s.clients.empty()) {
+            ++line;
+            throw Failure{"expected at least one 'client' line"};
+        }
+    } catch (const Failure& f) {
+        error = file + ":" + std::to_string(line) + ": " + f.what;
+        return false;
+    }
+    out = std::move(s);
+    return true;
+}
+
+bool LoadScenarioFile(const std::string& path, Scenario& out, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": cannot open the scenario file";
+        return false;
+    }
+    return ParseScenario(in, path, out, error);
+}
+
+const char* DefaultScenarioText() {
+    return R"(# Default scenario: merging, re-creation, cancellation and the job limit.
+duration 1200
+threads 4
+limit 5                # collection-job ids 2..4 per type
+
+# Four clients read overlapping and touching ranges every 100 ms: one collection job.
+client axis1   cycle=100 type=9 start=0   read=1/10/5:0+8,1/10/5:20+4
+client axis2   cycle=100 type=9 start=100 read=1/10/5:4+8,1/11/5:0+2
+client axis3   cycle=100 type=9 start=200 cancel=700 read=1/10/5:12+8,1/10/5:24+2
+client axis4   cycle=100 type=9 start=300 read=1/11/5:2+6,2/10/5:0+3
+# A late client joins after a cancel: the merge drops the cancelled names (re-creation).
+client axis5   cycle=100 type=9 start=800 read=1/10/5:30+2
+
+# Two clients on 50 ms, one of them leaves; the other leaves last: the job is deleted.
+client drive1  cycle=50 type=9 start=20 cancel=900 read=3/1/6:0+16
+client drive2  cycle=50 type=9 start=40 cancel=600 read=3/1/6:8+16,3/1/6:40+1
+
+# A client alone on its cycle keeps a job of its own, and leaves again.
+client probe   cycle=250 type=9 start=10 cancel=1000 read=4/7/2:100+10
+
+# The job limit: at 150 the ids 2..4 of type 9 are taken (a re-created job keeps its
+# first id until it is renumbered again), so these clients run as jobs of their own.
+client late    cycle=20 type=9 start=150 read=5/1/5:0+4
+client late2   cycle=20 type=9 start=170 read=5/1/5:4+4
+
+# Another type has its own ids.
+client plc1    cycle=100 type=3 start=60 read=1/10/5:0+8
+client plc2    cycle=100 type=3 start=160 read=1/10/5:6+6
+)";
+}
+
+const char* ScenarioFormatHelp() {
+    return R"(Scenario format (one statement per line, '#' starts a comment):
+  duration MS        length of the run on the virtual clock, 1..10000000 (default 1000);
+                     must come before the first client
+  threads N          client threads, 1..64 (default 4); clients are dealt out round-robin
+  limit N            job limit handed to the component (setMaxJobs), 3..999 (default 8);
+                     collection jobs get ids 2..N-1 per type
+  client NAME cycle=MS type=N start=MS [cancel=MS] read=RANGE[,RANGE...]
+                     a client that asks at 'start' for the ranges to be read every 'cycle'
+                     ms as job type 'type', and cancels at 'cancel' (never when left out)
+  RANGE              UNIT/AREA/TYP:FIRST+COUNT, for example 1/10/5:0+8 = elements 0..7 of
+                     unit 1, area 10, data type 5 (UNIT, AREA 0..65535; TYP 0..255;
+                     COUNT >= 1; FIRST+COUNT <= 65535); 1 to 1024 ranges per client
+)";
+}
+
+}  // namespace cjsim

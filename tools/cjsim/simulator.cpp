@@ -1,0 +1,936 @@
+// The simulation: client threads walking the component's IVar road against a simulated
+// controller on a virtual clock, with a summary and the verification of every value received.
+#include "simulator.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <set>
+#include <thread>
+
+#include "base/st/symcjacc/symcjanyopt.h"
+#include "component_factory.h"
+#include "controller.h"
+#include "engsys/exports.h"
+#include "platform/module.h"
+#include "platform/raii.h"
+
+namespace cjsim {
+
+namespace {
+
+using platform::ComPtr;
+using platform::UniqueVariant;
+using Key = std::pair<long, long>;  // (cycle, type)
+
+constexpr ULONG kActionAlone = 0x001;
+constexpr ULONG kActionRecreate = 0x002;
+constexpr ULONG kCancelCJRemoved = 0x02;
+constexpr ULONG kCancelSJRemoved = 0x80;
+constexpr ULONG kCancelCJDeleted = 0xA0;
+constexpr ULONG kReasonRecreate = 1;
+// ES ids that clients give re-created collection jobs: above any job limit.
+constexpr ULONG kFirstRecreatedID = 1000;
+
+std::string Format(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string RangeText(const NameRange& r) {
+    return Format("%d/%d/%d:%d+%d", r.unit, r.area, r.typ, r.start, r.cnt);
+}
+
+// A client's record, freed as a client must free it.
+struct Record {
+    Record() {
+        std::memset(static_cast<void*>(&r), 0, sizeof r);
+        VariantInit(&r.m_LookupTbl);
+    }
+    ~Record() {
+        VariantClear(&r.m_LookupTbl);
+        CoTaskMemFree(r.m_pSJ);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    CJAsyncRQRecord r;
+};
+
+UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
+    UniqueVariant names;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(ranges.size()));
+    if (array == nullptr) {
+        throw std::bad_alloc();
+    }
+    names.get()->vt = VT_ARRAY | VT_VARIANT;
+    names.get()->parray = array;
+    for (LONG i = 0; i < static_cast<LONG>(ranges.size()); ++i) {
+        const NameRange& n = ranges[static_cast<size_t>(i)];
+        const AnyPtrRec rec{n.start, n.cnt, 0, n.area, n.typ, n.unit, i, -1};
+        UniqueVariant name;
+        if (FAILED(makeAnyPtrName(rec, name.get())) ||
+            FAILED(SafeArrayPutElement(array, &i, name.get()))) {
+            throw std::bad_alloc();
+        }
+    }
+    return names;
+}
+
+// The ranges a names array of the component holds; false when one is not an ANY pointer.
+bool RangesOf(const VARIANT* names, std::vector<NameRange>& out) {
+    out.clear();
+    if (names->vt != (VT_ARRAY | VT_VARIANT) || names->parray == nullptr) {
+        return false;
+    }
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(names->parray, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(names->parray, 1, &upper))) {
+        return false;
+    }
+    for (LONG i = lower; i <= upper; ++i) {
+        UniqueVariant element;
+        DWORD e[3] = {};
+        BYTE b[anyptr::kItemBytes] = {};
+        if (FAILED(SafeArrayGetElement(names->parray, &i, element.get())) ||
+            FAILED(GetAnyPtrFromName(element.get(), e))) {
+            return false;
+        }
+        AnyPtrItemBytes(e, b);
+        out.push_back({(b[6] << 8) | b[7], (b[8] << 8) | b[9], b[3], (b[10] << 8) | b[11],
+                       (b[4] << 8) | b[5]});
+    }
+    return true;
+}
+
+// Rows of a lookup table: column c of requested name i at indices {c, i}.
+bool LookupRows(const VARIANT* table, std::vector<std::array<LONG, 4>>& rows) {
+    rows.clear();
+    if (table->vt != (VT_ARRAY | VT_I4) || table->parray == nullptr ||
+        SafeArrayGetDim(table->parray) != 2) {
+        return false;
+    }
+    LONG upper = -1;
+    if (FAILED(SafeArrayGetUBound(table->parray, 2, &upper))) {
+        return false;
+    }
+    for (LONG i = 0; i <= upper; ++i) {
+        std::array<LONG, 4> row{};
+        for (LONG c = 0; c < 4; ++c) {
+            LONG at[2] = {c, i};
+            if (FAILED(SafeArrayGetElement(table->parray, at, &row[static_cast<size_t>(c)]))) {
+                return false;
+            }
+        }
+        rows.push_back(row);
+    }
+    return true;
+}
+
+// Threads that run one piece of work each, all together, as often as the clock asks.
+class Crew {
+  public:
+    explicit Crew(int count) {
+        for (int i = 0; i < count; ++i) {
+            m_threads.emplace_back([this, i] { Loop(i); });
+        }
+    }
+    ~Crew() {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (std::thread& t : m_threads) {
+            t.join();
+        }
+    }
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    void Run(const std::function<void(int)>& work) {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_work = &work;
+        m_pending = static_cast<int>(m_threads.size());
+        ++m_generation;
+        m_wake.notify_all();
+        m_done.wait(guard, [this] { return m_pending == 0; });
+        m_work = nullptr;
+    }
+
+  private:
+    void Loop(int index) {
+        // Every thread that calls the component joins the multithreaded apartment.
+        const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        uint64_t seen = 0;
+        std::unique_lock<std::mutex> guard(m_lock);
+        for (;;) {
+            m_wake.wait(guard, [&] { return m_stop || m_generation != seen; });
+            if (m_stop) {
+                break;
+            }
+            seen = m_generation;
+            const std::function<void(int)>* work = m_work;
+            guard.unlock();
+            (*work)(index);
+            guard.lock();
+            if (--m_pending == 0) {
+                m_done.notify_all();
+            }
+        }
+        guard.unlock();
+        if (SUCCEEDED(init)) {
+            CoUninitialize();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake, m_done;
+    const std::function<void(int)>* m_work = nullptr;
+    uint64_t m_generation = 0;
+    int m_pending = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_threads;
+};
+
+class Simulation;
+
+// A client's callback: the single job's callback interface and the collection job's decode
+// callback, which deletes and updates jobs on the controller.
+class ClientCallback final : public IMC_YDBDecode {
+  public:
+    explicit ClientCallback(Simulation& sim) : m_sim(sim) {
+        // Aggregation: the marshaler keeps our pointer without a reference.
+        CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm);
+    }
+    ClientCallback(const ClientCallback&) = delete;
+    ClientCallback& operator=(const ClientCallback&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_YDBDecode)) {
+            *ppv = static_cast<IMC_YDBDecode*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (IsEqualIID(riid, IID_IMarshal) && m_ftm != nullptr) {
+            return m_ftm->QueryInterface(riid, ppv);
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_refs;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) override;
+    HRESULT STDMETHODCALLTYPE UpdateJob(ULONG jobID, CJAsyncRQRecord record,
+                                        ULONG* pStatus) override;
+    HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StartService(LONG, ULONG, ULONG, ULONG, ULONG*) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    ~ClientCallback() {
+        if (m_ftm != nullptr) {
+            m_ftm->Release();
+        }
+    }
+
+    Simulation& m_sim;
+    std::atomic<ULONG> m_refs{1};
+    IUnknown* m_ftm = nullptr;
+};
+
+enum class Phase { Pending, Alone, InCJ, Cancelled, Failed };
+
+struct Client {
+    const ClientSpec* spec = nullptr;
+    size_t index = 0;
+    int thread = 0;
+    bool wrongRow = false;
+    ComPtr<ClientCallback> callback;
+    // Changed only under the road lock of the client's (cycle, type), read between the phases.
+    ULONG sj = 0;
+    Phase phase = Phase::Pending;
+    unsigned long rt = 0;  // controller job that reads for it
+    ULONG cjEs = 0;        // its collection job, when in one
+    ULONG base = 0;        // position of its first name among the collection job's names
+};
+
+struct Event {
+    size_t client;
+    std::string text;
+};
+
+// The events of the thread that is running, so that callbacks can add theirs.
+thread_local std::vector<Event>* t_events = nullptr;
+thread_local size_t t_client = 0;
+
+class Simulation {
+  public:
+    Simulation(const Scenario& scenario, const SimOptions& options, std::ostream& out)
+        : m_scenario(scenario), m_options(options), m_out(out) {}
+
+    SimResult Run();
+
+    void CallbackDelete(ULONG jobID, ULONG reason) {
+        const unsigned long rt = m_controller.RemoveCollection(jobID);
+        if (rt == 0) {
+            Error(
+                Format("decode callback: delete of collection job %u, which the controller "
+                       "does not run",
+                       static_cast<unsigned>(jobID)));
+        } else {
+            Note(Format("  controller: job rt %lu of collection job %u deleted (reason %u)", rt,
+                        static_cast<unsigned>(jobID), static_cast<unsigned>(reason)));
+        }
+    }
+    void CallbackUpdate(ULONG jobID, const CJAsyncRQRecord& record) {
+        m_controller.SetRing(record.m_ES_JobID != 0 ? record.m_ES_JobID : jobID, record);
+    }
+
+  private:
+    std::mutex& RoadLock(const ClientSpec& spec) {
+        std::lock_guard<std::mutex> guard(m_roadLocksLock);
+        std::unique_ptr<std::mutex>& lock = m_roadLocks[{spec.cycle, spec.type}];
+        if (!lock) {
+            lock = std::make_unique<std::mutex>();
+        }
+        return *lock;
+    }
+    void Note(std::string text) {
+        if (t_events != nullptr) {
+            t_events->push_back({t_client, std::move(text)});
+        }
+    }
+    void Error(const std::string& text) {
+        ++m_errors;
+        Note("  ERROR " + text);
+        std::lock_guard<std::mutex> guard(m_problemsLock);
+        if (m_problems.size() < 20) {
+            m_problems.push_back(Format("t=%lu ", m_tick) + text);
+        }
+    }
+    void Mismatch(const std::string& text) {
+        ++m_mismatches;
+        std::lock_guard<std::mutex> guard(m_problemsLock);
+        if (m_problems.size() < 20) {
+            m_problems.push_back(Format("t=%lu ", m_tick) + text);
+        }
+    }
+    bool Check(HRESULT hr, ULONG status, const Client& c, const char* call) {
+        if (SUCCEEDED(hr) && status == 0) {
+            return true;
+        }
+        Error(Format("%s: %s answered hr 0x%08X, status 0x%08X", c.spec->name.c_str(), call,
+                     static_cast<unsigned>(hr), static_cast<unsigned>(status)));
+        return false;
+    }
+    bool Live(const Client& c) const { return c.phase == Phase::Alone || c.phase == Phase::InCJ; }
+
+    void Road(Client& c);
+    void Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames);
+    void Cancel(Client& c);
+    void ReadValues(Client& c);
+    void Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
+                 const std::vector<uint32_t>& got);
+    void Sample();
+    void WriteDot();
+    void CheckFinalTable();
+    SimResult Report();
+
+    const Scenario& m_scenario;
+    const SimOptions& m_options;
+    std::ostream& m_out;
+    ComPtr<IMC_CollectionJobSymAcc> m_component;
+    Controller m_controller;
+    std::vector<Client> m_clients;
+    std::map<ULONG, Client*> m_bySJ;  // guarded by m_bySJLock
+    std::mutex m_bySJLock;
+    std::mutex m_roadLocksLock;
+    std::map<Key, std::unique_ptr<std::mutex>> m_roadLocks;
+    std::atomic<ULONG> m_nextCJ{kFirstRecreatedID};
+    unsigned long m_tick = 0;  // written by the clock between phases only
+    std::atomic<uint64_t> m_reads{0}, m_values{0}, m_mismatches{0}, m_errors{0};
+    std::mutex m_problemsLock;
+    std::vector<std::string> m_problems;
+    // Statistics, kept by the clock thread.
+    std::map<Key, KeyStats> m_stats;
+    std::map<Key, uint64_t> m_executions, m_namesWithout, m_namesWith;
+    size_t m_peakLive = 0;
+    bool m_sampled = false;
+    unsigned long m_peakTick = 0;
+};
+
+HRESULT STDMETHODCALLTYPE ClientCallback::DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) {
+    m_sim.CallbackDelete(jobID, reason);
+    if (pStatus != nullptr) {
+        *pStatus = 0;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ClientCallback::UpdateJob(ULONG jobID, CJAsyncRQRecord record,
+                                                    ULONG* pStatus) {
+    m_sim.CallbackUpdate(jobID, record);  // the record stays the component's
+    if (pStatus != nullptr) {
+        *pStatus = 0;
+    }
+    return S_OK;
+}
+
+// Adds the client's names, joins, and acts on the action word. Held across the whole step: a
+// single job stopped for re-creation is dropped by the next merge into its collection job
+// unless its client has reported the re-creation first.
+void Simulation::Road(Client& c) {
+    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    ULONG sj = 0, status = 0;
+    m_component->newJobID(&sj);
+    c.sj = sj;
+    {
+        std::lock_guard<std::mutex> guard(m_bySJLock);
+        m_bySJ[sj] = &c;
+    }
+    UniqueVariant names = NamesOf(c.spec->names);
+    HRESULT hr = m_component->addSymbolsIVar(cycle, typ, *names.get(), sj, &status);
+    if (!Check(hr, status, c, "addSymbolsIVar")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    Record record;
+    UniqueVariant cjNames;
+    ULONG cj = 0, action = 0;
+    hr = m_component->UpdateIVarJobEntry(cycle, typ, c.callback.get(), &sj, &cj, cjNames.get(),
+                                         &record.r, &action, &status);
+    if (!Check(hr, status, c, "UpdateIVarJobEntry")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    if ((action & kActionRecreate) != 0) {
+        Recreate(c, cj, action, cjNames.get());
+        return;
+    }
+    if (action != kActionAlone) {
+        Error(Format("%s: unexpected action word 0x%03X", c.spec->name.c_str(),
+                     static_cast<unsigned>(action)));
+    }
+    c.rt = m_controller.Create(cycle, typ, c.spec->names, sj, 0, false);
+    c.phase = Phase::Alone;
+    const std::string why =
+        record.r.m_ES_JobID != 0
+            ? Format("first of collection job %u, which is not on the controller yet",
+                     static_cast<unsigned>(record.r.m_ES_JobID))
+            : std::string("no collection job (job limit)");
+    Note(Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job rt %lu",
+                c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+                why.c_str(), static_cast<unsigned>(action), c.rt));
+}
+
+void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames) {
+    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    ULONG status = 0;
+    std::vector<NameRange> reformed;
+    if (!RangesOf(cjNames, reformed)) {
+        Error(Format("%s: the names of collection job %u are not ANY pointers",
+                     c.spec->name.c_str(), static_cast<unsigned>(cj)));
+        c.phase = Phase::Failed;
+        return;
+    }
+    // Re-creating replaces the job on the controller; its decode callback deletes it there.
+    if (const unsigned long oldRt = m_controller.FindCollection(cj, typ); oldRt != 0) {
+        HRESULT hr = m_component->deleteIVarCJob(cj, typ, kReasonRecreate, &status);
+        Check(hr, status, c, "deleteIVarCJob");
+        if (m_controller.Exists(oldRt)) {
+            Error(
+                Format("%s: deleteIVarCJob(%u) did not delete job rt %lu through the decode "
+                       "callback",
+                       c.spec->name.c_str(), static_cast<unsigned>(cj), oldRt));
+            m_controller.Remove(oldRt);
+        }
+    }
+    const ULONG newCJ = m_nextCJ++;
+    const unsigned long rt = m_controller.Create(cycle, typ, reformed, newCJ, cj, true);
+    Record state;
+    ULONG stateAction = action;
+    HRESULT hr =
+        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r, &status);
+    Check(hr, status, c, "UpdateJobState");
+    if (state.r.m_ES_JobID != newCJ) {
+        Error(Format("%s: UpdateJobState left collection job %u as %u", c.spec->name.c_str(),
+                     static_cast<unsigned>(newCJ), static_cast<unsigned>(state.r.m_ES_JobID)));
+    }
+    hr = m_component->setRt_JobID(cycle, typ, c.sj, newCJ, rt, &status);
+    Check(hr, status, c, "setRt_JobID");
+    hr = m_component->UpdateCJ_IVarCB(0, typ, newCJ, c.callback.get(), &status);
+    Check(hr, status, c, "UpdateCJ_IVarCB");
+    // A cancel that empties the job deletes it through the decode callback of this slot.
+    hr = m_component->UpdateCJ_YDBCB(0, typ, newCJ, c.callback.get(), &status);
+    Check(hr, status, c, "UpdateCJ_YDBCB");
+    ULONG rtSeen = c.sj;
+    hr = m_component->getRt_JobID(cycle, 0, &rtSeen, &status);
+    if (Check(hr, status, c, "getRt_JobID") && rtSeen != rt) {
+        Error(Format("%s: getRt_JobID answers %u, the controller runs rt %lu", c.spec->name.c_str(),
+                     static_cast<unsigned>(rtSeen), rt));
+    }
+
+    // The new job reads for every single job of the collection job, in the record's order.
+    ULONG base = 0;
+    size_t handedOver = 0;
+    for (ULONG i = 0; state.r.m_pSJ != nullptr && i < state.r.containing; ++i) {
+        const SJAsyncRQRecord& sj = state.r.m_pSJ[i];
+        Client* owner = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_bySJLock);
+            const auto it = m_bySJ.find(sj.ES_JobID);
+            owner = it == m_bySJ.end() ? nullptr : it->second;
+        }
+        if (owner == nullptr) {
+            Error(Format("%s: collection job %u holds single job %u of no client",
+                         c.spec->name.c_str(), static_cast<unsigned>(newCJ),
+                         static_cast<unsigned>(sj.ES_JobID)));
+        } else if (Live(*owner) || owner == &c) {
+            if (owner->phase == Phase::Alone) {
+                m_controller.Remove(owner->rt);
+            }
+            owner->phase = Phase::InCJ;
+            owner->rt = rt;
+            owner->cjEs = newCJ;
+            owner->base = base;
+            ++handedOver;
+        }
+        base += sj.VarCount;
+    }
+    m_controller.SetRing(newCJ, state.r);
+    Note(Format(
+        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
+        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
+        c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
+        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
+}
+
+void Simulation::Cancel(Client& c) {
+    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    if (!Live(c)) {
+        return;
+    }
+    Record record;
+    ULONG cj = 0, actions = 0, status = 0;
+    const HRESULT hr = m_component->cancelASynch(c.sj, &cj, &record.r, &actions, &status);
+    Check(hr, status, c, "cancelASynch");
+    const char* name = c.spec->name.c_str();
+    std::string outcome;
+    if (c.phase == Phase::Alone && (actions == kCancelCJRemoved || actions == 0)) {
+        m_controller.Remove(c.rt);
+        outcome = actions == 0 ? "it was in no collection job"
+                               : "its unconfirmed collection job "
+                                 "is removed";
+        outcome += Format("; job rt %lu deleted", c.rt);
+    } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
+        // The controller keeps reading its names until the next merge drops them.
+        ULONG updateStatus = 0;
+        Check(m_component->updateIVarCJob(cj, c.spec->type, &updateStatus), updateStatus, c,
+              "updateIVarCJob");
+        outcome = Format("leaves collection job %u, which runs on", static_cast<unsigned>(cj));
+    } else if (c.phase == Phase::InCJ && actions == kCancelCJDeleted) {
+        if (m_controller.Exists(c.rt)) {
+            Error(Format("%s: the cancel deleted collection job %u, but job rt %lu still runs",
+                         name, static_cast<unsigned>(cj), c.rt));
+            m_controller.Remove(c.rt);
+        }
+        outcome = Format("was the last of collection job %u: deleted", static_cast<unsigned>(cj));
+    } else {
+        Error(Format("%s: cancel answered actions 0x%02X for a client %s", name,
+                     static_cast<unsigned>(actions),
+                     c.phase == Phase::Alone ? "running alone" : "in a collection job"));
+    }
+    Note(Format("%-8s cancel %s (actions 0x%02X)", name, outcome.c_str(),
+                static_cast<unsigned>(actions)));
+    c.phase = Phase::Cancelled;
+    c.rt = 0;
+}
+
+void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
+                         const std::vector<uint32_t>& got) {
+    const NameRange& name = c.spec->names[i];
+    if (!ok || sampleTick != m_tick || got.size() != static_cast<size_t>(name.cnt)) {
+        Mismatch(Format("%s: name %zu (%s): %s", c.spec->name.c_str(), i, RangeText(name).c_str(),
+                        !ok                    ? "no value arrived"
+                        : sampleTick != m_tick ? "stale value"
+                                               : "wrong number of elements"));
+        return;
+    }
+    for (size_t k = 0; k < got.size(); ++k) {
+        ++m_values;
+        const uint32_t want = MemoryValue(name, name.start + static_cast<int>(k), m_tick);
+        if (got[k] != want) {
+            Mismatch(Format("%s: name %zu (%s) element %zu: received 0x%08X, memory holds 0x%08X",
+                            c.spec->name.c_str(), i, RangeText(name).c_str(), k,
+                            static_cast<unsigned>(got[k]), static_cast<unsigned>(want)));
+            return;
+        }
+    }
+}
+
+void Simulation::ReadValues(Client& c) {
+    ++m_reads;
+    std::vector<uint32_t> got;
+    unsigned long sampleTick = kNoSample;
+    if (c.phase == Phase::Alone) {
+        for (size_t i = 0; i < c.spec->names.size(); ++i) {
+            const bool ok = m_controller.Read(c.rt, i, 0, 0, sampleTick, got);
+            Compare(c, i, ok, sampleTick, got);
+        }
+        return;
+    }
+    UniqueVariant table;
+    ULONG result = 0;
+    std::vector<std::array<LONG, 4>> rows;
+    if (FAILED(m_component->GetIVarLookupTbl(c.cjEs, c.spec->type, table.get(), &result)) ||
+        !LookupRows(table.get(), rows)) {
+        Mismatch(Format("%s: no lookup table for collection job %u", c.spec->name.c_str(),
+                        static_cast<unsigned>(c.cjEs)));
+        return;
+    }
+    for (size_t i = 0; i < c.spec->names.size(); ++i) {
+        size_t row = c.base + i;
+        if (c.wrongRow && !rows.empty()) {
+            row = (row + 1) % rows.size();
+        }
+        bool ok = row < rows.size() && rows[row][0] >= 0 && rows[row][1] >= 0 && rows[row][2] >= 0;
+        if (ok) {
+            const std::array<LONG, 4>& r = rows[row];
+            // A count of 0: the name passed unchanged, its reformed name is read whole.
+            ok = m_controller.Read(c.rt, static_cast<size_t>(r[0]), static_cast<size_t>(r[1]),
+                                   static_cast<size_t>(r[2]), sampleTick, got);
+        }
+        Compare(c, i, ok, sampleTick, got);
+    }
+}
+
+// The load of the moment with the most live clients, for the summary.
+void Simulation::Sample() {
+    std::map<Key, std::pair<size_t, size_t>> live;
+    size_t total = 0;
+    for (const Client& c : m_clients) {
+        if (Live(c)) {
+            auto& l = live[{c.spec->cycle, c.spec->type}];
+            l.first += 1;
+            l.second += c.spec->names.size();
+            ++total;
+        }
+    }
+    if (m_sampled && total <= m_peakLive) {
+        return;
+    }
+    m_sampled = true;
+    m_peakLive = total;
+    m_peakTick = m_tick;
+    const auto load = m_controller.Load();
+    size_t collections = 0;
+    std::map<Key, size_t> cjs;
+    for (const ControllerJob& job : m_controller.Jobs()) {
+        cjs[{job.cycle, job.type}] += job.collection ? 1 : 0;
+        collections += job.collection ? 1 : 0;
+    }
+    for (auto& [key, s] : m_stats) {
+        const auto l = live.find(key);
+        const auto j = load.find(key);
+        s.jobsWithout = l == live.end() ? 0 : l->second.first;
+        s.requested = l == live.end() ? 0 : l->second.second;
+        s.jobsWith = j == load.end() ? 0 : j->second.first;
+        s.reformed = j == load.end() ? 0 : j->second.second;
+        s.collectionJobs = cjs[key];
+    }
+}
+
+void Simulation::CheckFinalTable() {
+    std::set<unsigned long> served;
+    for (const Client& c : m_clients) {
+        if (Live(c)) {
+            served.insert(c.rt);
+        }
+    }
+    t_client = m_clients.size();
+    for (const ControllerJob& job : m_controller.Jobs()) {
+        if (served.count(job.rt) == 0) {
+            Error(Format("job rt %lu (%s %lu) is left on the controller, read by no client", job.rt,
+                         job.collection ? "collection job" : "single job", job.es));
+        }
+    }
+}
+
+void Simulation::WriteDot() {
+    std::ofstream dot(m_options.dotFile);
+    dot << "digraph jobs {\n  rankdir=LR;\n  node [fontname=\"Helvetica\", fontsize=10];\n";
+    static const char* const kStates[] = {"?", "created", "run", "stop"};
+    std::map<unsigned long, std::string> clientOf;
+    for (const Client& c : m_clients) {
+        clientOf[c.sj] = c.spec->name;
+    }
+    for (const ControllerJob& job : m_controller.Jobs()) {
+        const std::string id = Format("rt%lu", job.rt);
+        if (!job.collection) {
+            dot << "  " << id << " [shape=ellipse, label=\""
+                << Format("%s\\nsingle job %lu\\n%ldms typ %ld, rt %lu", clientOf[job.es].c_str(),
+                          job.es, job.cycle, job.type, job.rt)
+                << "\"];\n";
+            continue;
+        }
+        dot << "  " << id << " [shape=box, style=bold, label=\""
+            << Format("collection job %lu (was %lu)\\n%ldms typ %ld, rt %lu\\nstate %s, %zu reads",
+                      job.es, job.prevEs, job.cycle, job.type, job.rt,
+                      job.state < 4 ? kStates[job.state] : "?", job.names.size())
+            << "\"];\n";
+        for (const RingLink& link : job.ring) {
+            dot << "  " << Format("sj%lu", link.sj) << " [shape=ellipse, label=\""
+                << Format("%s\\nSJ %lu, RQStatus %u", clientOf[link.sj].c_str(), link.sj,
+                          link.rqStatus)
+                << "\"];\n";
+        }
+        if (!job.ring.empty()) {
+            dot << "  " << id << " -> " << Format("sj%lu", job.ring.front().sj) << ";\n";
+        }
+        for (const RingLink& link : job.ring) {
+            // A renumbering leaves the last link on the id the ring was built with.
+            const bool toCJ = link.next == job.es || link.next == job.prevEs;
+            dot << "  " << Format("sj%lu", link.sj) << " -> "
+                << (toCJ ? id : Format("sj%lu", link.next)) << (toCJ ? " [style=dashed]" : "")
+                << ";\n";
+        }
+    }
+    dot << "}\n";
+    if (!dot) {
+        Error("cannot write " + m_options.dotFile);
+    }
+}
+
+SimResult Simulation::Report() {
+    SimResult result;
+    result.reads = m_reads;
+    result.values = m_values;
+    result.mismatches = m_mismatches;
+    result.errors = m_errors;
+    result.peakTick = m_peakTick;
+    m_out << "\nSummary per cycle time and type, at t=" << m_peakTick
+          << " (the moment with the most live clients); reads are names per cycle, averaged over "
+             "the run\n";
+    m_out << " cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
+             "reformed | reads w/o   with\n";
+    for (auto& [key, s] : m_stats) {
+        const uint64_t runs = m_executions[key];
+        s.readsWithout = runs == 0 ? 0.0 : static_cast<double>(m_namesWithout[key]) / runs;
+        s.readsWith = runs == 0 ? 0.0 : static_cast<double>(m_namesWith[key]) / runs;
+        result.peakJobsWithout += s.jobsWithout;
+        result.peakJobsWith += s.jobsWith;
+        m_out << Format("%6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n", s.cycle,
+                        s.type, s.clients, s.jobsWithout, s.jobsWith, s.collectionJobs, s.requested,
+                        s.reformed, s.readsWithout, s.readsWith);
+        result.keys.push_back(s);
+    }
+    m_out << Format("Jobs on the controller at t=%lu: %zu without the component, %zu with it.\n",
+                    m_peakTick, result.peakJobsWithout, result.peakJobsWith);
+    m_out << "\nVerification: " << result.reads << " reads, " << result.values
+          << " values compared with a direct read of the simulated memory at the same tick\n";
+    for (const std::string& p : m_problems) {
+        m_out << "  " << p << "\n";
+    }
+    if (result.mismatches == 0 && result.errors == 0) {
+        m_out << "Verification PASSED: every value every client received matches the memory.\n";
+        result.exitCode = 0;
+    } else {
+        m_out << "Verification FAILED: " << result.mismatches << " mismatches, " << result.errors
+              << " errors on the road.\n";
+        result.exitCode = 1;
+    }
+    return result;
+}
+
+SimResult Simulation::Run() {
+    std::string error;
+    if (FAILED(RegisterCallbackTable(error)) || FAILED(CreateComponent(m_component, error))) {
+        m_out << "cjsim: " << error << "\n";
+        return {};
+    }
+    ULONG maxJobs = 0, maxSize = 0, flag = 0;
+    m_component->getMaxJobs(&maxJobs, &maxSize, &flag);
+    m_component->setMaxJobs(m_scenario.jobLimit, maxSize, flag);
+
+    const int threads =
+        std::max(1, std::min(m_scenario.threads, static_cast<int>(m_scenario.clients.size())));
+    m_clients.resize(m_scenario.clients.size());
+    std::set<unsigned long> eventTicks;
+    std::set<long> cycles;
+    for (size_t i = 0; i < m_clients.size(); ++i) {
+        Client& c = m_clients[i];
+        c.spec = &m_scenario.clients[i];
+        c.index = i;
+        c.thread = static_cast<int>(i % static_cast<size_t>(threads));
+        c.wrongRow = c.spec->name == m_options.wrongRowClient;
+        c.callback = ComPtr<ClientCallback>::attach(new ClientCallback(*this));  // owns the first
+        eventTicks.insert(c.spec->start);
+        if (c.spec->cancel != kNever) {
+            eventTicks.insert(c.spec->cancel);
+        }
+        cycles.insert(c.spec->cycle);
+        KeyStats& s = m_stats[{c.spec->cycle, c.spec->type}];
+        s.cycle = c.spec->cycle;
+        s.type = c.spec->type;
+        ++s.clients;
+    }
+    m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
+                    m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
+                    m_scenario.jobLimit);
+
+    std::vector<std::vector<Event>> events(static_cast<size_t>(threads));
+    {
+        Crew crew(threads);
+        const auto onEachThread = [&](const std::function<void(Client&)>& what) {
+            crew.Run([&](int thread) {
+                t_events = &events[static_cast<size_t>(thread)];
+                for (Client& c : m_clients) {
+                    if (c.thread == thread) {
+                        t_client = c.index;
+                        what(c);
+                    }
+                }
+                t_events = nullptr;
+            });
+        };
+        for (m_tick = 0; m_tick <= m_scenario.duration; ++m_tick) {
+            const bool hasEvents = eventTicks.count(m_tick) != 0;
+            bool executes = false;
+            for (long cycle : cycles) {
+                executes = executes || m_tick % static_cast<unsigned long>(cycle) == 0;
+            }
+            if (!hasEvents && !executes) {
+                continue;
+            }
+            if (hasEvents) {
+                onEachThread([&](Client& c) {
+                    if (c.spec->start == m_tick && c.phase == Phase::Pending) {
+                        Road(c);
+                    } else if (c.spec->cancel == m_tick) {
+                        Cancel(c);
+                    }
+                });
+                Sample();
+            }
+            if (executes) {
+                for (const auto& [key, names] : m_controller.Execute(m_tick)) {
+                    m_namesWith[key] += names;
+                }
+                std::map<Key, uint64_t> without;
+                for (const Client& c : m_clients) {
+                    if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
+                        without[{c.spec->cycle, c.spec->type}] += c.spec->names.size();
+                    }
+                }
+                for (const auto& [key, names] : without) {
+                    m_namesWithout[key] += names;
+                    ++m_executions[key];
+                }
+                onEachThread([&](Client& c) {
+                    if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
+                        ReadValues(c);
+                    }
+                });
+            }
+            std::vector<Event> all;
+            for (std::vector<Event>& e : events) {
+                all.insert(all.end(), e.begin(), e.end());
+                e.clear();
+            }
+            std::stable_sort(all.begin(), all.end(),
+                             [](const Event& a, const Event& b) { return a.client < b.client; });
+            for (const Event& e : all) {
+                if (m_options.events) {
+                    m_out << Format("t=%5lu ", m_tick) << e.text << "\n";
+                }
+            }
+        }
+        m_tick = m_scenario.duration;
+    }
+
+    // The final picture: the component's current rings reach the controller through UpdateJob.
+    for (const ControllerJob& job : m_controller.Jobs()) {
+        if (job.collection) {
+            ULONG status = 0;
+            m_component->updateIVarCJob(job.es, job.type, &status);
+        }
+    }
+    std::vector<Event> closing;
+    t_events = &closing;
+    CheckFinalTable();
+    if (!m_options.dotFile.empty()) {
+        WriteDot();
+    }
+    t_events = nullptr;
+    for (const Event& e : closing) {
+        m_out << e.text << "\n";
+    }
+    SimResult result = Report();
+    m_component.reset();
+    for (Client& c : m_clients) {
+        c.callback.reset();
+    }
+    return result;
+}
+
+}  // namespace
+
+SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out) {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    SimResult result;
+    {
+        platform::UniqueModule trace(LoadLibraryA("bsttrace.dll"));
+        auto setLevels =
+            platform::proc_address<engsys::TraceSetLevelsFn>(trace.get(), "bsttrace_SetLevels");
+        auto resetLevels =
+            platform::proc_address<engsys::TraceResetLevelsFn>(trace.get(), "bsttrace_ResetLevels");
+        if (options.trace && setLevels != nullptr) {
+            setLevels(1, 1, (1u << 1) | (1u << 3) | (1u << 4));  // the component's tracer
+        }
+        // Merge overlapping and touching ranges, for this run only.
+        OptimizerSetting merging(CAnyPtrOptimizer::STATE_MERGE);
+        try {
+            Simulation simulation(scenario, options, out);
+            result = simulation.Run();
+        } catch (const std::exception& e) {
+            out << "cjsim: " << e.what() << "\n";
+            result = SimResult{};
+        }
+        if (options.trace && resetLevels != nullptr) {
+            resetLevels();
+        }
+    }
+    if (SUCCEEDED(init)) {
+        CoUninitialize();
+    }
+    return result;
+}
+
+}  // namespace cjsim

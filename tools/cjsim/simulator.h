@@ -1,0 +1,52 @@
+// The simulation: client threads walking the component's IVar road against a simulated
+// controller on a virtual clock, with a summary and the verification of every value received.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+
+namespace cjsim {
+
+struct SimOptions {
+    bool trace = false;   // switch the component's trace levels 1, 3 and 4 on
+    bool events = true;   // a line per event
+    std::string dotFile;  // Graphviz picture of the final job table, when set
+    // Test-only fault injection: this client maps its values through the lookup row that
+    // follows its own, so the verification must catch it.
+    std::string wrongRowClient;
+};
+
+// One line of the summary: one (cycle, type) at the moment with the most live clients.
+struct KeyStats {
+    long cycle = 0;
+    long type = 0;
+    size_t clients = 0;      // single jobs of the scenario
+    size_t jobsWithout = 0;  // live single jobs: the jobs a controller carries without us
+    size_t jobsWith = 0;     // jobs the controller carries
+    size_t collectionJobs = 0;
+    size_t requested = 0;       // names the live clients asked for
+    size_t reformed = 0;        // names the controller reads
+    double readsWithout = 0.0;  // names read per cycle, averaged over the run
+    double readsWith = 0.0;
+};
+
+struct SimResult {
+    int exitCode = 2;  // 0 verified, 1 mismatches or errors, 2 could not run
+    uint64_t reads = 0;
+    uint64_t values = 0;
+    uint64_t mismatches = 0;
+    uint64_t errors = 0;
+    unsigned long peakTick = 0;
+    size_t peakJobsWithout = 0;
+    size_t peakJobsWith = 0;
+    std::vector<KeyStats> keys;
+};
+
+// Runs the scenario in this process and writes events, summary and verification to out.
+SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out);
+
+}  // namespace cjsim
