@@ -30,7 +30,8 @@ HRESULT RegistrationScript(const char*& text, size_t& length) noexcept {
     HGLOBAL loaded = found != nullptr ? LoadResource(instance, found) : nullptr;
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr) {
-        return HRESULT_FROM_WIN32(GetLastError() != 0 ? GetLastError() : ERROR_RESOURCE_DATA_NOT_FOUND);
+        return HRESULT_FROM_WIN32(GetLastError() != 0 ? GetLastError()
+                                                      : ERROR_RESOURCE_DATA_NOT_FOUND);
     }
     text = static_cast<const char*>(data);
     length = SizeofResource(instance, found);

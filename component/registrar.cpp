@@ -12,7 +12,7 @@ namespace {
 
 struct Value {
     DWORD type = REG_SZ;
-    olestring text;  // REG_SZ
+    olestring text;    // REG_SZ
     DWORD number = 0;  // REG_DWORD
 };
 
@@ -37,7 +37,7 @@ struct Root {
     std::vector<Key> keys;
 };
 
-struct BadScript {};       // malformed text
+struct BadScript {};        // malformed text
 struct UnknownVariable {};  // %NAME% without a replacement
 
 bool equals_ci(const olestring& a, const char* b) {
@@ -91,7 +91,8 @@ class Parser {
         for (size_t i = 1; i < kGuidLength - 1; ++i) {
             const OLECHAR c = m_text[pos + i];
             const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-            const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            const bool hex =
+                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
             if (dash ? c != '-' : !hex) {
                 return false;
             }
@@ -134,8 +135,8 @@ class Parser {
             }
             m_token.text = expand(m_token.text);
         } else {
-            while (m_pos < m_text.size() && !is_space(m_text[m_pos]) &&
-                   !is_punct(m_text[m_pos]) && m_text[m_pos] != '\'') {
+            while (m_pos < m_text.size() && !is_space(m_text[m_pos]) && !is_punct(m_text[m_pos]) &&
+                   m_text[m_pos] != '\'') {
                 m_token.text.push_back(m_text[m_pos++]);
             }
             m_token.text = expand(m_token.text);
@@ -202,8 +203,8 @@ class Parser {
                       {{"HKU", "HKEY_USERS"}, HKEY_USERS}};
         Root r{nullptr, {}, {}};
         for (const auto& known : kRoots) {
-            if (!m_token.quoted &&
-                (equals_ci(m_token.text, known.names[0]) || equals_ci(m_token.text, known.names[1]))) {
+            if (!m_token.quoted && (equals_ci(m_token.text, known.names[0]) ||
+                                    equals_ci(m_token.text, known.names[1]))) {
                 r.predefined = known.key;
                 r.shortName = to_ole(known.names[0]);
             }
@@ -227,7 +228,10 @@ class Parser {
             if (is("}")) {
                 return keys;
             }
-            if (owner != nullptr && !m_token.quoted && equals_ci(m_token.text, "val")) {
+            if (!m_token.quoted && equals_ci(m_token.text, "val")) {
+                if (owner == nullptr) {
+                    throw BadScript{};  // a value needs a key
+                }
                 expect_token();
                 NamedValue v;
                 v.name = name_token();
@@ -427,8 +431,8 @@ LONG open_root(const Root& root, HKEY sandbox, platform::UniqueRegKey& owned, HK
         out = root.predefined;
         return ERROR_SUCCESS;
     }
-    const LONG rc = RegCreateKeyExW(sandbox, root.shortName.c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, owned.put(), nullptr);
+    const LONG rc = RegCreateKeyExW(sandbox, root.shortName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, owned.put(), nullptr);
     out = owned.get();
     return rc;
 }
@@ -455,7 +459,8 @@ LONG run(const std::vector<Root>& roots, Mode mode, HKEY sandbox) {
 
 olestring from_utf8(const char* text, size_t length) {
     if (length >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-        static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF) {
+        static_cast<unsigned char>(text[1]) == 0xBB &&
+        static_cast<unsigned char>(text[2]) == 0xBF) {
         text += 3;
         length -= 3;
     }
@@ -506,7 +511,8 @@ HRESULT ModulePathOf(const void* address, olestring& path) noexcept {
         }
         std::vector<OLECHAR> buffer(MAX_PATH);
         for (;;) {
-            const DWORD n = GetModuleFileNameW(self, buffer.data(), static_cast<DWORD>(buffer.size()));
+            const DWORD n =
+                GetModuleFileNameW(self, buffer.data(), static_cast<DWORD>(buffer.size()));
             if (n == 0) {
                 return HRESULT_FROM_WIN32(GetLastError());
             }

@@ -51,7 +51,6 @@ HRESULT RunScript(const char* script, size_t length, Mode mode,
 HRESULT ModulePathOf(const void* address, olestring& path) noexcept;
 
 // Runs a module's script with %MODULE% set to the path of the module that holds `address`.
-HRESULT RunModuleScript(const char* script, size_t length, Mode mode,
-                        const void* address) noexcept;
+HRESULT RunModuleScript(const char* script, size_t length, Mode mode, const void* address) noexcept;
 
 }  // namespace cj_registrar

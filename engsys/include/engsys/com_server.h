@@ -107,7 +107,8 @@ inline HRESULT RegisterInprocServer(const CLSID& clsid, const void* anchor, cons
 inline HRESULT UnregisterInprocServer(const CLSID& clsid) noexcept {
     try {
         const std::string script = InprocServerScript(clsid, OLESTR(""), OLESTR(""));
-        return cj_registrar::RunScript(script.c_str(), script.size(), cj_registrar::Mode::Unregister,
+        return cj_registrar::RunScript(script.c_str(), script.size(),
+                                       cj_registrar::Mode::Unregister,
                                        {{OLESTR("MODULE"), OLESTR("")}});
     } catch (...) {
         return E_OUTOFMEMORY;
