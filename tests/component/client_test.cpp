@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "collectionjobsymacc.h"
 #include "platform/com_ptr.h"
@@ -88,38 +86,6 @@ TEST_F(ComponentClientTest, CreatedByEitherProgId) {
     EXPECT_TRUE(testing_support::string_value(HKEY_CLASSES_ROOT,
                                               (olestring(kProgId) + OLESTR("\\CurVer")).c_str()) ==
                 kVersionedProgId);
-}
-
-TEST_F(ComponentClientTest, ObjectsFromSeveralThreads) {
-    ComPtr<IClassFactory> factory;
-    ASSERT_EQ(CoGetClassObject(CLSID_CollectionJobSymAcc, CLSCTX_INPROC_SERVER, nullptr,
-                               IID_IClassFactory, factory.put_void()),
-              S_OK);
-    ComPtr<IMC_CollectionJobSymAcc> shared;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IMC_CollectionJobSymAcc, shared.put_void()),
-              S_OK);
-    // A free-threaded object is used directly from threads of the multithreaded apartment.
-    HRESULT results[4] = {};
-    {
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 4; ++i) {
-            threads.emplace_back([&, i] {
-                ULONG id = 0;
-                ComPtr<IMC_CollectionJobSymAcc> mine;
-                results[i] =
-                    factory->CreateInstance(nullptr, IID_IMC_CollectionJobSymAcc, mine.put_void());
-                if (SUCCEEDED(results[i])) {
-                    results[i] = shared->newJobID(&id);
-                }
-            });
-        }
-        for (std::thread& t : threads) {
-            t.join();
-        }
-    }
-    for (HRESULT hr : results) {
-        EXPECT_EQ(hr, S_OK);
-    }
 }
 
 class ComponentUnregisteredTest : public ComponentClientTest {};
