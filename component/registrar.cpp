@@ -222,10 +222,15 @@ class Parser {
 
     // Keys up to the closing brace; named values only below a key.
     std::vector<Key> body(Key* owner = nullptr) {
+        // Deeper than the registry nests keys: refused before the recursion exhausts the stack.
+        if (++m_depth > 512) {
+            throw BadScript{};
+        }
         std::vector<Key> keys;
         for (;;) {
             expect_token();
             if (is("}")) {
+                --m_depth;
                 return keys;
             }
             if (!m_token.quoted && equals_ci(m_token.text, "val")) {
@@ -338,6 +343,7 @@ class Parser {
     olestring m_text;
     const std::vector<Replacement>& m_replacements;
     size_t m_pos = 0;
+    int m_depth = 0;
     Token m_token;
 };
 

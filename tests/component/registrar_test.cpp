@@ -166,10 +166,15 @@ TEST_F(RegistrarTest, BadScriptsChangeNothing) {
         {"HKCR { A = s '%OTHER%' }", E_INVALIDARG},      // no such variable
         {"HKCR { = }", DISP_E_EXCEPTION},
     };
+    std::string deep = "HKCR";
+    for (int i = 0; i < 100000; ++i) {
+        deep += " { K";
+    }
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.script, Mode::Register), c.expected) << c.script;
         EXPECT_TRUE(subkeys(sandbox(), OLESTR("")).empty()) << c.script;
     }
+    EXPECT_EQ(run(deep.c_str(), Mode::Register), DISP_E_EXCEPTION);
 }
 
 TEST_F(RegistrarTest, FailedRegistrationIsUndone) {
