@@ -60,6 +60,22 @@ class CallbackTable final : public IMC_CallbackTable {
 
 engsys::ClassFactory<CallbackTable> g_factory;
 
+constexpr char kRegistrationScript[] = R"(
+HKCR
+{
+    NoRemove CLSID
+    {
+        ForceRemove {F7A48574-8EC8-4221-875F-18CD2F64F516} = s 'Callback table'
+        {
+            InprocServer32 = s '%MODULE%'
+            {
+                val ThreadingModel = s 'Both'
+            }
+        }
+    }
+}
+)";
+
 }  // namespace
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
@@ -78,11 +94,11 @@ PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return engsys::RegisterInprocServer(CLSID_MC_CallbackTable,
-                                        reinterpret_cast<const void*>(&DllRegisterServer),
-                                        OLESTR("Callback table"), OLESTR("Both"));
+    return engsys::RunServerScript(kRegistrationScript, cj_registrar::Mode::Register,
+                                   kRegistrationScript);
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return engsys::UnregisterInprocServer(CLSID_MC_CallbackTable);
+    return engsys::RunServerScript(kRegistrationScript, cj_registrar::Mode::Unregister,
+                                   kRegistrationScript);
 }

@@ -132,8 +132,15 @@ HMODULE load_module(const std::string& name, const void* caller) {
         }
     };
     if (!dir.empty()) {
-        if (dir[0] != '/' && dir[0] != '.') {
-            dir = "./" + dir;  // a relative folder, not a name for the library path
+        if (dir[0] != '/') {
+            // Made absolute, as Windows keeps a module's full path: GetModuleFileName must name
+            // the module from any folder (a registered server's path, for one).
+            char cwd[4096];
+            if (getcwd(cwd, sizeof cwd) != nullptr) {
+                dir = std::string(cwd) + "/" + dir;
+            } else if (dir[0] != '.') {
+                dir = "./" + dir;  // a relative folder, not a name for the library path
+            }
         }
         attempt(dir + file);
     } else {

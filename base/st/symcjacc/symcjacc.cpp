@@ -35,13 +35,19 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::QueryInterface(REFIID riid, void
     if (ppv == nullptr) {
         return E_POINTER;
     }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CollectionJobSymAcc)) {
-        *ppv = static_cast<IMC_CollectionJobSymAcc*>(this);
-        AddRef();
-        return S_OK;
+    *ppv = InterfaceFor(riid);
+    if (*ppv == nullptr) {
+        return E_NOINTERFACE;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+void* CCollectionJobSymAcc::InterfaceFor(REFIID riid) noexcept {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CollectionJobSymAcc)) {
+        return static_cast<IMC_CollectionJobSymAcc*>(this);
+    }
+    return nullptr;
 }
 
 ULONG STDMETHODCALLTYPE CCollectionJobSymAcc::AddRef() {

@@ -25,6 +25,9 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
+    // The interface answering riid, without a reference added (nullptr when none does); the
+    // component's object wrappers build their own IUnknown on it.
+    void* InterfaceFor(REFIID riid) noexcept;
 
     // IMC_CollectionJobSymAcc, in slot order.
     HRESULT STDMETHODCALLTYPE addSymbolsYDB(LONG cycle, LONG typ, IUnknown* sjData, ULONG sjJobID,

@@ -1,11 +1,13 @@
-// What every COM class stand-in module needs: its lock count, a class factory, and the
-// registration of an in-process server under HKEY_CLASSES_ROOT\CLSID.
+// What every COM class stand-in module needs: its lock count, a class factory, and its
+// registration by a script run through the component's registrar.
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
 
+#include "component/registrar.h"
 #include "platform/winapi.h"
 
 namespace engsys {
@@ -57,62 +59,60 @@ class ClassFactory final : public IClassFactory {
     }
 };
 
-// Writes CLSID\{clsid}\InprocServer32 = the module holding `anchor`, with its threading model.
-inline HRESULT RegisterInprocServer(const CLSID& clsid, const void* anchor, const OLECHAR* name,
-                                    const OLECHAR* threadingModel) noexcept {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            static_cast<LPCWSTR>(anchor), &self)) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    OLECHAR path[4096];
-    const DWORD n = GetModuleFileNameW(self, path, 4096);
-    if (n == 0 || n >= 4096) {
-        return E_FAIL;
-    }
+// Registers (or unregisters) the module that holds `address` by its registration script, with
+// %MODULE% standing for the module's path. Link cj_registrar.
+inline HRESULT RunServerScript(const char* script, cj_registrar::Mode mode,
+                               const void* address) noexcept {
+    return cj_registrar::RunModuleScript(script, std::strlen(script), mode, address);
+}
+
+// The script of one class served in-process: CLSID\{clsid} with its name, and InprocServer32 =
+// the module's path with the threading model.
+inline std::string InprocServerScript(const CLSID& clsid, const OLECHAR* name,
+                                      const OLECHAR* threadingModel) {
+    const auto utf8 = [](const OLECHAR* text) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+        std::string r(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+        if (n > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, &r[0], n, nullptr, nullptr);
+        }
+        r.pop_back();  // the terminator
+        return r;
+    };
+    const auto quoted = [&](const OLECHAR* text) {
+        std::string r = "'";
+        for (const char c : utf8(text)) {
+            r += c == '\'' ? std::string("''") : std::string(1, c);
+        }
+        return r + "'";
+    };
     OLECHAR guid[CHARS_IN_GUID];
     StringFromGUID2(clsid, guid, CHARS_IN_GUID);
-    const std::basic_string<OLECHAR> key = std::basic_string<OLECHAR>(OLESTR("CLSID\\")) + guid;
-    struct Value {
-        std::basic_string<OLECHAR> key;
-        const OLECHAR* name;
-        const OLECHAR* data;
-    };
-    const Value values[] = {
-        {key, nullptr, name},
-        {key + OLESTR("\\InprocServer32"), nullptr, path},
-        {key + OLESTR("\\InprocServer32"), OLESTR("ThreadingModel"), threadingModel}};
-    for (const Value& v : values) {
-        HKEY hkey = nullptr;
-        LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, v.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &hkey, nullptr);
-        if (rc == ERROR_SUCCESS) {
-            size_t len = 0;
-            while (v.data[len] != 0) {
-                ++len;
-            }
-            rc = RegSetValueExW(hkey, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.data),
-                                static_cast<DWORD>((len + 1) * sizeof(OLECHAR)));
-            RegCloseKey(hkey);
-        }
-        if (rc != ERROR_SUCCESS) {
-            return HRESULT_FROM_WIN32(rc);
-        }
+    return "HKCR { NoRemove CLSID { ForceRemove " + utf8(guid) + " = s " + quoted(name) +
+           " { InprocServer32 = s '%MODULE%' { val ThreadingModel = s " + quoted(threadingModel) +
+           " } } } }";
+}
+
+// Registers CLSID\{clsid}\InprocServer32 = the module holding `anchor`, with its threading model.
+inline HRESULT RegisterInprocServer(const CLSID& clsid, const void* anchor, const OLECHAR* name,
+                                    const OLECHAR* threadingModel) noexcept {
+    try {
+        return RunServerScript(InprocServerScript(clsid, name, threadingModel).c_str(),
+                               cj_registrar::Mode::Register, anchor);
+    } catch (...) {
+        return E_OUTOFMEMORY;
     }
-    return S_OK;
 }
 
 inline HRESULT UnregisterInprocServer(const CLSID& clsid) noexcept {
-    OLECHAR guid[CHARS_IN_GUID];
-    StringFromGUID2(clsid, guid, CHARS_IN_GUID);
-    const std::basic_string<OLECHAR> key = std::basic_string<OLECHAR>(OLESTR("CLSID\\")) + guid;
-    const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-        return HRESULT_FROM_WIN32(rc);
+    try {
+        const std::string script = InprocServerScript(clsid, OLESTR(""), OLESTR(""));
+        return cj_registrar::RunScript(script.c_str(), script.size(),
+                                       cj_registrar::Mode::Unregister,
+                                       {{OLESTR("MODULE"), OLESTR("")}});
+    } catch (...) {
+        return E_OUTOFMEMORY;
     }
-    (void)RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-    return S_OK;
 }
 
 }  // namespace engsys
