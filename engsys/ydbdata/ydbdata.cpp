@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engsys/ydbdata_control.h"
+#include "engsys/com_server.h"
 #include "platform/winapi.h"
 #include "ydb_data.h"
 
@@ -22,9 +23,6 @@ constexpr HRESULT kEndOfData = static_cast<HRESULT>(0x80070026L);
 constexpr ULONG kPositions = 21;
 constexpr size_t kLogLimit = 4096;
 constexpr BYTE kMagic[4] = {'Y', 'D', 'B', 0x01};
-
-std::atomic<LONG> g_objects{0};
-std::atomic<LONG> g_locks{0};
 
 enum Position : ULONG {
     kGetByteCount = 1,
@@ -43,8 +41,8 @@ enum Position : ULONG {
 
 class YdbData final : public IYDB_Data, public IYDB_DataControl {
   public:
-    YdbData() { ++g_objects; }
-    ~YdbData() { --g_objects; }
+    YdbData() { ++engsys::ModuleLocks(); }
+    ~YdbData() { --engsys::ModuleLocks(); }
     YdbData(const YdbData&) = delete;
     YdbData& operator=(const YdbData&) = delete;
 
@@ -420,46 +418,7 @@ class YdbData final : public IYDB_Data, public IYDB_DataControl {
     std::vector<YDB_ElementCall> m_log;
 };
 
-class Factory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // A static factory: references held by clients keep the module locked.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks + 1); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks + 1); }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        auto* object = new (std::nothrow) YdbData;
-        if (object == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        lock ? ++g_locks : --g_locks;
-        return S_OK;
-    }
-};
-
-Factory g_factory;
+engsys::ClassFactory<YdbData> g_factory;
 
 }  // namespace
 
@@ -475,5 +434,15 @@ PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID 
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+    return engsys::ModuleLocks() == 0 ? S_OK : S_FALSE;
+}
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
+    return engsys::RegisterInprocServer(CLSID_YDB_Data,
+                                        reinterpret_cast<const void*>(&DllRegisterServer),
+                                        OLESTR("YDB data object"), OLESTR("Both"));
+}
+
+PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    return engsys::UnregisterInprocServer(CLSID_YDB_Data);
 }
