@@ -3,10 +3,13 @@
 // two phases, selected by the test driver: registered, then unregistered.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 
 #include "collectionjobsymacc.h"
 #include "platform/com_ptr.h"
+#include "platform/raii.h"
 #include "platform/winapi.h"
 #include "support/platform_probe.h"
 #include "support/registry_read.h"
@@ -38,6 +41,27 @@ class ComponentClientTest : public ::testing::Test {
 };
 
 // What a client does with a created object: the settings and job numbers, then a request.
+// A names array of `count` ANY-pointer names (three 32-bit integers holding a 12-byte item:
+// header 0x12 0x0A 0xA2, type 5, count 1, unit 0, area 1, start i).
+platform::UniqueVariant AnyPtrNames(LONG count) {
+    platform::UniqueVariant names;
+    names->vt = VT_ARRAY | VT_VARIANT;
+    names->parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count));
+    for (LONG i = 0; i < count; ++i) {
+        const BYTE item[12] = {0x12, 0x0A, 0xA2, 5, 0, 1, 0, 0, 0, 1, 0, static_cast<BYTE>(i)};
+        platform::UniqueVariant name;
+        name->vt = VT_ARRAY | VT_I4;
+        name->parray = SafeArrayCreateVector(VT_I4, 0, 3);
+        for (LONG e = 0; e < 3; ++e) {
+            LONG value = 0;
+            std::memcpy(&value, item + 4 * e, 4);
+            SafeArrayPutElement(name->parray, &e, &value);
+        }
+        SafeArrayPutElement(names->parray, &i, name.get());
+    }
+    return names;
+}
+
 void UseComponent(IMC_CollectionJobSymAcc* object) {
     ASSERT_EQ(object->setMaxJobs(6, 1024, 0), S_OK);
     ULONG maxJobs = 0, info = 0, flag = 1, maxVars = 0, maxSize = 0;
@@ -52,8 +76,38 @@ void UseComponent(IMC_CollectionJobSymAcc* object) {
     ASSERT_EQ(object->newJobID(&second), S_OK);
     EXPECT_GE(first, 0x80000000u);
     EXPECT_NE(first, second);
-    // An IVar request (addSymbolsIVar, UpdateIVarJobEntry) goes here once the job operations
-    // are in.
+    // An IVar request of two single jobs: they share one collection job, which is stopped for
+    // re-creation with both jobs' names, and cancelling both removes it.
+    ULONG status = 1, cj = 0, action = 0;
+    CJAsyncRQRecord record{};
+    VariantInit(&record.m_LookupTbl);
+    for (ULONG sj : {first, second}) {
+        platform::UniqueVariant names = AnyPtrNames(sj == first ? 2 : 1);
+        ASSERT_EQ(object->addSymbolsIVar(100, 9, *names.get(), sj, &status), S_OK);
+        EXPECT_EQ(status, 0u);
+        platform::UniqueVariant reformed;
+        action = 0;
+        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, reformed.get(), &record,
+                                             &action, &status),
+                  S_OK);
+    }
+    EXPECT_EQ(action, 0x016u);
+    EXPECT_EQ(cj, 2u);
+    EXPECT_EQ(record.containing, 2u);
+    platform::UniqueVariant table;
+    ULONG result = 0;
+    ASSERT_EQ(object->GetIVarLookupTbl(cj, 9, table.get(), &result), S_OK);
+    LONG rows = -1;
+    EXPECT_EQ(SafeArrayGetUBound(table->parray, 2, &rows), S_OK);
+    EXPECT_EQ(rows, 2);  // three requested names
+    ULONG actions = 0;
+    ASSERT_EQ(object->cancelASynch(first, &cj, &record, &actions, &status), S_OK);
+    EXPECT_EQ(actions, 0x80u);
+    ASSERT_EQ(object->cancelASynch(second, &cj, &record, &actions, &status), S_OK);
+    EXPECT_EQ(actions, 0xA0u);
+    // The record is the client's to free.
+    platform::UniqueVariant lookup(record.m_LookupTbl);
+    platform::UniqueTaskMem<SJAsyncRQRecord> sjs(record.m_pSJ);
 }
 
 TEST_F(ComponentClientTest, RegistryNamesTheModuleBesideTheClient) {

@@ -1,8 +1,6 @@
 // Creation of the component and registration of the callback-table class for the simulator.
 #include "component_factory.h"
 
-#include "base/st/symcjacc/symcjacc.h"
-#include "base/st/symcjacc/symcjanyopt.h"
 #include "btl/settings.h"
 #include "platform/module.h"
 
@@ -26,39 +24,62 @@ std::string Hex(HRESULT hr) {
 
 }  // namespace
 
-HRESULT RegisterCallbackTable(std::string& error) {
-    // The stand-in lies beside the program and registers itself, as regsvr32 would do.
-    HMODULE module = LoadLibraryA("mccbtable.dll");
-    if (module == nullptr) {
+namespace {
+
+// Registers a module found beside the program through its own DllRegisterServer, as regsvr32
+// or cjregsvr would. The module stays loaded for the process.
+HRESULT RegisterModule(const char* module, const char* what, std::string& error) {
+    HMODULE handle = LoadLibraryA(module);
+    if (handle == nullptr) {
         const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
-        error = "cannot load the callback-table module mccbtable.dll (" + Hex(hr) +
+        error = std::string("cannot load ") + what + " " + module + " (" + Hex(hr) +
                 "); it is built beside the program";
         return hr;
     }
     using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-    auto reg = platform::proc_address<RegisterFn>(module, "DllRegisterServer");
+    auto reg = platform::proc_address<RegisterFn>(handle, "DllRegisterServer");
     const HRESULT hr = reg != nullptr ? reg() : E_NOTIMPL;
     if (FAILED(hr)) {
-        error = "registering the callback-table class failed (" + Hex(hr) + ")";
+        error = std::string("registering ") + what + " " + module + " failed (" + Hex(hr) + ")";
     }
-    return hr;  // the module stays loaded for the process
+    return hr;
+}
+
+const OLECHAR kProgID[] = OLESTR("CCollectionJobSymAcc.CCollectionJobSymAcc.1");
+
+HRESULT CreateRegistered(platform::ComPtr<IMC_CollectionJobSymAcc>& out) {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(kProgID, &clsid);
+    if (SUCCEEDED(hr)) {
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IMC_CollectionJobSymAcc,
+                              out.put_void());
+    }
+    return hr;
+}
+
+}  // namespace
+
+HRESULT RegisterCallbackTable(std::string& error) {
+    return RegisterModule("mccbtable.dll", "the callback-table module", error);
 }
 
 HRESULT CreateComponent(platform::ComPtr<IMC_CollectionJobSymAcc>& out, std::string& error) {
     out.reset();
-    // Linked in: the optimizer must read the switch that this process has just set.
-    CAnyPtrOptimizer::forgetOptimizerSetting();
-    try {
-        platform::ComPtr<CCollectionJobSymAcc> made(new CCollectionJobSymAcc);  // adds a reference
-        const HRESULT hr = made.query(IID_IMC_CollectionJobSymAcc, out);
-        if (FAILED(hr)) {
-            error = "the component does not answer IMC_CollectionJobSymAcc (" + Hex(hr) + ")";
+    // By its ProgID, as a client does. Not registered (or registered elsewhere and gone): register
+    // the module beside the program and try once more.
+    HRESULT hr = CreateRegistered(out);
+    if (FAILED(hr)) {
+        std::string why;
+        if (FAILED(RegisterModule("CollectionJobSymAcc.dll", "the component", why))) {
+            error = why;
+            return hr;
         }
-        return hr;
-    } catch (const std::bad_alloc&) {
-        error = "out of memory creating the component";
-        return E_OUTOFMEMORY;
+        hr = CreateRegistered(out);
     }
+    if (FAILED(hr)) {
+        error = "cannot create the component by its ProgID (" + Hex(hr) + ")";
+    }
+    return hr;
 }
 
 OptimizerSetting::OptimizerSetting(DWORD value) {
