@@ -58,8 +58,6 @@ class CallbackTable final : public IMC_CallbackTable {
     platform::ComPtr<IGlobalInterfaceTable> m_git;
 };
 
-engsys::ClassFactory<CallbackTable> g_factory;
-
 constexpr char kRegistrationScript[] = R"(
 HKCR
 {
@@ -79,18 +77,11 @@ HKCR
 }  // namespace
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (!IsEqualCLSID(rclsid, CLSID_MC_CallbackTable)) {
-        return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    return g_factory.QueryInterface(riid, ppv);
+    return engsys::GetClassObject<CallbackTable>(CLSID_MC_CallbackTable, rclsid, riid, ppv);
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return engsys::ModuleLocks() == 0 ? S_OK : S_FALSE;
+    return engsys::CanUnloadNow();
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -418,23 +418,14 @@ class YdbData final : public IYDB_Data, public IYDB_DataControl {
     std::vector<YDB_ElementCall> m_log;
 };
 
-engsys::ClassFactory<YdbData> g_factory;
-
 }  // namespace
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_YDB_Data)) {
-        return CLASS_E_CLASSNOTAVAILABLE;
-    }
-    return g_factory.QueryInterface(riid, ppv);
+    return engsys::GetClassObject<YdbData>(CLSID_YDB_Data, clsid, riid, ppv);
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return engsys::ModuleLocks() == 0 ? S_OK : S_FALSE;
+    return engsys::CanUnloadNow();
 }
 
 PLATFORM_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {

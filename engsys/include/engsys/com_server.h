@@ -59,6 +59,23 @@ class ClassFactory final : public IClassFactory {
     }
 };
 
+// The body of a stand-in module's DllGetClassObject and DllCanUnloadNow for its one class.
+template <class Object>
+HRESULT GetClassObject(const CLSID& served, REFCLSID rclsid, REFIID riid, void** ppv) noexcept {
+    static ClassFactory<Object> factory;
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, served)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    return factory.QueryInterface(riid, ppv);
+}
+inline HRESULT CanUnloadNow() noexcept {
+    return ModuleLocks() == 0 ? S_OK : S_FALSE;
+}
+
 // Registers (or unregisters) the module that holds `address` by its registration script, with
 // %MODULE% standing for the module's path. Link cj_registrar.
 inline HRESULT RunServerScript(const char* script, cj_registrar::Mode mode,
