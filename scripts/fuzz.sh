@@ -15,7 +15,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
     -DCMAKE_CXX_FLAGS="$sanitize -fsanitize=fuzzer-no-link -fno-omit-frame-pointer" \
     -DCMAKE_C_FLAGS="$sanitize -fno-omit-frame-pointer" \
     -DCMAKE_EXE_LINKER_FLAGS="$link" -DCMAKE_SHARED_LINKER_FLAGS="$link" >/dev/null
-cmake --build "$build" -j2
+cmake --build "$build" -j2 --target fuzz_upp_message
 
 runtime="$(dirname "$(clang -print-file-name=libclang_rt.asan-x86_64.so)")"
 status=0

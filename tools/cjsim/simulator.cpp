@@ -650,11 +650,9 @@ void Simulation::Sample() {
     m_peakLive = total;
     m_peakTick = m_tick;
     const auto load = m_controller.Load();
-    size_t collections = 0;
     std::map<Key, size_t> cjs;
     for (const ControllerJob& job : m_controller.Jobs()) {
         cjs[{job.cycle, job.type}] += job.collection ? 1 : 0;
-        collections += job.collection ? 1 : 0;
     }
     for (auto& [key, s] : m_stats) {
         const auto l = live.find(key);
