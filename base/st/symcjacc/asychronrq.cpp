@@ -278,20 +278,49 @@ ULONG CAsychronRQ::GetSymSize(ULONG cjJobID, LONG typ) noexcept {
     return cj != nullptr ? cj->containing() : 0;
 }
 
+namespace {
+
+// One level of the re-entry count for a scope, so that an exception cannot leave it raised.
+class KillDepth {
+  public:
+    KillDepth() noexcept : m_depth(++g_KillReentrance) {}
+    ~KillDepth() { --g_KillReentrance; }
+    KillDepth(const KillDepth&) = delete;
+    KillDepth& operator=(const KillDepth&) = delete;
+    LONG depth() const noexcept { return m_depth; }
+
+  private:
+    LONG m_depth;
+};
+
+}  // namespace
+
 HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::KillAsychronRQ");
-    const LONG depth = ++g_KillReentrance;
-    if (depth > 1) {
-        CO_TRACE(TRACE_INFO, "Reentrance %d", static_cast<int>(depth));
-    }
     auto cjIt = m_CJList.begin();
     while (cjIt != m_CJList.end() && !(cjIt->m_ES_JobID == cjJobID && cjIt->m_Typ == typ)) {
         ++cjIt;
     }
+    return KillAt(cjIt, sjJobID, onlySJ);
+}
+
+HRESULT CAsychronRQ::KillAsychronRQ(const CAsyncRQEntry* cj) {
+    auto cjIt = m_CJList.begin();
+    while (cjIt != m_CJList.end() && &*cjIt != cj) {
+        ++cjIt;
+    }
+    return KillAt(cjIt, 0, false);
+}
+
+HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJobID, bool onlySJ) {
+    CO_TRACE_SCOPE(kFile, "CAsychronRQ::KillAsychronRQ");
+    const KillDepth entered;
+    if (entered.depth() > 1) {
+        CO_TRACE(TRACE_INFO, "Reentrance %d", static_cast<int>(entered.depth()));
+    }
     if (cjIt == m_CJList.end()) {
-        --g_KillReentrance;
         return S_OK;
     }
+    const ULONG cjJobID = cjIt->m_ES_JobID;
 
     std::list<SAsyncSymRQEntry> removed;
     if (!onlySJ) {
@@ -320,7 +349,7 @@ HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool
         CO_TRACE(TRACE_INFO, "CJ ES_JobID: %u removed from list", static_cast<unsigned>(cjJobID));
     }
 
-    ++g_KillReentrance;
+    const KillDepth revoking;
     for (SAsyncSymRQEntry& sj : removed) {
         CallbackICB_Interface(nullptr, sj);
         CallbackDisp(nullptr, sj);
@@ -333,8 +362,21 @@ HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool
         newCJ_CallbackICB_Decode(nullptr, cj);
         oldCJ_CallbackICB_Decode(cj);
     }
-    g_KillReentrance -= 2;
     return S_OK;
+}
+
+void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
+    CO_TRACE_SCOPE(kFile, "CAsychronRQ::KillAsychronRQ");
+    // Revoked on a copy, as a removal does: the entry forgets its cookies first.
+    SAsyncSymRQEntry released = sj;
+    sj.CookieICB_Interface = 0;
+    sj.bICB_InterfaceValid = 0;
+    sj.CookieIYDBDecode = 0;
+    sj.bIYDBDecodeValid = 0;
+    CallbackICB_Interface(nullptr, released);
+    CallbackDisp(nullptr, released);
+    CO_TRACE(TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
+             static_cast<unsigned>(released.ES_JobID));
 }
 
 // ---- callbacks ------------------------------------------------------------------------------

@@ -125,6 +125,11 @@ class CAsychronRQ {
     ULONG GetSymSize(ULONG cjJobID, LONG typ) noexcept;
     // Removes a whole CJ (onlySJ false) or forgets the callbacks of one SJ (onlySJ true).
     HRESULT KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ);
+    // Exactly the entries given, never another that carries the same id (clients may give two
+    // jobs one id): the CJ with all its SJs and callbacks, S_OK also when it is no longer held;
+    // the callbacks of one SJ, which stays in its CJ with its cookies zeroed.
+    HRESULT KillAsychronRQ(const CAsyncRQEntry* cj);
+    static void ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj);
 
     const std::list<CAsyncRQEntry>& Entries() const noexcept { return m_CJList; }
     std::list<CAsyncRQEntry>& Entries() noexcept { return m_CJList; }
@@ -145,6 +150,8 @@ class CAsychronRQ {
                                                                bool revoke);
 
   private:
+    HRESULT KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJobID, bool onlySJ);
+
     std::list<CAsyncRQEntry> m_CJList;  // newest first
     CCoCriticalSection m_Lock;
 };

@@ -1,7 +1,6 @@
 // Cancelling single jobs, and deleting and updating collection jobs on the target through their
 // decode callbacks, which are called with the registry lock released (except inside a cancel).
 #include <atomic>
-#include <cstring>
 
 #include "base/st/symcjacc/symcjacc.h"
 #include "base/st/symcjacc/symcjacc_internal.h"
@@ -35,6 +34,81 @@ ComPtr<IMC_YDBDecode> AsDecode(const ComPtr<IUnknown>& callback) {
     return decode;
 }
 
+bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept {
+    for (const CAsyncRQEntry& each : rq.Entries()) {
+        if (&each == cj) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Forgets in `current` each slot that the fetch revoked (valid in `before`, cleared in
+// `fetched`), and only while `current` still holds that registration: while the lock was
+// released a confirmation may have registered a new callback, or another delete revoked it.
+void ForgetRevoked(const SAsyncCookiePair& before, const SAsyncCookiePair& fetched,
+                   SAsyncCookiePair& current) noexcept {
+    if (before.bOldValid == 1 && fetched.bOldValid == 0 && current.bOldValid == 1 &&
+        current.m_oldCookie_Decode == before.m_oldCookie_Decode) {
+        current.bOldValid = 0;
+        current.m_oldCookie_Decode = 0;
+    }
+    if (before.bNewValid == 1 && fetched.bNewValid == 0 && current.bNewValid == 1 &&
+        current.m_newCookie_Decode == before.m_newCookie_Decode) {
+        current.bNewValid = 0;
+        current.m_newCookie_Decode = 0;
+    }
+}
+
+enum class DecodeSide { IYDBDecode, ICB_Decode };
+
+// Deletes exactly the CJ found under `lock` (null: none) on the target through its decode
+// callback, which is fetched with revocation while `lock` is released and called outside it.
+// Inside a cancel the cancel's own hold keeps the lock taken throughout.
+HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, ULONG cjJobID,
+                       ULONG reason, ULONG maxJobs, DecodeSide side, ULONG* pStatus) {
+    const bool ydb = side == DecodeSide::IYDBDecode;
+    CO_TRACE_SCOPE(kFile, ydb ? "CCollectionJobSymAcc::deleteYDBCJob"
+                              : "CCollectionJobSymAcc::deleteIVarCJob");
+    if (cj == nullptr) {
+        if (ydb) {
+            CO_TRACE(TRACE_WARNING, "CJ ES_JobID %u not found", static_cast<unsigned>(cjJobID));
+        }
+        return S_OK;
+    }
+    const ULONG previousID = cj->m_dwPrev_ES_JobID;
+    const SAsyncCookiePair before = ydb ? cj->IYDBDecodePair() : cj->ICB_DecodePair();
+    SAsyncCookiePair fetched = before;
+    lock.Unlock();
+    ComPtr<IMC_YDBDecode> decode =
+        AsDecode(ydb ? CAsychronRQ::getCJ_CallbackIYDBDecode(fetched, true)
+                     : CAsychronRQ::getCJ_CallbackICB_Decode(fetched, true));
+    lock.Lock();
+    ULONG rtJobID = 0;
+    if (Holds(rq, cj)) {
+        SAsyncCookiePair current = ydb ? cj->IYDBDecodePair() : cj->ICB_DecodePair();
+        ForgetRevoked(before, fetched, current);
+        if (ydb) {
+            cj->SetIYDBDecodePair(current);
+        } else {
+            cj->SetICB_DecodePair(current);
+        }
+        rtJobID = cj->m_RT_JobID;
+    }
+    lock.Unlock();
+    if (decode) {
+        const ULONG jobID = previousID >= maxJobs ? previousID : cjJobID;
+        (void)decode->DeleteJob(jobID, reason, pStatus);
+        if (ydb) {
+            CO_TRACE(TRACE_INFO, "CJ ES_JobID %u, CJ RT_JobID %u deleted",
+                     static_cast<unsigned>(jobID), static_cast<unsigned>(rtJobID));
+        }
+    } else if (ydb) {
+        CO_TRACE(TRACE_WARNING, "CB of collection job %u  revoked", static_cast<unsigned>(cjJobID));
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG* pCJJobID,
@@ -56,7 +130,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
         ULONG actions = 0;
         ULONG cjJobID = 0;
         LONG type = kTypeReadWrite;
-        ResetRecord(pRecord);
+        ZeroRecord(pRecord);
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
@@ -75,7 +149,9 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                 continue;
             }
             found = true;
-            // Everything decided below is read now: the CJ may leave the registry midway.
+            // Everything decided below is read now: the CJ may leave the registry midway. It is
+            // acted on as this entry, never looked up again by an id another job may carry.
+            CAsyncRQEntry* const entry = &cj;
             cjJobID = sj->parent_ES_JobID;
             const ULONG cjID = cj.m_ES_JobID;
             const LONG oldState = cj.m_RQStatus;
@@ -100,7 +176,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
 
             if (oldState == STATE_CREATED) {
                 actions = CANCEL_CJ_REMOVED;
-                hr = m_pRQ->KillAsychronRQ(cjID, type, 0, false);  // cj is gone from here on
+                hr = m_pRQ->KillAsychronRQ(entry);  // cj is gone from here on
                 if (SUCCEEDED(hr)) {
                     if (type == kTypeUnreported) {
                         actions = 0;
@@ -116,7 +192,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                 CO_TRACE(TRACE_INFO, "collection job %u -> old state %u",
                          static_cast<unsigned>(cjID), static_cast<unsigned>(oldState));
                 (void)FillCJAsychronRQEntry(pRecord, cj);
-                hr = m_pRQ->KillAsychronRQ(cjID, type, jobID, true);
+                CAsychronRQ::ReleaseAsyncSymRQ(*sj);
+                hr = S_OK;
                 actions = CANCEL_SJ_REMOVED;
             }
             if (cancelled == containing) {
@@ -125,8 +202,13 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                 } else {
                     actions |= CANCEL_CJ_DELETED;
                 }
-                (void)deleteYDBCJob(cjJobID, type, MC_DELETE_REASON_EMPTIED, pStatus);
-                hr = m_pRQ->KillAsychronRQ(cjJobID, type, 0, false);
+                {
+                    CAsyncRQGuard nested(m_pRQ.get());
+                    (void)DeleteOnTarget(*m_pRQ, nested, Holds(*m_pRQ, entry) ? entry : nullptr,
+                                         cjJobID, MC_DELETE_REASON_EMPTIED, m_dwMaxJobs,
+                                         DecodeSide::IYDBDecode, pStatus);
+                }
+                hr = m_pRQ->KillAsychronRQ(entry);
             }
             break;
         }
@@ -162,32 +244,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LON
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
-        if (cj == nullptr) {
-            CO_TRACE(TRACE_WARNING, "CJ ES_JobID %u not found", static_cast<unsigned>(cjJobID));
-            return S_OK;
-        }
-        const ULONG previousID = cj->m_dwPrev_ES_JobID;
-        SAsyncCookiePair pair = cj->IYDBDecodePair();
-        lock.Unlock();
-        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true));
-        lock.Lock();
-        ULONG rtJobID = 0;
-        if ((cj = m_pRQ->GetAsychronRQArray(cjJobID, typ)) != nullptr) {
-            cj->SetIYDBDecodePair(pair);
-            rtJobID = cj->m_RT_JobID;
-        }
-        lock.Unlock();
-        if (decode) {
-            const ULONG jobID = previousID >= m_dwMaxJobs ? previousID : cjJobID;
-            (void)decode->DeleteJob(jobID, reason, pStatus);
-            CO_TRACE(TRACE_INFO, "CJ ES_JobID %u, CJ RT_JobID %u deleted",
-                     static_cast<unsigned>(jobID), static_cast<unsigned>(rtJobID));
-        } else {
-            CO_TRACE(TRACE_WARNING, "CB of collection job %u  revoked",
-                     static_cast<unsigned>(cjJobID));
-        }
-        return S_OK;
+        return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
+                              reason, m_dwMaxJobs, DecodeSide::IYDBDecode, pStatus);
     }
     CO_CATCH_RETURN_TRACED()
 }
@@ -202,24 +260,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LO
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
-        if (cj == nullptr) {
-            return S_OK;
-        }
-        const ULONG previousID = cj->m_dwPrev_ES_JobID;
-        SAsyncCookiePair pair = cj->ICB_DecodePair();
-        lock.Unlock();
-        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, true));
-        lock.Lock();
-        if ((cj = m_pRQ->GetAsychronRQArray(cjJobID, typ)) != nullptr) {
-            cj->SetICB_DecodePair(pair);
-        }
-        lock.Unlock();
-        if (decode) {
-            const ULONG jobID = previousID >= m_dwMaxJobs ? previousID : cjJobID;
-            (void)decode->DeleteJob(jobID, reason, pStatus);
-        }
-        return S_OK;
+        return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
+                              reason, m_dwMaxJobs, DecodeSide::ICB_Decode, pStatus);
     }
     CO_CATCH_RETURN_TRACED()
 }
@@ -228,10 +270,7 @@ namespace {
 
 // A record filled for a callback and freed when the call is over.
 struct LocalRecord {
-    LocalRecord() noexcept {
-        std::memset(static_cast<void*>(&record), 0, sizeof record);
-        VariantInit(&record.m_LookupTbl);
-    }
+    LocalRecord() noexcept { ZeroRecord(&record); }
     ~LocalRecord() { ResetRecord(&record); }
     LocalRecord(const LocalRecord&) = delete;
     LocalRecord& operator=(const LocalRecord&) = delete;

@@ -29,8 +29,10 @@ inline constexpr LONG kTypeUnreported = 1001;
 inline constexpr ULONG kIVarMaxVars = 0x400;
 inline constexpr ULONG kIVarMaxSize = 0x2000;
 
-// Frees what a client's record holds and leaves it zeroed with an empty VARIANT.
+// Frees what a client's record holds and leaves it zeroed with an empty VARIANT (the joins).
 void ResetRecord(CJAsyncRQRecord* record) noexcept;
+// Zeroes a record without reading it, for the calls that accept an unzeroed one.
+void ZeroRecord(CJAsyncRQRecord* record) noexcept;
 
 }  // namespace symcjacc
 

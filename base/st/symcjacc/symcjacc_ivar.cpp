@@ -1,6 +1,7 @@
 // Adding variables on the IVar service: merging a client's names into a collection job of the
 // same cycle and type or creating one, and handing the client the CJ's names and record.
 #include <cstring>
+#include <utility>
 
 #include "base/st/symcjacc/symcjacc.h"
 #include "base/st/symcjacc/symcjacc_internal.h"
@@ -11,11 +12,15 @@
 
 using namespace symcjacc;
 
+void symcjacc::ZeroRecord(CJAsyncRQRecord* record) noexcept {
+    std::memset(static_cast<void*>(record), 0, sizeof *record);
+    VariantInit(&record->m_LookupTbl);
+}
+
 void symcjacc::ResetRecord(CJAsyncRQRecord* record) noexcept {
     (void)VariantClear(&record->m_LookupTbl);
     CoTaskMemFree(record->m_pSJ);
-    std::memset(static_cast<void*>(record), 0, sizeof *record);
-    VariantInit(&record->m_LookupTbl);
+    ZeroRecord(record);
 }
 
 HRESULT CCollectionJobSymAcc::dumpNameOptimizing(const CAsyncRQEntry& cj) {
@@ -69,9 +74,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
                 if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
                     src += n;
                     const ULONG sjID = it->ES_JobID;
-                    // Release the SJ's own callbacks before it goes. (Passing the SJ's id as a
-                    // CJ id here would remove whichever CJ happened to carry that number.)
-                    m_pRQ->KillAsychronRQ(cjID, typ, sjID, true);
+                    // This very SJ's callbacks: a lookup by id could reach another job's.
+                    CAsychronRQ::ReleaseAsyncSymRQ(*it);
                     CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
                              static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
                     it = cj->m_SJList.erase(it);
@@ -114,12 +118,19 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
-            if (optimizer.processNames(cj->m_vRequestedNames.get(), cj->m_vReformedNames.put(),
-                                       cj->m_vLookupTbl.put()) != S_OK ||
-                FAILED(cj->m_vNames.copy_from(cj->m_vReformedNames.get()))) {
+            // Built aside: on failure the job keeps running on its previous names and table.
+            platform::UniqueVariant reformed;
+            platform::UniqueVariant lookup;
+            platform::UniqueVariant targetNames;
+            if (optimizer.processNames(cj->m_vRequestedNames.get(), reformed.put(), lookup.put()) !=
+                    S_OK ||
+                FAILED(targetNames.copy_from(reformed.get()))) {
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
+            cj->m_vReformedNames = std::move(reformed);
+            cj->m_vLookupTbl = std::move(lookup);
+            cj->m_vNames = std::move(targetNames);
             const HRESULT hr = dumpNameOptimizing(*cj);
             if (hr != S_OK) {
                 CO_TRACE(TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));

@@ -114,7 +114,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG 
             if (!m_pRQ) {
                 return E_OUTOFMEMORY;
             }
-            ResetRecord(pRecord);
+            ZeroRecord(pRecord);
             CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, sjJobID);
             if (cj != nullptr) {
                 cj->m_dwPrev_ES_JobID = cj->m_ES_JobID;
