@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "base/st/symcjacc/asychronrq.h"
+#include "failing_new.h"
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
@@ -275,6 +277,21 @@ TEST_F(AsyncRegistryTest, NestedKillsAreTracedAsReentrance) {
     EXPECT_EQ(second.GetAsychronRQArray(2, 9), nullptr);
     const auto texts = traced(1);
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Reentrance 3"), texts.end());
+}
+
+TEST_F(AsyncRegistryTest, AFailedAllocationLeavesNoReentranceBehind) {
+    CAsychronRQ rq;
+    rq.AddAsychronRQ(MakeCJ(2, 9, 100));
+    SAsyncSymRQEntry sj = MakeSJ(12);
+    rq.AddAsyncSymRQ(2, &sj, 9);
+    capture.levels(1, 1, 0);  // the trace sink allocates too; keep it out of the count
+    testing_support::FailAllocationAfter(0);  // the copy of the SJ to release
+    EXPECT_THROW(rq.KillAsychronRQ(2, 9, 12, true), std::bad_alloc);
+    EXPECT_TRUE(testing_support::StopFailingAllocations());
+    capture.levels(1, 1, 1u << 1);
+    capture.clear();
+    rq.KillAsychronRQ(77, 9, 0, false);
+    EXPECT_TRUE(traced().empty());  // no "Reentrance 2"
 }
 
 }  // namespace

@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "anyptr_names.h"
 #include "base/st/symcjacc/symcjacc.h"
+#include "failing_new.h"
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
+#include "support/scoped_setting.h"
 
 namespace {
 
@@ -60,7 +63,11 @@ class IVarRoadTest : public testing_support::RegistryFixture {
   protected:
     void SetUp() override {
         RegistryFixture::SetUp();
+        Renew();
+    }
+    void Renew() {
         ComPtr<ProbedComponent> made(new ProbedComponent);  // adds the first reference
+        object.reset();
         ASSERT_EQ(made.query(IID_IMC_CollectionJobSymAcc, object), S_OK);
         impl = made.get();
     }
@@ -446,6 +453,170 @@ TEST_F(IVarRoadTest, EightClientThreadsWalkTheRoadAtOnce) {
     object.reset();
     EXPECT_EQ(icb.refs(), 1u);
     EXPECT_EQ(decode.refs(), 1u);
+}
+
+// A decode callback that runs a step of another client the first time it is asked for an
+// interface after being armed: inside the window in which a delete has released the lock to
+// fetch it from the table.
+struct InterposingDecode : RecordingDecode {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (std::function<void()> step = std::exchange(interpose, nullptr)) {
+            step();
+        }
+        return RecordingDecode::QueryInterface(riid, ppv);
+    }
+    std::function<void()> interpose;
+};
+
+TEST_F(IVarRoadTest, ADeleteKeepsWhatHappenedWhileItFetchedTheCallback) {
+    // Per side: delete B fetches the callback; meanwhile delete A revokes that registration and
+    // a confirmation registers a new one. B must not write its stale cookies back over it.
+    for (const bool ydb : {true, false}) {
+        SCOPED_TRACE(ydb ? "IYDBDecode" : "ICB_Decode");
+        Renew();
+        InterposingDecode first;
+        RecordingDecode second;
+        {
+            auto confirm = [&](IUnknown* decode) {
+                ULONG status = 0;
+                ASSERT_EQ(ydb ? object->UpdateCJ_YDBCB(0, 9, 2, decode, &status)
+                              : object->UpdateCJ_IVarCB(0, 9, 2, decode, &status),
+                          S_OK);
+            };
+            auto remove = [&] {
+                ULONG status = 0;
+                ASSERT_EQ(ydb ? object->deleteYDBCJob(2, 9, 5, &status)
+                              : object->deleteIVarCJob(2, 9, 5, &status),
+                          S_OK);
+            };
+            Road(100, 9, {R(0, 1)}, 0x80000001, 0);
+            confirm(&first);
+            first.interpose = [&] {
+                remove();
+                confirm(&second);
+            };
+            remove();
+            EXPECT_EQ(first.calls().size(), 2u);  // B was handed the callback it fetched
+            remove();                             // reaches the registration made meanwhile
+            ASSERT_EQ(second.calls().size(), 1u);
+            EXPECT_EQ(second.calls()[0].arg, 5u);
+            object.reset();
+        }
+        EXPECT_EQ(first.refs(), 1u);
+        EXPECT_EQ(second.refs(), 1u);
+    }
+}
+
+TEST_F(IVarRoadTest, JobsSharingAnIdWithAnotherClientsJobAreHandledAsThemselves) {
+    CountingUnknown icbA1, icbA2, icbA3, icbB1, icbB2;
+    RecordingDecode decodeA, decodeB;
+    ULONG status = 0;
+    auto client = [&](LONG cycle, ULONG sj1, ULONG sj2, IUnknown* icb1, IUnknown* icb2,
+                      RecordingDecode& decode) {
+        Road(cycle, 9, {R(0, 1)}, sj1, 50, icb1, &decode);
+        Road(cycle, 9, {R(1, 1)}, sj2, 50, icb2, &decode);
+        ASSERT_EQ(object->UpdateCJ_YDBCB(0, 9, 50, &decode, &status), S_OK);
+    };
+    // Both clients re-create their collection job under id 50; B's is the newer one.
+    client(100, 0x80000001, 0x80000002, &icbA1, &icbA2, decodeA);
+    // A third SJ stops A's job; unreported, it is dropped at the next merge into it.
+    Add(100, 9, {R(2, 1)}, 0x80000003);
+    Record record;
+    ASSERT_EQ(Join(100, 9, 0x80000003, record, &icbA3).action & 0x002, 0x002u);
+    client(200, 0x80000011, 0x80000012, &icbB1, &icbB2, decodeB);
+    ASSERT_EQ(Entry(50, 9)->ms, 200);
+
+    Add(100, 9, {R(3, 1)}, 0x80000004);
+    EXPECT_EQ(icbA3.refs(), 1u);  // the dropped SJ's own callback, not one of B's
+    EXPECT_EQ(Cancel(0x80000001, record), 0x80u);
+    EXPECT_EQ(icbA1.refs(), 1u);
+    EXPECT_EQ(Cancel(0x80000002, record), 0xA0u);
+    EXPECT_EQ(decodeA.calls().size(), 1u);
+    EXPECT_TRUE(decodeB.calls().empty());
+    LONG typ = 0, cycle = 0;
+    EXPECT_EQ(object->getJobProperties(0x80000002, &typ, &cycle, &status), S_OK);
+    EXPECT_EQ(status, CJ_STATUS_JOB_NOT_FOUND);  // A's job is gone
+    EXPECT_EQ(object->getJobProperties(0x80000011, &typ, &cycle, &status), S_OK);
+    EXPECT_EQ((std::vector<ULONG>{status, static_cast<ULONG>(cycle)}),
+              (std::vector<ULONG>{0, 200}));  // B's stays
+    EXPECT_GT(icbB1.refs(), 1u);
+    object.reset();
+    for (const CountingUnknown* c : {&icbA1, &icbA2, &icbA3, &icbB1, &icbB2}) {
+        EXPECT_EQ(c->refs(), 1u);
+    }
+    EXPECT_EQ(decodeB.refs(), 1u);
+}
+
+TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
+    // Reforming (setting 2) allocates as it goes: fail each of the merge's allocations in turn.
+    {
+        testing_support::ScopedSetting merge(OLESTR("OnlServer\\Collection"),
+                                             OLESTR("AnyptrOptimizer"), 2);
+        CAnyPtrOptimizer::forgetOptimizerSetting();
+        CAnyPtrOptimizer read;
+        ASSERT_EQ(read.initOptimizer(), S_OK);  // kept for the process from here on
+        ASSERT_EQ(read.state(), 2u);
+    }
+    for (int n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        Renew();
+        Add(100, 9, {R(0, 2), R(2, 2)}, 0x80000001);
+        Record record;
+        Join(100, 9, 0x80000001, record);
+        UniqueVariant names = anyptr_test::names_of({R(10, 2)});
+        ULONG status = 0;
+        capture.levels(1, 1, 0);  // the trace sink allocates too; keep it out of the count
+        testing_support::FailAllocationAfter(n);
+        const HRESULT hr = object->addSymbolsIVar(100, 9, *names.get(), 0x80000002, &status);
+        const bool failed = testing_support::StopFailingAllocations();
+        capture.levels(1, 1, 1u << 4);
+        // What a client reads after the merge: the names of step 3 and the table matching them.
+        UniqueVariant target;
+        ULONG sj = 0x80000001, cj = 0, action = 0x100;
+        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, target.get(), &record.r,
+                                             &action, &status),
+                  S_OK);
+        const auto rows = LookupRows(2, 9);
+        const size_t reformed = anyptr_test::reformed_ranges(target.get()).size();
+        EXPECT_TRUE(rows.size() == 2 || rows.size() == 3) << rows.size();
+        for (const anyptr_test::Row& row : rows) {
+            EXPECT_LT(static_cast<size_t>(row[0]), reformed);
+        }
+        if (!failed) {
+            EXPECT_EQ(hr, S_OK);
+            EXPECT_EQ(rows.size(), 3u);
+            break;
+        }
+    }
+    CAnyPtrOptimizer::forgetOptimizerSetting();
+}
+
+TEST_F(IVarRoadTest, ZeroingCallsTakeAnUnzeroedRecordWithoutFreeingIt) {
+    // What an unzeroed record may hold: bytes that look like a VARIANT with an interface.
+    CountingUnknown held;
+    auto unzeroed = [&](Record& r) {
+        std::memset(static_cast<void*>(&r.r), 0xCD, sizeof r.r);
+        r.r.m_LookupTbl.vt = VT_UNKNOWN;
+        r.r.m_LookupTbl.punkVal = &held;  // not a reference the record owns
+        r.r.m_pSJ = nullptr;
+    };
+    Road(100, 9, {R(0, 1)}, 0x80000001, 0);
+    Road(100, 9, {R(1, 1)}, 0x80000002, 60);
+    ULONG action = 0, status = 0, cj = 0, actions = 0;
+    for (const ULONG sj : {0x80000001u, 0x80000099u}) {  // found and not found
+        Record r;
+        unzeroed(r);
+        EXPECT_EQ(object->UpdateJobState(100, 9, sj, 60, &action, &r.r, &status), S_OK);
+        EXPECT_EQ(held.refs(), 1u);
+        EXPECT_EQ(r.r.m_ES_JobID, sj == 0x80000001u ? 60u : 0u);
+    }
+    for (const ULONG sj : {0x80000001u, 0x80000099u}) {  // fills the record; not found
+        Record r;
+        unzeroed(r);
+        EXPECT_EQ(object->cancelASynch(sj, &cj, &r.r, &actions, &status), S_OK);
+        EXPECT_EQ(held.refs(), 1u);
+        EXPECT_EQ(r.r.containing, sj == 0x80000001u ? 2u : 0u);
+    }
 }
 
 }  // namespace
