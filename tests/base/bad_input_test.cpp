@@ -27,7 +27,7 @@ using testing_support::RecordingDecode;
 
 constexpr ULONG kSJ1 = 0x80000001;  // the running job's single jobs
 constexpr ULONG kSJ2 = 0x80000002;
-constexpr ULONG kCJ = 50;            // the running job's id (re-created from 2)
+constexpr ULONG kCJ = 50;  // the running job's id (re-created from 2)
 constexpr ULONG kUnknown = 0x80000099;
 constexpr LONG kTyp = 9;
 constexpr LONG kCycle = 100;
