@@ -31,9 +31,12 @@ struct Record {
         std::memset(static_cast<void*>(&r), 0, sizeof r);
         VariantInit(&r.m_LookupTbl);
     }
-    ~Record() {
+    ~Record() { Free(); }
+    // Before a filled record goes to a call that only zeroes it (UpdateJobState, cancelASynch).
+    void Free() {
         VariantClear(&r.m_LookupTbl);
         CoTaskMemFree(r.m_pSJ);
+        r.m_pSJ = nullptr;
     }
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
@@ -113,6 +116,7 @@ class IVarRoadTest : public testing_support::RegistryFixture {
     }
     ULONG Cancel(ULONG sj, Record& record, ULONG* cj = nullptr, HRESULT* hr = nullptr) {
         ULONG cjID = 0, actions = 0xDEAD, status = 0;
+        record.Free();
         const HRESULT got = object->cancelASynch(sj, &cjID, &record.r, &actions, &status);
         if (cj != nullptr) {
             *cj = cjID;
@@ -217,6 +221,7 @@ TEST_F(IVarRoadTest, JoinsSetTheActionWordAndStopAtTheThreshold) {
     Add(100, 9, {R(8, 2)}, 0x80000003);
     EXPECT_EQ(Join(100, 9, 0x80000003, record).action, 0x056u);
 
+    recreated.Free();
     ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000009, 101, &action, &recreated.r, &status),
               S_OK);
     EXPECT_EQ(traced(4).back(), "Job 2147483657 collection job 101  not found, dwaction 16");
