@@ -366,7 +366,7 @@ HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJob
 }
 
 void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::KillAsychronRQ");
+    CO_TRACE_SCOPE(kFile, "CAsychronRQ::ReleaseAsyncSymRQ");
     // Revoked on a copy, as a removal does: the entry forgets its cookies first.
     SAsyncSymRQEntry released = sj;
     sj.CookieICB_Interface = 0;
