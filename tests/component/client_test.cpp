@@ -100,14 +100,19 @@ void UseComponent(IMC_CollectionJobSymAcc* object) {
     LONG rows = -1;
     EXPECT_EQ(SafeArrayGetUBound(table->parray, 2, &rows), S_OK);
     EXPECT_EQ(rows, 2);  // three requested names
+    // The record is the client's to free, also before a cancel, which only zeroes it.
+    auto free_record = [&record] {
+        platform::UniqueVariant lookup(record.m_LookupTbl);
+        platform::UniqueTaskMem<SJAsyncRQRecord> sjs(record.m_pSJ);
+    };
     ULONG actions = 0;
+    free_record();
     ASSERT_EQ(object->cancelASynch(first, &cj, &record, &actions, &status), S_OK);
     EXPECT_EQ(actions, 0x80u);
+    free_record();
     ASSERT_EQ(object->cancelASynch(second, &cj, &record, &actions, &status), S_OK);
     EXPECT_EQ(actions, 0xA0u);
-    // The record is the client's to free.
-    platform::UniqueVariant lookup(record.m_LookupTbl);
-    platform::UniqueTaskMem<SJAsyncRQRecord> sjs(record.m_pSJ);
+    free_record();
 }
 
 TEST_F(ComponentClientTest, RegistryNamesTheModuleBesideTheClient) {
