@@ -630,7 +630,6 @@ class Stress {
 
     IMC_CollectionJobSymAcc* m_object;
     FailingTable& m_table;
-
     unsigned long long m_seed;
     std::vector<Client> m_clients;
     std::mutex m_units[kSlotCount];
@@ -650,12 +649,13 @@ class StressTest : public testing_support::RegistryFixture {};
 
 TEST_F(StressTest, ClientsKeepTheirJobsAndEveryReferenceComesBack) {
     capture.levels(1, 1, 0);  // failures show in the answers; traces would dominate the run
-                              // errors only: the dumps would dominate the run
     const double seconds = EnvNumber("CJ_STRESS_SECONDS", 2);
     const auto seed = static_cast<unsigned long long>(
         EnvNumber("CJ_STRESS_SEED", static_cast<double>(std::random_device{}())));
     t_rng.seed(seed);
     g_failPercent = 2 + static_cast<unsigned>(seed % 19);
+    std::cout << "stress: seed " << seed << ", " << seconds << " s, " << kClients << " clients, "
+              << g_failPercent << " % of callback calls failing" << std::endl;
 
     FailingTable table;
     DWORD classCookie = 0;
@@ -674,9 +674,8 @@ TEST_F(StressTest, ClientsKeepTheirJobsAndEveryReferenceComesBack) {
     stress.checkReleased();
     EXPECT_EQ(CoRevokeClassObject(classCookie), S_OK);
 
-    std::cout << "stress: seed " << seed << ", " << stress.steps() << " steps of " << kClients
-              << " clients in " << seconds << " s, " << g_failPercent << " % failing, "
-              << table.strandedTotal() << " registrations stranded by failed revocations\n";
+    std::cout << "stress: " << stress.steps() << " steps, " << table.strandedTotal()
+              << " registrations stranded by failed revocations" << std::endl;
     for (const std::string& finding : g_findings) {
         ADD_FAILURE() << "seed " << seed << ", " << finding;
     }
