@@ -27,14 +27,6 @@ class CancelDepth {
     LONG m_depth;
 };
 
-ComPtr<IMC_YDBDecode> AsDecode(const ComPtr<IUnknown>& callback) {
-    ComPtr<IMC_YDBDecode> decode;
-    if (callback) {
-        (void)callback.query(decode);
-    }
-    return decode;
-}
-
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG* pCJJobID,
@@ -223,22 +215,6 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LO
     }
     CO_CATCH_RETURN_TRACED()
 }
-
-namespace {
-
-// A record filled for a callback and freed when the call is over.
-struct LocalRecord {
-    LocalRecord() noexcept {
-        std::memset(static_cast<void*>(&record), 0, sizeof record);
-        VariantInit(&record.m_LookupTbl);
-    }
-    ~LocalRecord() { ResetRecord(&record); }
-    LocalRecord(const LocalRecord&) = delete;
-    LocalRecord& operator=(const LocalRecord&) = delete;
-    CJAsyncRQRecord record;
-};
-
-}  // namespace
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LONG typ,
                                                               ULONG* pStatus) {
