@@ -552,8 +552,11 @@ TEST_F(YdbRoadTest, EightClientThreadsShareCycleTimes) {
                 // count of the latest addition.
                 std::lock_guard<std::mutex> guard(cycleLocks[c]);
                 const ULONG cj = Walk(100 * (c + 1), sj, 2, nextCJ++, decode);
-                const CAsyncRQEntry* entry = Entry(cj);
-                failures += entry == nullptr || entry->m_RQStatus != STATE_RUN ? 1 : 0;
+                {
+                    CAsyncRQGuard registry(impl->m_pRQ.get());
+                    const CAsyncRQEntry* entry = Entry(cj);
+                    failures += entry == nullptr || entry->m_RQStatus != STATE_RUN ? 1 : 0;
+                }
                 if (i % 3 == 0) {
                     Record record;
                     ULONG cjID = 0, actions = 0, status = 0;

@@ -213,7 +213,8 @@ HRESULT MergeYDB(CCoTrace& coTrace_, CAsychronRQ& rq, YDB_Contents& contents, CA
     cj.m_dwVarCount = merged.m_VarList.m_Count;
     cj.m_dwDataSize = merged.m_VarList.m_DataSize;
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
-    if (!WriteMessage(contents, cjData.get(), merged)) {
+    // A variable that could not be copied would be lost without a word.
+    if (merged.m_VarList.m_Error != 0 || !WriteMessage(contents, cjData.get(), merged)) {
         // The old message stays, and with it the cancelled SJs whose runs it still holds.
         CO_TRACE(TRACE_ERROR,
                  "Asynchron read/write extension of job creation for JobID %u, cycle %d, Typ %d "
