@@ -410,7 +410,12 @@ TEST_F(YdbRoadTest, ForeignAndFailingDataObjectsAreAnsweredWithoutHarm) {
     EXPECT_TRUE(impl->m_pRQ->Entries().empty());
     EXPECT_EQ(foreign.refs(), 1u);
 
+    // A request that cannot be copied leaves its new CJ without a data object to hand out.
     const auto a = Request(100, 1, 2), b = Request(100, 2, 2);
+    YdbDataClass::control(a)->FailCall(4, 0, E_FAIL);
+    EXPECT_EQ(Add(100, a.get(), 9, E_FAIL), 0u);
+    EXPECT_FALSE(Entry(2)->m_spYDBData);
+    MakeComponent();
     Add(100, a.get(), 1);
     Record record;
     // The joining SJ's object lacks IYDB_Data, or the CJ's data cannot be read: no join.

@@ -267,13 +267,14 @@ HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data*
         CO_TRACE(TRACE_ERROR, "YDB creation failed");
         return E_FAIL;
     }
-    cj.m_spYDBData = ComPtr<IUnknown>(cjData.get());  // adds the entry's reference
     const HRESULT hr = CopyContents(sjData, cjData.get(), sjLength);
-    if (SUCCEEDED(hr)) {
-        CO_TRACE(TRACE_INFO, "Asynchron read: %d variable(s) added to job %d , cycle %d, Typ %d",
-                 static_cast<int>(add.count), static_cast<int>(id), static_cast<int>(add.cycle),
-                 static_cast<int>(add.typ));
+    if (FAILED(hr)) {
+        return hr;  // an object without the request would be handed to joining clients
     }
+    cj.m_spYDBData = ComPtr<IUnknown>(cjData.get());  // adds the entry's reference
+    CO_TRACE(TRACE_INFO, "Asynchron read: %d variable(s) added to job %d , cycle %d, Typ %d",
+             static_cast<int>(add.count), static_cast<int>(id), static_cast<int>(add.cycle),
+             static_cast<int>(add.typ));
     return hr;
 }
 
