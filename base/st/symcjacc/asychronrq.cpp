@@ -210,6 +210,14 @@ SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEnt
     return stored;
 }
 
+SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj) {
+    CO_TRACE_SCOPE(kFile, "CAsychronRQ::AddAsyncSymRQ");
+    cj.m_SJList.push_back(sj);
+    CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
+             static_cast<unsigned>(sj.ES_JobID), static_cast<unsigned>(cj.m_ES_JobID));
+    return &cj.m_SJList.back();
+}
+
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept {
     CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsychronRQArray");
     for (CAsyncRQEntry& cj : m_CJList) {

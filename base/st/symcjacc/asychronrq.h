@@ -116,6 +116,8 @@ class CAsychronRQ {
     // lookup and every use of the pointer it returned.
     CAsyncRQEntry* AddAsychronRQ(const CAsyncRQEntry& entry);
     SAsyncSymRQEntry* AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEntry* sj, LONG typ);
+    // Appends to exactly this CJ (its id may be shared: YDB CJs at the job limit all carry it).
+    SAsyncSymRQEntry* AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj);
     CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept;  // also previous ids
     CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID) noexcept;            // any type
     CAsyncRQEntry* GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept;

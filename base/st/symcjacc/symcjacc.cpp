@@ -210,23 +210,9 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::newJobID(ULONG* pID) {
     return S_OK;
 }
 
-// ---- the YDB service, not available in this build -----------------------------------------
+// ---- the YDB service's values, not available in this build ----------------------------------
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG, LONG, IUnknown*, ULONG,
-                                                              ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG, LONG, IUnknown*, ULONG*,
-                                                                  ULONG*, IUnknown*,
-                                                                  CJAsyncRQRecord*, ULONG*,
-                                                                  ULONG*) {
-    return E_NOTIMPL;
-}
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG, IUnknown*, IUnknown*, ULONG*,
                                                                 CJAsyncRQRecord*, ULONG*) {
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG, LONG, ULONG, ULONG, ULONG,
-                                                                IUnknown*, ULONG*) {
     return E_NOTIMPL;
 }

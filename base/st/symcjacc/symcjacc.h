@@ -86,6 +86,10 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents
 
     // Flat copy of a CJ for a client; the caller holds the lock and has reset the record.
     HRESULT FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord, const CAsyncRQEntry& cj);
+    // Joins an SJ to its YDB CJ (after UpdateYDBJobEntry, and again when its service starts).
+    HRESULT UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp, IUnknown* sjICB, ULONG* pSJJobID,
+                           ULONG* pCJJobID, CJAsyncRQRecord* pRecord, ULONG* pAction,
+                           ULONG* pStatus);
     // Joins an SJ to its IVar CJ (after UpdateIVarJobEntry handed out the CJ's names).
     HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
                             CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus);

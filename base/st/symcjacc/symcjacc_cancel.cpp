@@ -26,14 +26,6 @@ class CancelDepth {
     LONG m_depth;
 };
 
-ComPtr<IMC_YDBDecode> AsDecode(const ComPtr<IUnknown>& callback) {
-    ComPtr<IMC_YDBDecode> decode;
-    if (callback) {
-        (void)callback.query(decode);
-    }
-    return decode;
-}
-
 bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept {
     for (const CAsyncRQEntry& each : rq.Entries()) {
         if (&each == cj) {
@@ -265,19 +257,6 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LO
     }
     CO_CATCH_RETURN_TRACED()
 }
-
-namespace {
-
-// A record filled for a callback and freed when the call is over.
-struct LocalRecord {
-    LocalRecord() noexcept { ZeroRecord(&record); }
-    ~LocalRecord() { ResetRecord(&record); }
-    LocalRecord(const LocalRecord&) = delete;
-    LocalRecord& operator=(const LocalRecord&) = delete;
-    CJAsyncRQRecord record;
-};
-
-}  // namespace
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LONG typ,
                                                               ULONG* pStatus) {

@@ -2,6 +2,9 @@
 // the null-pointer test, and the job records' constants.
 #pragma once
 
+#include <cstring>
+
+#include "base/st/symcjacc/asychronrq.h"
 #include "co/co_trace.h"
 #include "collectionjobsymacc.h"
 
@@ -33,6 +36,29 @@ inline constexpr ULONG kIVarMaxSize = 0x2000;
 void ResetRecord(CJAsyncRQRecord* record) noexcept;
 // Zeroes a record without reading it, for the calls that accept an unzeroed one.
 void ZeroRecord(CJAsyncRQRecord* record) noexcept;
+
+// Stops a CJ for re-creation: SJs still joined are marked, and the SJs form a ring by id
+// through the CJ.
+void RebuildRing(CAsyncRQEntry& cj);
+
+// A fetched decode callback, asked for its interface (a proxy or another module's object is
+// never cast).
+inline platform::ComPtr<IMC_YDBDecode> AsDecode(const platform::ComPtr<IUnknown>& callback) {
+    platform::ComPtr<IMC_YDBDecode> decode;
+    if (callback) {
+        (void)callback.query(decode);
+    }
+    return decode;
+}
+
+// A record filled for the component's own use and freed when it goes.
+struct LocalRecord {
+    LocalRecord() noexcept { ZeroRecord(&record); }
+    ~LocalRecord() { ResetRecord(&record); }
+    LocalRecord(const LocalRecord&) = delete;
+    LocalRecord& operator=(const LocalRecord&) = delete;
+    CJAsyncRQRecord record;
+};
 
 }  // namespace symcjacc
 

@@ -5,11 +5,7 @@
 
 using namespace symcjacc;
 
-namespace {
-
-// Stops a CJ for re-creation: SJs still joined are marked, and the SJs form a ring by id
-// through the CJ.
-void RebuildRing(CAsyncRQEntry& cj) {
+void symcjacc::RebuildRing(CAsyncRQEntry& cj) {
     SAsyncSymRQEntry* previous = nullptr;
     for (SAsyncSymRQEntry& sj : cj.m_SJList) {
         if (sj.RQStatus == SJ_JOINED) {
@@ -25,6 +21,8 @@ void RebuildRing(CAsyncRQEntry& cj) {
         previous->next_ES_JobID = cj.m_ES_JobID;
     }
 }
+
+namespace {
 
 // A decode registration replaced by a new one moves to the old slot; the new slot is then free.
 SAsyncCookiePair Retired(const SAsyncCookiePair& pair) {

@@ -1,0 +1,523 @@
+// The YDB service: a client's request, held as a debug-service message in a YDB data object, is
+// merged into the message of a collection job of the same cycle and type or starts one; the
+// single job joins its collection job, and the job's service is started through its callback.
+#include <cstdint>
+#include <list>
+#include <vector>
+
+#include "base/st/symcjacc/symcjacc.h"
+#include "base/st/symcjacc/symcjacc_internal.h"
+#include "onl/ydbservice/upp_debservice.h"
+#include "onl/ydbservice/yrterrordecode.h"
+#include "platform/raii.h"
+
+using namespace symcjacc;
+using platform::ComPtr;
+
+namespace {
+
+// Context of the data object class: in-process server and handler, local and remote server.
+constexpr DWORD kYDBContext = 0x17;
+// The data header stands here; the record header and the message follow it.
+constexpr ULONG kDataHeaderOffset = 16;
+// The contents record a collection job's message is written in.
+constexpr ULONG kRecordFormat = 1;
+constexpr ULONG kDataHeaderFirstWord = 4;
+constexpr uint16_t kCmdVarService = 0xC101;
+// A collection job's message: a cyclic read of all its variables.
+constexpr uint32_t kMessageVariant = 1;
+constexpr int32_t kListTag = -1;
+constexpr uint32_t kServiceCyclicRead = 2;
+constexpr uint32_t kJobTypeCycle = 1;
+// The YDB marks of a single job.
+constexpr ULONG kSJServiceYDB = 0;
+constexpr LONG kSJTypeYDB = 1;
+
+using SJIterator = std::list<SAsyncSymRQEntry>::iterator;
+
+ComPtr<IYDB_Data> AsYDB(IUnknown* object) {
+    ComPtr<IYDB_Data> data;
+    if (object != nullptr) {
+        (void)ComPtr<IUnknown>(object).query(data);  // adds a reference for the query's span
+    }
+    return data;
+}
+
+// A request that goes no further answers S_OK with its status word.
+HRESULT Refuse(ULONG* pStatus, ULONG status) {
+    *pStatus = status;
+    return S_OK;
+}
+
+// A data object's message with the object's size before the read and the result of putting its
+// position back.
+struct SYDBMessage {
+    SYDBMessage() : message(kMessageVariant, kListTag) {}
+    Upp_DebVarService message;
+    ULONG size = 0;
+    HRESULT restored = E_FAIL;
+};
+
+// Reads the message behind the headers and puts the object's position and size back. A failed
+// call leaves the message with a stream status; a size that could not be read is not put back,
+// so that a failed query never cuts a client's data.
+void ReadMessage(IYDB_Data* data, SYDBMessage& out) {
+    Gen_ExStream stream(data);
+    ULONG position = 0;
+    ULONG ignored = 0;
+    const bool sized = SUCCEEDED(data->GetByteCount(&out.size));
+    const bool placed = SUCCEEDED(data->GetPosition(&position));
+    if (!sized || !placed || FAILED(data->Seek(kDataHeaderOffset, 0, &ignored))) {
+        stream.setBad();
+    }
+    YDB_DataHeader dataHeader;
+    YDB_RecordHeader recordHeader;
+    dataHeader.read(stream);
+    recordHeader.read(stream);
+    (void)out.message.read(stream);  // a failed read leaves m_Status set
+    out.restored = placed ? data->Seek(position, 0, &ignored) : E_FAIL;
+    if (sized) {
+        (void)data->SetByteCount(out.size);
+    } else {
+        out.size = 0;
+    }
+}
+
+// Replaces one data object's contents by another's. A failed read writes nothing; the buffer is
+// freed on every path.
+HRESULT CopyContents(IYDB_Data* from, IYDB_Data* to, ULONG length) {
+    platform::UniqueTaskMem<BYTE> buffer;
+    ULONG unused = 0;
+    const HRESULT hr = from->ReadContents(&unused, buffer.put());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (buffer.get() == nullptr && length != 0) {
+        return E_POINTER;
+    }
+    return to->WriteContents(buffer.get(), length, 0, 0);
+}
+
+// The contents base keeps the object it wrote last; a CJ's data object must not outlive the CJ
+// through it.
+class ContentsUse {
+  public:
+    explicit ContentsUse(YDB_Contents& contents) noexcept : m_contents(contents) {}
+    ~ContentsUse() {
+        m_contents.m_pStream.reset();
+        m_contents.m_spData.reset();
+    }
+    ContentsUse(const ContentsUse&) = delete;
+    ContentsUse& operator=(const ContentsUse&) = delete;
+
+  private:
+    YDB_Contents& m_contents;
+};
+
+// Rewrites a CJ's data object as one contents record holding the message, if it may be written.
+bool WriteMessage(YDB_Contents& contents, IYDB_Data* data, Upp_DebVarService& message) {
+    ULONG writable = 0;
+    if (data->IsWritable(&writable) != S_OK || writable == 0) {
+        return false;
+    }
+    ContentsUse use(contents);
+    if (!contents.openRecordJob(kRecordFormat, kDataHeaderFirstWord, 0, 0, 0, kCmdVarService,
+                                data)) {
+        return false;
+    }
+    message.write(*contents.m_pStream);
+    return contents.m_pStream->ok() && contents.finishRecord(data);
+}
+
+// What one adding call brings.
+struct SYDBAddition {
+    LONG cycle;
+    LONG typ;
+    ULONG sjJobID;
+    ULONG count;  // variables of the SJ's message
+    ULONG size;   // their data size
+};
+
+// Each SJ of the CJ owns the next run of its variable count in the CJ's message (an SJ of count
+// 0 owns none). Copies the runs of live SJs in order and returns the cancelled SJs, whose runs
+// are dropped.
+std::vector<SJIterator> KeepLiveRuns(CAsyncRQEntry& cj, const Upp_DebVarList& current,
+                                     Upp_DebVarList& merged) {
+    std::vector<SJIterator> cancelled;
+    const Gen_ExListElem* e = current.m_pHead;
+    for (SJIterator it = cj.m_SJList.begin(); it != cj.m_SJList.end(); ++it) {
+        const bool live = it->RQStatus != SJ_CANCELLED;
+        for (ULONG k = 0; k < it->dwVarCount && e != nullptr; ++k, e = e->m_pNext) {
+            if (live) {
+                merged.add(static_cast<const Upp_DebVar&>(*e));
+            }
+        }
+        if (!live) {
+            cancelled.push_back(it);
+        }
+    }
+    return cancelled;
+}
+
+void AppendAll(const Upp_DebVarList& from, Upp_DebVarList& to) {
+    for (const Gen_ExListElem* e = from.m_pHead; e != nullptr; e = e->m_pNext) {
+        to.add(static_cast<const Upp_DebVar&>(*e));
+    }
+}
+
+// Cancelled SJs leave once their runs are gone from the CJ's data object. Exactly their own
+// callbacks are released: an SJ's id may be some CJ's id as well.
+void DropCancelled(CCoTrace& coTrace_, CAsyncRQEntry& cj, const std::vector<SJIterator>& sjs) {
+    for (const SJIterator& it : sjs) {
+        CAsychronRQ::CallbackICB_Interface(nullptr, *it);
+        CAsychronRQ::CallbackDisp(nullptr, *it);
+        CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+                 static_cast<unsigned>(it->ES_JobID), static_cast<unsigned>(cj.m_ES_JobID));
+        cj.m_SJList.erase(it);
+    }
+}
+
+// The message a merge writes: the live SJs' runs, then the new SJ's variables.
+void BuildMerged(CAsyncRQEntry& cj, const Upp_DebVarService& current,
+                 const Upp_DebVarService& request, Upp_DebVarService& merged,
+                 std::vector<SJIterator>& cancelled, LONG cycle) {
+    merged.setServiceType(kServiceCyclicRead);
+    merged.m_JobDescr.m_JobType = kJobTypeCycle;
+    merged.m_JobDescr.m_Param = static_cast<uint32_t>(cycle);
+    cancelled = KeepLiveRuns(cj, current.m_VarList, merged.m_VarList);
+    AppendAll(request.m_VarList, merged.m_VarList);
+}
+
+HRESULT MergeYDB(CCoTrace& coTrace_, CAsychronRQ& rq, YDB_Contents& contents, CAsyncRQEntry& cj,
+                 const SYDBMessage& request, const SYDBAddition& add, ULONG* pStatus) {
+    const ULONG cjID = cj.m_ES_JobID;
+    cj.m_RQStatus = STATE_STOP;
+    cj.ticks += 1;
+    CO_TRACE(TRACE_INFO, "collection job %u -> STATE_STOP; ticks: %d", static_cast<unsigned>(cjID),
+             static_cast<int>(cj.ticks));
+    cj.m_dwVarCountAdded = add.count;
+    const ComPtr<IYDB_Data> cjData = AsYDB(cj.m_spYDBData.get());
+    if (!cjData) {
+        CO_TRACE(TRACE_ERROR, "invalid interface");
+        return request.restored;
+    }
+    SYDBMessage current;
+    ReadMessage(cjData.get(), current);
+    if (current.message.m_Status != 0) {
+        return Refuse(pStatus, CRTErrorDecoder::mapUPPErrorOnESError(
+                                   static_cast<int32_t>(current.message.m_Status)));
+    }
+    Upp_DebVarService merged(kMessageVariant, kListTag);
+    std::vector<SJIterator> cancelled;
+    BuildMerged(cj, current.message, request.message, merged, cancelled, add.cycle);
+    cj.m_dwVarCount = merged.m_VarList.m_Count;
+    cj.m_dwDataSize = merged.m_VarList.m_DataSize;
+    cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    // A variable that could not be copied would be lost without a word.
+    if (merged.m_VarList.m_Error != 0 || !WriteMessage(contents, cjData.get(), merged)) {
+        // The old message stays, and with it the cancelled SJs whose runs it still holds.
+        CO_TRACE(TRACE_ERROR,
+                 "Asynchron read/write extension of job creation for JobID %u, cycle %d, Typ %d "
+                 "failed.",
+                 static_cast<unsigned>(cjID), static_cast<int>(add.cycle),
+                 static_cast<int>(add.typ));
+        return E_FAIL;
+    }
+    DropCancelled(coTrace_, cj, cancelled);
+    CO_TRACE(TRACE_INFO,
+             "Asynchron read: %d variable(s) added to collection-job %u (now %u), sum of CJs %d , "
+             "cycle %d, Typ %d",
+             static_cast<int>(add.count), static_cast<unsigned>(cjID),
+             static_cast<unsigned>(cj.m_dwVarCount), static_cast<int>(rq.Entries().size()),
+             static_cast<int>(add.cycle), static_cast<int>(add.typ));
+    return S_OK;
+}
+
+// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); once
+// every id below the job limit is taken, the limit itself, which later CJs of the type share.
+ULONG NextYDBJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
+    ULONG id = 2;
+    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
+        ++id;
+    }
+    return id;
+}
+
+HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
+                  ULONG sjLength, const SYDBAddition& add) {
+    CAsyncRQEntry entry;
+    entry.m_ES_JobID = NextYDBJobID(rq, add.typ, maxJobs);
+    entry.m_Typ = add.typ;
+    entry.m_RQStatus = STATE_CREATED;
+    entry.ms = add.cycle;
+    const ULONG id = entry.m_ES_JobID;
+    CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id),
+             static_cast<int>(STATE_CREATED));
+    CAsyncRQEntry& cj = *rq.AddAsychronRQ(entry);
+    cj.m_dwVarCountAdded = add.count;
+    cj.m_dwVarCount = add.count;
+    cj.m_dwDataSize = add.size;
+    cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    cj.m_dwPrev_ES_JobID = 0;
+    cj.m_dwReserved = 0;
+    ComPtr<IYDB_Data> cjData;
+    if (FAILED(CoCreateInstance(CLSID_YDB_Data, nullptr, kYDBContext, IID_IYDB_Data,
+                                cjData.put_void())) ||
+        !cjData) {
+        CO_TRACE(TRACE_ERROR, "YDB creation failed");
+        return E_FAIL;
+    }
+    const HRESULT hr = CopyContents(sjData, cjData.get(), sjLength);
+    if (FAILED(hr)) {
+        return hr;  // an object without the request would be handed to joining clients
+    }
+    cj.m_spYDBData = ComPtr<IUnknown>(cjData.get());  // adds the entry's reference
+    CO_TRACE(TRACE_INFO, "Asynchron read: %d variable(s) added to job %d , cycle %d, Typ %d",
+             static_cast<int>(add.count), static_cast<int>(id), static_cast<int>(add.cycle),
+             static_cast<int>(add.typ));
+    return hr;
+}
+
+// Hands the CJ's complete data to the joining SJ's data object, when that may be written. False
+// when either object cannot be reached or a call failed; nothing stale is written then.
+bool CopyCJDataToSJ(const CAsyncRQEntry& cj, IUnknown* sjData) {
+    const ComPtr<IYDB_Data> sj = AsYDB(sjData);
+    const ComPtr<IYDB_Data> cjData = AsYDB(cj.m_spYDBData.get());
+    if (!sj || !cjData) {
+        return false;
+    }
+    ULONG writable = 0;
+    if (sj->IsWritable(&writable) != S_OK || writable == 0) {
+        return true;
+    }
+    ULONG length = 0;
+    return SUCCEEDED(cjData->GetByteCount(&length)) &&
+           SUCCEEDED(CopyContents(cjData.get(), sj.get(), length));
+}
+
+// A CJ named by a client whose SJ was not found has one join less to wait for.
+void CountDownNamedCJ(CAsychronRQ& rq, ULONG cjJobID) {
+    CAsyncRQEntry* named = rq.GetAsychronRQArray(cjJobID);
+    if (named != nullptr && named->ticks > 0) {
+        named->ticks -= 1;
+    }
+}
+
+// What one YDB join works with.
+struct SYDBJoin {
+    LONG cycle;
+    ULONG sjJobID;
+    IUnknown* sjDisp;
+    IUnknown* sjICB;
+};
+
+void AddSingleJob(CAsychronRQ& rq, CAsyncRQEntry& cj, const SYDBJoin& join) {
+    SAsyncSymRQEntry sj;
+    sj.ES_JobID = join.sjJobID;
+    sj.dwService = kSJServiceYDB;
+    sj.Typ = kSJTypeYDB;
+    sj.RQStatus = SJ_JOINED;
+    sj.parent_ES_JobID = cj.m_ES_JobID;
+    sj.next_ES_JobID = 2;
+    sj.dwVarCount = cj.m_dwVarCountAdded;
+    if (join.sjICB != nullptr) {
+        CAsychronRQ::CallbackICB_Interface(join.sjICB, sj);
+    }
+    if (join.sjDisp != nullptr) {
+        // Asked for, never cast: the callback may live in another module or behind a proxy.
+        const ComPtr<IMC_YDBDecode> decode = AsDecode(ComPtr<IUnknown>(join.sjDisp));
+        CAsychronRQ::CallbackDisp(decode.get(), sj);
+    }
+    try {
+        (void)rq.AddAsyncSymRQ(cj, sj);
+    } catch (...) {
+        CAsychronRQ::CallbackICB_Interface(nullptr, sj);  // nowhere to keep the cookies
+        CAsychronRQ::CallbackDisp(nullptr, sj);
+        throw;
+    }
+}
+
+// Adds the SJ unless the CJ holds it already. False when it is skipped: a client job that is
+// held but not the last to have joined, which only uses up one tick.
+bool EnterSingleJob(CCoTrace& coTrace_, CAsychronRQ& rq, CAsyncRQEntry& cj, const SYDBJoin& join,
+                    ULONG cjJobID) {
+    const SAsyncSymRQEntry* present = CAsychronRQ::GetAsychronSymRQArray(&cj, join.sjJobID);
+    if (present == nullptr) {
+        AddSingleJob(rq, cj, join);
+        return true;
+    }
+    if (join.sjJobID <= kClientJobIDs || present == &cj.m_SJList.back()) {
+        return true;
+    }
+    if (cj.ticks > 0) {
+        cj.ticks -= 1;
+    }
+    CO_TRACE(TRACE_INFO,
+             "cycle: %d, single job skipped %u, collection job %u, dwaction %x, ticks: %d",
+             static_cast<int>(join.cycle), static_cast<unsigned>(join.sjJobID),
+             static_cast<unsigned>(cjJobID), 0u, static_cast<int>(cj.ticks));
+    return false;
+}
+
+// Stops the CJ for re-creation with its SJs; returns the join's action word so far.
+ULONG StopForRecreation(CCoTrace& coTrace_, CAsyncRQEntry& cj, ULONG sjJobID) {
+    ULONG action = ACTION_ALONE;
+    if (cj.containing() > 2 || sjJobID > kClientJobIDs) {
+        action |= ACTION_EXTRA;
+    }
+    action |= ACTION_STOP;
+    cj.m_RQStatus = STATE_STOP;
+    CO_TRACE(TRACE_INFO, "collection job %u -> STATE_STOP", static_cast<unsigned>(cj.m_ES_JobID));
+    RebuildRing(cj);
+    return action;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG cycle, LONG typ,
+                                                              IUnknown* sjData, ULONG sjJobID,
+                                                              ULONG* pStatus) {
+    CJ_SCOPE("addSymbolsYDB");
+    try {
+        CJ_RETURN_IF_NULL(pStatus);
+        *pStatus = 0;
+        const ComPtr<IYDB_Data> data = AsYDB(sjData);
+        if (!data) {
+            CO_TRACE(TRACE_ERROR, "error accessing YDB");
+            return S_OK;
+        }
+        CAsyncRQGuard lock(m_pRQ.get());
+        if (!m_pRQ) {
+            return E_OUTOFMEMORY;
+        }
+        SYDBMessage request;
+        ReadMessage(data.get(), request);
+        // An unreadable request would make a CJ whose every later merge fails.
+        if (request.message.m_Status != 0) {
+            return Refuse(pStatus, CRTErrorDecoder::mapUPPErrorOnESError(
+                                       static_cast<int32_t>(request.message.m_Status)));
+        }
+        const SYDBAddition add{cycle, typ, sjJobID, request.message.m_VarList.m_Count,
+                               request.message.m_VarList.m_DataSize};
+        CAsyncRQEntry* cj =
+            m_pRQ->GetAsyncCJRQArray(cycle, typ, m_dwMaxVars, m_dwMaxSize, add.count, add.size);
+        if (cj != nullptr) {
+            return MergeYDB(coTrace_, *m_pRQ, *this, *cj, request, add, pStatus);
+        }
+        return CreateYDB(coTrace_, *m_pRQ, m_dwMaxJobs, data.get(), request.size, add);
+    }
+    CO_CATCH_RETURN_TRACED()
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LONG typ,
+                                                                  IUnknown* sjDisp, ULONG* pSJJobID,
+                                                                  ULONG* pCJJobID, IUnknown* sjData,
+                                                                  CJAsyncRQRecord* pRecord,
+                                                                  ULONG* pAction, ULONG* pStatus) {
+    CJ_SCOPE("UpdateYDBJobEntry");
+    try {
+        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(pRecord);
+        CJ_RETURN_IF_NULL(pAction);
+        CJ_RETURN_IF_NULL(pSJJobID);
+        CJ_RETURN_IF_NULL(pCJJobID);
+        *pStatus = 0;
+        if ((*pAction & ACTION_UNCHANGED) == 0) {
+            *pAction = ACTION_ALONE;
+        }
+        CAsyncRQGuard lock(m_pRQ.get());
+        if (!m_pRQ) {
+            return E_OUTOFMEMORY;
+        }
+        const CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, *pSJJobID);
+        if (cj == nullptr) {
+            CountDownNamedCJ(*m_pRQ, *pCJJobID);
+            CO_TRACE(TRACE_ERROR, "single job: %u collection job: %u not found",
+                     static_cast<unsigned>(*pSJJobID), static_cast<unsigned>(*pCJJobID));
+            return Refuse(pStatus, CJ_STATUS_JOB_NOT_FOUND);
+        }
+        if (!CopyCJDataToSJ(*cj, sjData)) {
+            CO_TRACE(TRACE_ERROR, "error accessing YDB");
+            return Refuse(pStatus, CJ_STATUS_JOB_NOT_FOUND);
+        }
+        ResetRecord(pRecord);
+        (void)FillCJAsychronRQEntry(pRecord, *cj);
+        return UpdateJobEntry(cycle, typ, sjDisp, nullptr, pSJJobID, pCJJobID, pRecord, pAction,
+                              pStatus);
+    }
+    CO_CATCH_RETURN_TRACED()
+}
+
+HRESULT CCollectionJobSymAcc::UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp,
+                                             IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
+                                             CJAsyncRQRecord* pRecord, ULONG* pAction,
+                                             ULONG* pStatus) {
+    CJ_SCOPE("UpdateJobEntry");
+    try {
+        *pStatus = 0;
+        if ((*pAction & ACTION_UNCHANGED) != 0) {
+            return S_OK;
+        }
+        CAsyncRQGuard lock(m_pRQ.get());
+        if (!m_pRQ) {
+            return E_OUTOFMEMORY;
+        }
+        dumpJobEntries("UpdateJobEntry");
+        const SYDBJoin join{cycle, *pSJJobID, sjDisp, sjICB};
+        CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, join.sjJobID);
+        if (cj == nullptr) {
+            CO_TRACE(TRACE_ERROR, "cycle: %d, single job %u, collection job %u, dwaction %x",
+                     static_cast<int>(cycle), static_cast<unsigned>(join.sjJobID),
+                     static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(ACTION_ALONE));
+        } else if (!EnterSingleJob(coTrace_, *m_pRQ, *cj, join, *pCJJobID)) {
+            *pAction = 0;
+        } else if (cj->containing() >= m_dwMinSymSize || cj->m_RQStatus == STATE_STOP) {
+            const ULONG action = StopForRecreation(coTrace_, *cj, join.sjJobID) | ACTION_RECORD;
+            ResetRecord(pRecord);
+            (void)FillCJAsychronRQEntry(pRecord, *cj);
+            *pCJJobID = cj->m_ES_JobID;
+            *pAction = action;
+            CO_TRACE(TRACE_INFO, "cycle: %d, single job %u, collection job %u, dwaction %x",
+                     static_cast<int>(cycle), static_cast<unsigned>(join.sjJobID),
+                     static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
+        }
+        dumpJobEntries("UpdateJobEntry");
+        return S_OK;
+    }
+    CO_CATCH_RETURN_TRACED()
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG typ, ULONG value,
+                                                                ULONG sjJobID, ULONG cjJobID,
+                                                                IUnknown* sjDisp, ULONG* pResult) {
+    CJ_SCOPE("startYDBService");
+    try {
+        CJ_RETURN_IF_NULL(pResult);
+        *pResult = 0;
+        SAsyncCookiePair pair;
+        {
+            CAsyncRQGuard lock(m_pRQ.get());
+            if (!m_pRQ) {
+                return E_OUTOFMEMORY;
+            }
+            const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
+            if (cj == nullptr) {
+                return S_OK;
+            }
+            // Joins again; what the join answers is not the caller's business. No CJ leaves
+            // the registry in a join, so cj stays valid.
+            LocalRecord local;
+            ULONG sj = sjJobID, cjID = cjJobID, action = 0, status = 0;
+            (void)UpdateJobEntry(cycle, typ, sjDisp, nullptr, &sj, &cjID, &local.record, &action,
+                                 &status);
+            pair = cj->IYDBDecodePair();
+        }
+        const ComPtr<IMC_YDBDecode> decode =
+            AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, false));
+        if (decode) {
+            (void)decode->StartService(cycle, value, sjJobID, cjJobID, pResult);
+        }
+        return S_OK;
+    }
+    CO_CATCH_RETURN_TRACED()
+}

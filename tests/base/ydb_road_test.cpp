@@ -1,0 +1,583 @@
+// The YDB road as clients walk it: requests in YDB data objects merged or creating collection
+// jobs within the room limits, joins and their action words, the service started through the
+// collection job's callback, and what failing or foreign data objects get.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/st/symcjacc/symcjacc.h"
+#include "onl/ydbservice/upp_debservice.h"
+#include "registry_fixture.h"
+#include "support/counting_unknown.h"
+#include "support/decode_callback.h"
+#include "support/ydb_data_class.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using platform::ComPtr;
+using testing_support::CountingUnknown;
+using testing_support::RecordingDecode;
+using testing_support::YdbDataClass;
+
+constexpr LONG kTyp = 1;
+// Where a request's variables start: data and record headers (32 bytes), the service and job
+// description (8), the variable count (4).
+constexpr size_t kVarsAt = 44;
+
+// A request of `count` variables, each naming (tag, index): 4-byte values, or blocks of `block`
+// bytes.
+ComPtr<IYDB_Data> Request(LONG cycle, uint32_t tag, uint32_t count, uint16_t block = 0) {
+    ComPtr<IYDB_Data> data = YdbDataClass::create();
+    EXPECT_EQ(data->InitData(1, 4, 0, 0, 0), S_OK);
+    Gen_ExStream s(data.get());
+    YDB_RecordHeader{0xC101, 0, 0}.write(s);
+    Upp_DebVarService m(1, -1);
+    m.setServiceType(2);
+    m.m_JobDescr.m_JobType = 1;
+    m.m_JobDescr.m_Param = static_cast<uint32_t>(cycle);
+    for (uint32_t i = 0; i < count; ++i) {
+        Upp_DebVar v;
+        v.m_AddrType = 1;
+        v.m_AddrA = (tag << 16) | i;
+        if (block != 0) {
+            v.setBlock(block);
+        } else {
+            v.m_DataType = 2;
+        }
+        m.m_VarList.add(v);
+    }
+    m.write(s);
+    EXPECT_TRUE(s.good());
+    return data;
+}
+
+Bytes Contents(const ComPtr<IYDB_Data>& d) {
+    return testing_support::ydb_contents(d.get());
+}
+Bytes VarBytes(const ComPtr<IYDB_Data>& d) {
+    const Bytes all = Contents(d);
+    return all.size() < kVarsAt ? Bytes{} : Bytes(all.begin() + kVarsAt, all.end());
+}
+ULONG Word(const Bytes& b, size_t at) {
+    return b.size() < at + 4 ? 0xFFFFFFFF
+                             : b[at] | b[at + 1] << 8 | b[at + 2] << 16 | ULONG{b[at + 3]} << 24;
+}
+ULONG Calls(const ComPtr<IYDB_Data>& d, ULONG position) {
+    ULONG n = 0;
+    YdbDataClass::control(d)->GetCallCount(position, &n);
+    return n;
+}
+
+struct Record {
+    Record() {
+        std::memset(static_cast<void*>(&r), 0, sizeof r);
+        VariantInit(&r.m_LookupTbl);
+    }
+    ~Record() {
+        VariantClear(&r.m_LookupTbl);
+        CoTaskMemFree(r.m_pSJ);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    CJAsyncRQRecord r;
+};
+
+struct Joined {
+    ULONG cj = 0, action = 0, status = 0;
+    HRESULT hr = E_FAIL;
+};
+
+struct ProbedComponent : CCollectionJobSymAcc {
+    using CCollectionJobSymAcc::m_pRQ;
+};
+
+// A decode callback reached only through QueryInterface: its IUnknown is another object.
+class TearOffDecode : public CountingUnknown {
+  public:
+    explicit TearOffDecode(RecordingDecode& inner) : m_inner(inner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv != nullptr && IsEqualIID(riid, IID_IMC_YDBDecode)) {
+            return m_inner.QueryInterface(riid, ppv);
+        }
+        return CountingUnknown::QueryInterface(riid, ppv);
+    }
+
+  private:
+    RecordingDecode& m_inner;
+};
+
+class YdbRoadTest : public testing_support::RegistryFixture {
+  protected:
+    static void SetUpTestSuite() {
+        RegistryFixture::SetUpTestSuite();
+        dataClass = std::make_unique<YdbDataClass>();
+        ASSERT_TRUE(dataClass->ready());
+    }
+    static void TearDownTestSuite() {
+        dataClass.reset();
+        RegistryFixture::TearDownTestSuite();
+    }
+    void SetUp() override {
+        RegistryFixture::SetUp();
+        MakeComponent();
+    }
+    void MakeComponent() {
+        ComPtr<ProbedComponent> made(new ProbedComponent);  // adds the first reference
+        ASSERT_EQ(made.query(IID_IMC_CollectionJobSymAcc, object), S_OK);
+        impl = made.get();
+    }
+    bool Traced(const std::string& text, int level) const {
+        const auto all = traced(level);
+        return std::find(all.begin(), all.end(), text) != all.end();
+    }
+
+    ULONG Add(LONG cycle, IUnknown* data, ULONG sj, HRESULT expected = S_OK) {
+        ULONG status = 0xDEAD;
+        EXPECT_EQ(object->addSymbolsYDB(cycle, kTyp, data, sj, &status), expected);
+        return status;
+    }
+    Joined Join(LONG cycle, ULONG sj, IUnknown* data, Record& record, IUnknown* disp = nullptr,
+                ULONG actionIn = 0) {
+        Joined j;
+        j.action = actionIn;
+        j.hr = object->UpdateYDBJobEntry(cycle, kTyp, disp, &sj, &j.cj, data, &record.r, &j.action,
+                                         &j.status);
+        return j;
+    }
+    // One client's walk: add, join, re-create under newID when stopped, confirm until no tick is
+    // left, start through the first SJ (a later SJ would stop the job again). Returns the CJ id.
+    ULONG Walk(LONG cycle, ULONG sj, uint32_t vars, ULONG newID, RecordingDecode& decode,
+               ULONG value = 0) {
+        const ComPtr<IYDB_Data> data = Request(cycle, sj & 0xFFFF, vars);
+        EXPECT_EQ(Add(cycle, data.get(), sj), 0u);
+        Record record;
+        Joined j = Join(cycle, sj, data.get(), record, &decode);
+        ULONG status = 0, cj = record.r.m_ES_JobID;
+        Record recreated;
+        if ((j.action & 0x002) != 0) {
+            EXPECT_EQ(
+                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, &recreated.r, &status),
+                S_OK);
+            cj = newID;
+        }
+        for (LONG tick = 0; tick < std::max<LONG>(recreated.r.ticks, 1); ++tick) {
+            EXPECT_EQ(object->UpdateCJ_YDBCB(0, kTyp, cj, &decode, &status), S_OK);
+        }
+        const ULONG first = recreated.r.m_pSJ != nullptr ? recreated.r.m_pSJ[0].ES_JobID : sj;
+        ULONG result = 0;
+        EXPECT_EQ(object->startYDBService(cycle, kTyp, value, first, cj, &decode, &result), S_OK);
+        return cj;
+    }
+    CAsyncRQEntry* Entry(ULONG cj) { return impl->m_pRQ->GetAsychronRQArray(cj, kTyp); }
+    ComPtr<IYDB_Data> DataOf(ULONG cj) {
+        ComPtr<IYDB_Data> d;
+        Entry(cj)->m_spYDBData.query(d);
+        return d;
+    }
+
+    static std::unique_ptr<YdbDataClass> dataClass;
+    ComPtr<IMC_CollectionJobSymAcc> object;
+    ProbedComponent* impl = nullptr;
+};
+std::unique_ptr<YdbDataClass> YdbRoadTest::dataClass;
+
+TEST_F(YdbRoadTest, RoomLimitsDecideBetweenMergeAndCreate) {
+    struct Row {
+        ULONG maxVars, maxSize;
+        uint32_t first, second;  // variables of 4 bytes
+        uint16_t block;          // or blocks of this many bytes each
+        bool merges;
+    };
+    const Row rows[] = {
+        // maxVars maxSize first second block merges
+        {256, 2048, 100, 100, 0, true},   // the defaults
+        {256, 2048, 300, 1, 0, false},    // too many alone: never merged into
+        {256, 2048, 128, 128, 0, true},   // variable limit reached exactly
+        {256, 2048, 128, 129, 0, false},  // and by one more
+        {256, 400, 50, 50, 0, true},      // byte limit reached exactly
+        {256, 400, 50, 51, 0, false},     // and by one more byte
+        {256, 2048, 1, 1, 1024, true},    // blocks count their bytes
+        {256, 2048, 1, 1, 1025, false},
+    };
+    for (const Row& row : rows) {
+        MakeComponent();
+        object->setLimits(row.maxVars, row.maxSize);
+        const auto a = Request(100, 1, row.first, row.block);
+        const auto b = Request(100, 2, row.second, row.block);
+        EXPECT_EQ(Add(100, a.get(), 0x80000001), 0u);
+        EXPECT_EQ(Add(100, b.get(), 0x80000002), 0u);
+        EXPECT_EQ(Entry(3) == nullptr, row.merges) << row.first << "+" << row.second;
+        EXPECT_EQ(Entry(2)->ticks, row.merges ? 1 : 0);
+        EXPECT_EQ(Entry(2)->m_RQStatus, row.merges ? STATE_STOP : STATE_CREATED);
+    }
+    // A third SJ of 100 finds no room beside 200 and creates id 3.
+    MakeComponent();
+    for (ULONG sj = 1; sj <= 3; ++sj) {
+        const auto data = Request(100, sj, 100);
+        Add(100, data.get(), sj);
+        Record record;
+        Join(100, sj, data.get(), record);
+    }
+    EXPECT_EQ(Entry(2)->m_dwVarCount, 200u);
+    EXPECT_EQ(Entry(3)->m_dwVarCount, 100u);
+    // Other cycles and cycle 0 never merge.
+    Add(200, Request(200, 4, 1).get(), 4);
+    Add(0, Request(0, 5, 1).get(), 5);
+    Add(0, Request(0, 6, 1).get(), 6);
+    EXPECT_EQ(impl->m_pRQ->Entries().size(), 5u);
+}
+
+TEST_F(YdbRoadTest, IdsRunUpToTheJobLimitAndThenShareIt) {
+    object->setMaxJobs(4, 2048, 0);
+    std::vector<ComPtr<IYDB_Data>> data;
+    for (ULONG sj = 0x80000001; sj <= 0x80000005; ++sj) {
+        data.push_back(Request(100, sj & 0xFF, 300));
+        Add(100, data.back().get(), sj);
+    }
+    // Each SJ joins its own CJ, not the newest one that carries the same id.
+    std::vector<ULONG> ids;
+    for (ULONG i = 0; i < 5; ++i) {
+        Record record;
+        EXPECT_EQ(Join(100, 0x80000001 + i, data[i].get(), record).action, 0x001u);
+        ids.push_back(record.r.m_ES_JobID);
+        Join(100, 0x80000001 + i, data[i].get(), record);
+        ASSERT_EQ(record.r.containing, 1u) << i;
+        EXPECT_EQ(record.r.m_pSJ[0].ES_JobID, 0x80000001 + i);
+    }
+    EXPECT_EQ(ids, (std::vector<ULONG>{2, 3, 4, 4, 4}));
+}
+
+TEST_F(YdbRoadTest, AMergeKeepsTheLiveRunsInOrderByteForByte) {
+    // A, Z (no variables) and E stay; B and D are cancelled before E's addition.
+    const ULONG A = 0x80000001, B = 0x80000002, Z = 0x80000003, D = 0x80000004, E = 0x80000005;
+    std::vector<ComPtr<IYDB_Data>> data;
+    RecordingDecode bDecode, dDecode;
+    const std::vector<std::pair<ULONG, uint32_t>> order = {{A, 2}, {B, 2}, {Z, 0}, {D, 2}};
+    for (const auto& [sj, vars] : order) {
+        data.push_back(Request(100, sj & 0xFF, vars));
+        Add(100, data.back().get(), sj);
+        Record record;
+        Join(100, sj, data.back().get(), record, sj == B ? &bDecode : sj == D ? &dDecode : nullptr);
+    }
+    for (ULONG gone : {B, D}) {
+        Record record;
+        ULONG cj = 0, actions = 0, status = 0;
+        ASSERT_EQ(object->cancelASynch(gone, &cj, &record.r, &actions, &status), S_OK);
+        EXPECT_EQ(actions, 0x80u);
+    }
+    const auto e = Request(100, E & 0xFF, 3);
+    Bytes expected = VarBytes(data[0]);
+    const Bytes eVars = VarBytes(e);
+    expected.insert(expected.end(), eVars.begin(), eVars.end());
+    Add(100, e.get(), E);
+    Record record;
+    ASSERT_EQ(Join(100, E, e.get(), record).action, 0x057u);
+
+    const Bytes got = Contents(e);  // the CJ's complete data, handed to E
+    EXPECT_EQ(VarBytes(e), expected);
+    EXPECT_EQ(Word(got, 40), 5u);               // variable count
+    EXPECT_EQ(Word(got, 28), got.size() - 32);  // record length
+    EXPECT_EQ(Word(got, 36), 100u);             // job parameter: the cycle
+    EXPECT_EQ(got[33], 2);                      // cyclic read
+    EXPECT_EQ(record.r.containing, 3u);
+    EXPECT_EQ((std::vector<ULONG>{record.r.m_pSJ[0].ES_JobID, record.r.m_pSJ[1].ES_JobID,
+                                  record.r.m_pSJ[2].ES_JobID}),
+              (std::vector<ULONG>{A, Z, E}));
+    EXPECT_EQ(Entry(2)->m_dwVarCount, 5u);
+    EXPECT_EQ(bDecode.refs(), 1u);
+    EXPECT_EQ(dDecode.refs(), 1u);
+}
+
+TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
+    const ULONG A = 0x80000001, B = 0x80000002, C = 0x80000003;
+    std::vector<ComPtr<IYDB_Data>> data;
+    for (ULONG sj : {A, B, C}) {
+        data.push_back(Request(100, sj & 0xFF, 2));
+        Add(100, data.back().get(), sj);
+        Record record;
+        Join(100, sj, data.back().get(), record);
+    }
+    Bytes expected = VarBytes(data[0]);
+    const Bytes cVars = VarBytes(Request(100, C & 0xFF, 2));
+    Record record;
+    ULONG cj = 0, actions = 0, status = 0;
+    ASSERT_EQ(object->cancelASynch(B, &cj, &record.r, &actions, &status), S_OK);
+    YdbDataClass::control(DataOf(2))->SetWritable(FALSE);
+    Add(100, Request(100, 4, 2).get(), 0x80000004, E_FAIL);
+    EXPECT_EQ(Entry(2)->containing(), 3u);  // B's run is still in the CJ's data
+    YdbDataClass::control(DataOf(2))->SetWritable(TRUE);
+    const auto e = Request(100, 5, 1);
+    const Bytes eVars = VarBytes(e);
+    Add(100, e.get(), 0x80000005);
+    Join(100, 0x80000005, e.get(), record);
+    expected.insert(expected.end(), cVars.begin(), cVars.end());
+    expected.insert(expected.end(), eVars.begin(), eVars.end());
+    EXPECT_EQ(VarBytes(e), expected);
+}
+
+TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
+    const ULONG A = 0x80000001, B = 5, C = 0x80000003;
+    const auto a = Request(100, 1, 1), b = Request(100, 2, 1), c = Request(100, 3, 1);
+    Record record;
+    Add(100, a.get(), A);
+    Joined j = Join(100, A, a.get(), record, nullptr, 0x0F6);
+    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record.r.m_ES_JobID}),
+              (std::vector<ULONG>{0x001, 0, 2}));
+    Add(100, b.get(), B);
+    EXPECT_EQ(Join(100, B, b.get(), record).action, 0x017u);  // two SJs, a client's own id
+    Add(100, c.get(), C);
+    j = Join(100, C, c.get(), record);
+    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record.r.containing}),
+              (std::vector<ULONG>{0x057, 2, 3}));
+    // The ring: SJ to SJ by id, back to the CJ; every joined SJ marked stopped.
+    for (ULONG i = 0; i < 3; ++i) {
+        EXPECT_EQ(record.r.m_pSJ[i].next_ES_JobID, (std::array<ULONG, 3>{B, C, 2}[i]));
+        EXPECT_EQ(record.r.m_pSJ[i].RQStatus, SJ_STOPPED);
+        EXPECT_EQ(record.r.m_pSJ[i].Service, 0u);
+        EXPECT_EQ(record.r.m_pSJ[i].VarCount, 1u);
+    }
+    EXPECT_EQ(Entry(2)->ticks, 2);
+
+    // A held client job that is not the last is skipped, a tick at a time, never below 0.
+    for (LONG ticks : {1, 0, 0}) {
+        capture.clear();
+        EXPECT_EQ(Join(100, A, a.get(), record).action, 0u);
+        EXPECT_EQ(Entry(2)->ticks, ticks);
+        EXPECT_TRUE(
+            Traced("cycle: 100, single job skipped 2147483649, collection job 0, dwaction "
+                   "0, ticks: " +
+                       std::to_string(ticks),
+                   1));
+    }
+    EXPECT_EQ(Join(100, C, c.get(), record).action, 0x057u);  // the last one joins again
+    EXPECT_EQ(Join(100, A, a.get(), record, nullptr, 0x100).action, 0x100u);
+    EXPECT_EQ(Entry(2)->containing(), 3u);
+
+    // No CJ for the SJ: the CJ the client names loses a tick.
+    Entry(2)->ticks = 1;
+    ULONG sj = 0x80000009, cj = 2, action = 0, status = 0;
+    ASSERT_EQ(object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), &record.r, &action,
+                                        &status),
+              S_OK);
+    EXPECT_EQ((std::vector<ULONG>{status, action}),
+              (std::vector<ULONG>{CJ_STATUS_JOB_NOT_FOUND, 1}));
+    EXPECT_EQ(Entry(2)->ticks, 0);
+    EXPECT_EQ(traced(4).back(), "single job: 2147483657 collection job: 2 not found");
+}
+
+TEST_F(YdbRoadTest, StartCallsTheCollectionJobsCallbackOnlyWhenThereIsOne) {
+    RecordingDecode decode;
+    decode.startResult = 0x5A;
+    const auto a = Request(100, 1, 1);
+    ULONG result = 7, status = 0;
+    EXPECT_EQ(object->startYDBService(100, kTyp, 1, 0x80000001, 2, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(object->startYDBService(100, kTyp, 1, 0x80000001, 2, nullptr, &result), S_OK);
+    EXPECT_EQ(result, 0u);  // no CJ
+    Add(100, a.get(), 0x80000001);
+    EXPECT_EQ(object->startYDBService(100, kTyp, 1, 0x80000001, 2, nullptr, &result), S_OK);
+    EXPECT_EQ(result, 0u);  // no callback yet; the start joined the SJ
+    EXPECT_EQ(Entry(2)->containing(), 1u);
+    ASSERT_EQ(object->UpdateCJ_YDBCB(0, kTyp, 2, &decode, &status), S_OK);
+    EXPECT_EQ(object->startYDBService(100, kTyp, 0x1234, 0x80000001, 2, nullptr, &result), S_OK);
+    EXPECT_EQ(result, 0x5Au);
+    const auto calls = decode.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ((std::vector<ULONG>{static_cast<ULONG>(calls[0].operation),
+                                  static_cast<ULONG>(calls[0].cycle), calls[0].arg,
+                                  calls[0].sjJobID, calls[0].jobID}),
+              (std::vector<ULONG>{4, 100, 0x1234, 0x80000001, 2}));
+    EXPECT_EQ(object->startYDBService(100, kTyp, 1, 0x80000001, 3, nullptr, &result), S_OK);
+    EXPECT_EQ(decode.calls().size(), 1u);
+    object.reset();
+    EXPECT_EQ(decode.refs(), 1u);
+}
+
+TEST_F(YdbRoadTest, ForeignAndFailingDataObjectsAreAnsweredWithoutHarm) {
+    CountingUnknown foreign;
+    // No data object, or one without IYDB_Data: nothing added, status 0.
+    EXPECT_EQ(Add(100, nullptr, 1), 0u);
+    EXPECT_EQ(Add(100, &foreign, 1), 0u);
+    EXPECT_EQ(traced(4).back(), "error accessing YDB");
+    // A request that cannot be read makes no CJ: the mapped stream failure.
+    EXPECT_EQ(Add(100, YdbDataClass::create().get(), 1), 91u);
+    EXPECT_TRUE(impl->m_pRQ->Entries().empty());
+    EXPECT_EQ(foreign.refs(), 1u);
+
+    // A request that cannot be copied leaves its new CJ without a data object to hand out.
+    const auto a = Request(100, 1, 2), b = Request(100, 2, 2);
+    YdbDataClass::control(a)->FailCall(4, 0, E_FAIL);
+    EXPECT_EQ(Add(100, a.get(), 9, E_FAIL), 0u);
+    EXPECT_FALSE(Entry(2)->m_spYDBData);
+    MakeComponent();
+    Add(100, a.get(), 1);
+    Record record;
+    // The joining SJ's object lacks IYDB_Data, or the CJ's data cannot be read: no join.
+    EXPECT_EQ(Join(100, 1, &foreign, record).status, CJ_STATUS_JOB_NOT_FOUND);
+    YdbDataClass::control(DataOf(2))->FailCall(4, 0, E_FAIL);
+    EXPECT_EQ(Join(100, 1, b.get(), record).status, CJ_STATUS_JOB_NOT_FOUND);
+    EXPECT_EQ(Calls(b, 5), 0u);
+    EXPECT_EQ(Entry(2)->containing(), 0u);
+    // An SJ object that may not be written is left as it was; the SJ joins.
+    YdbDataClass::control(b)->SetWritable(FALSE);
+    const Bytes before = Contents(b);
+    EXPECT_EQ(Join(100, 1, b.get(), record).status, 0u);
+    EXPECT_EQ(Contents(b), before);
+    EXPECT_EQ(Entry(2)->containing(), 1u);
+    YdbDataClass::control(b)->SetWritable(TRUE);
+
+    // A merge into a CJ whose object refuses writes: E_FAIL, stopped, the new counts.
+    YdbDataClass::control(DataOf(2))->SetWritable(FALSE);
+    const Bytes cjBefore = Contents(DataOf(2));
+    capture.clear();
+    EXPECT_EQ(Add(100, b.get(), 2, E_FAIL), 0u);
+    EXPECT_EQ(traced(4).back(),
+              "Asynchron read/write extension of job creation for JobID 2, cycle 100, Typ 1 "
+              "failed.");
+    EXPECT_EQ((std::vector<LONG>{Entry(2)->m_RQStatus, Entry(2)->ticks,
+                                 static_cast<LONG>(Entry(2)->m_dwVarCount)}),
+              (std::vector<LONG>{STATE_STOP, 1, 4}));
+    EXPECT_EQ(Contents(DataOf(2)), cjBefore);
+    // A CJ message that does not decode answers with the mapped status.
+    YdbDataClass::control(DataOf(2))->SetWritable(TRUE);
+    const BYTE junk[20] = {};
+    DataOf(2)->WriteContents(junk, sizeof junk, 0, 0);
+    EXPECT_EQ(Add(100, b.get(), 2), 91u);
+}
+
+TEST_F(YdbRoadTest, ACollectionJobWithoutDataObjectStaysHarmless) {
+    const auto a = Request(100, 1, 2), b = Request(100, 2, 2);
+    dataClass.reset();  // the class can no longer be created
+    if (YdbDataClass::create()) {
+        dataClass = std::make_unique<YdbDataClass>();
+        GTEST_SKIP() << "the data object class is registered in this registry";
+    }
+    capture.clear();
+    EXPECT_EQ(Add(100, a.get(), 1, E_FAIL), 0u);
+    EXPECT_EQ(traced(4).back(), "YDB creation failed");
+    ASSERT_NE(Entry(2), nullptr);
+    EXPECT_FALSE(Entry(2)->m_spYDBData);
+    EXPECT_EQ(Add(100, b.get(), 2), 0u);
+    EXPECT_EQ(traced(4).back(), "invalid interface");
+    Record record;
+    EXPECT_EQ(Join(100, 2, b.get(), record).status, CJ_STATUS_JOB_NOT_FOUND);
+    EXPECT_EQ(Calls(b, 5), 0u);
+    ULONG result = 1;
+    EXPECT_EQ(object->startYDBService(100, kTyp, 0, 2, 2, nullptr, &result), S_OK);
+    dataClass = std::make_unique<YdbDataClass>();
+}
+
+TEST_F(YdbRoadTest, NullPointersAreRefused) {
+    ULONG v = 0, sj = 1, cj = 0;
+    Record record;
+    const auto a = Request(100, 1, 1);
+    EXPECT_EQ(object->addSymbolsYDB(100, kTyp, a.get(), 1, nullptr), E_POINTER);
+    EXPECT_EQ(object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), nullptr, &v, &v),
+              E_POINTER);
+    EXPECT_EQ(
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), &record.r, nullptr, &v),
+        E_POINTER);
+    EXPECT_EQ(
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, nullptr, &cj, a.get(), &record.r, &v, &v),
+        E_POINTER);
+    EXPECT_EQ(
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, nullptr, a.get(), &record.r, &v, &v),
+        E_POINTER);
+    EXPECT_EQ(traced(4).back(), "error: NULL pointer argument");
+    EXPECT_TRUE(impl->m_pRQ->Entries().empty());
+}
+
+TEST_F(YdbRoadTest, TheWholeRoadLeavesTheJobRunningAndReleasesEveryCallback) {
+    RecordingDecode cjDecode, inner;
+    TearOffDecode tearOff(inner);
+    {
+        const ULONG first = Walk(100, 0x80000001, 2, 0, cjDecode, 7);
+        EXPECT_EQ(first, 2u);
+        EXPECT_EQ(Entry(2)->m_RQStatus, STATE_RUN);
+        EXPECT_EQ(Walk(100, 0x80000002, 3, 20, cjDecode, 8), 20u);
+        EXPECT_EQ(Entry(20)->m_RQStatus, STATE_RUN);
+        EXPECT_EQ(Walk(100, 0x80000003, 1, 21, cjDecode, 9), 21u);
+        EXPECT_EQ(Entry(21)->m_RQStatus, STATE_RUN);
+        EXPECT_EQ(Entry(21)->m_dwVarCount, 6u);
+        const auto calls = cjDecode.calls();
+        ASSERT_EQ(calls.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ((std::vector<ULONG>{static_cast<ULONG>(calls[i].cycle), calls[i].arg,
+                                          calls[i].sjJobID}),
+                      (std::vector<ULONG>{100, 7 + static_cast<ULONG>(i), 0x80000001}));
+        }
+        EXPECT_EQ(calls[2].jobID, 21u);
+
+        // A callback behind another object's IUnknown registers all the same.
+        const auto d = Request(100, 4, 1);
+        Add(100, d.get(), 0x80000004);
+        Record record;
+        Join(100, 0x80000004, d.get(), record, &tearOff);
+        EXPECT_EQ(record.r.m_pSJ[3].bIYDBDecodeValid, 1u);
+
+        // Cancelling every SJ deletes the job through its callback.
+        ULONG actions = 0;
+        for (ULONG sj = 0x80000001; sj <= 0x80000004; ++sj) {
+            ULONG cj = 0, status = 0;
+            ASSERT_EQ(object->cancelASynch(sj, &cj, &record.r, &actions, &status), S_OK);
+        }
+        EXPECT_EQ(actions, 0xA0u);
+        EXPECT_EQ(cjDecode.calls().back().operation, 1);
+        object.reset();
+    }
+    for (const RecordingDecode* d : {&cjDecode, &inner}) {
+        EXPECT_EQ(d->refs(), 1u);
+    }
+    EXPECT_EQ(tearOff.refs(), 1u);
+}
+
+TEST_F(YdbRoadTest, EightClientThreadsShareCycleTimes) {
+    capture.levels(1, 1, 1u << 4);  // errors only: the dumps would dominate the run
+    RecordingDecode decode;
+    std::mutex cycleLocks[3];
+    std::atomic<ULONG> nextCJ{1000};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            for (int i = 0; i < 20; ++i) {
+                ULONG sj = 0;
+                do {
+                    object->newJobID(&sj);
+                } while (sj == 0x80000000);  // the one client id that is never skipped
+                const int c = (t + i) % 3;
+                // add..start of one cycle and type is one unit: the join copies the variable
+                // count of the latest addition.
+                std::lock_guard<std::mutex> guard(cycleLocks[c]);
+                const ULONG cj = Walk(100 * (c + 1), sj, 2, nextCJ++, decode);
+                {
+                    CAsyncRQGuard registry(impl->m_pRQ.get());
+                    const CAsyncRQEntry* entry = Entry(cj);
+                    failures += entry == nullptr || entry->m_RQStatus != STATE_RUN ? 1 : 0;
+                }
+                if (i % 3 == 0) {
+                    Record record;
+                    ULONG cjID = 0, actions = 0, status = 0;
+                    failures +=
+                        object->cancelASynch(sj, &cjID, &record.r, &actions, &status) != S_OK;
+                }
+            }
+            CoUninitialize();
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures, 0);
+    object.reset();
+    EXPECT_EQ(decode.refs(), 1u);
+}
+
+}  // namespace
