@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "mc_callbacks.h"
 #include "platform/com_ptr.h"
@@ -67,6 +68,53 @@ static_assert(sizeof(void*) != 4 ||
                   (offsetof(CJAsyncRQRecord, m_LookupTbl) == 64 &&
                    offsetof(CJAsyncRQRecord, m_pSJ) == 80 && sizeof(CJAsyncRQRecord) == 88),
               "CJAsyncRQRecord layout of 32-bit builds");
+
+// Action word of a join (bits; the client acts on them on the target).
+inline constexpr ULONG CJ_ACTION_ALONE = 0x001;   // run the SJ as its own job (alone: not joined)
+inline constexpr ULONG CJ_ACTION_STOP = 0x002;    // the CJ was stopped: re-create it
+inline constexpr ULONG CJ_ACTION_RECORD = 0x014;  // the record holds the CJ, its id returned
+inline constexpr ULONG CJ_ACTION_EXTRA =
+    0x040;  // YDB: >2 SJs or a client id; IVar: id above the limit
+inline constexpr ULONG CJ_ACTION_UNCHANGED = 0x100;  // set by the caller: change nothing
+
+// Outcome of cancelASynch (bits).
+inline constexpr ULONG CJ_CANCEL_CJ_REMOVED = 0x02;  // the unconfirmed CJ was removed with its SJs
+inline constexpr ULONG CJ_CANCEL_CJ_DELETED = 0x20;  // with 0x80: the emptied CJ was deleted
+inline constexpr ULONG CJ_CANCEL_SJ_REMOVED = 0x80;  // the SJ left a running CJ
+
+// Owns one CJAsyncRQRecord across the calls that fill it: zeroed before the first call, what it
+// holds freed after the last. Hand get() to the joins as it is; before UpdateJobState or
+// cancelASynch, which only zero a record, call reset() so that nothing the record held leaks.
+class CJAsyncRQRecordHolder {
+  public:
+    CJAsyncRQRecordHolder() noexcept { zero(); }
+    ~CJAsyncRQRecordHolder() { reset(); }
+    CJAsyncRQRecordHolder(const CJAsyncRQRecordHolder&) = delete;
+    CJAsyncRQRecordHolder& operator=(const CJAsyncRQRecordHolder&) = delete;
+
+    CJAsyncRQRecord* get() noexcept { return &m_record; }
+    const CJAsyncRQRecord* get() const noexcept { return &m_record; }
+    CJAsyncRQRecord* operator->() noexcept { return &m_record; }
+    const CJAsyncRQRecord* operator->() const noexcept { return &m_record; }
+    // The single-job records, containing of them.
+    const SJAsyncRQRecord* begin() const noexcept { return m_record.m_pSJ; }
+    const SJAsyncRQRecord* end() const noexcept {
+        return m_record.m_pSJ == nullptr ? nullptr : m_record.m_pSJ + m_record.containing;
+    }
+    // Frees what the record holds and leaves it zeroed.
+    void reset() noexcept {
+        (void)VariantClear(&m_record.m_LookupTbl);
+        CoTaskMemFree(m_record.m_pSJ);
+        zero();
+    }
+
+  private:
+    void zero() noexcept {
+        std::memset(static_cast<void*>(&m_record), 0, sizeof m_record);
+        VariantInit(&m_record.m_LookupTbl);
+    }
+    CJAsyncRQRecord m_record;
+};
 
 // A collection job's decode callback, implemented by clients. The component calls it with its
 // registry lock released (except when a cancel deletes a collection job) and passes the out

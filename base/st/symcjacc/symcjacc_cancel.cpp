@@ -167,7 +167,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
             const ULONG containing = cj.containing();
 
             if (oldState == STATE_CREATED) {
-                actions = CANCEL_CJ_REMOVED;
+                actions = CJ_CANCEL_CJ_REMOVED;
                 hr = m_pRQ->KillAsychronRQ(entry);  // cj is gone from here on
                 if (SUCCEEDED(hr)) {
                     if (type == kTypeUnreported) {
@@ -186,13 +186,13 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                 (void)FillCJAsychronRQEntry(pRecord, cj);
                 CAsychronRQ::ReleaseAsyncSymRQ(*sj);
                 hr = S_OK;
-                actions = CANCEL_SJ_REMOVED;
+                actions = CJ_CANCEL_SJ_REMOVED;
             }
             if (cancelled == containing) {
                 if (containing == 1 && oldState == STATE_CREATED) {
-                    actions = CANCEL_CJ_REMOVED;
+                    actions = CJ_CANCEL_CJ_REMOVED;
                 } else {
-                    actions |= CANCEL_CJ_DELETED;
+                    actions |= CJ_CANCEL_CJ_DELETED;
                 }
                 {
                     CAsyncRQGuard nested(m_pRQ.get());

@@ -12,18 +12,6 @@ namespace symcjacc {
 
 inline constexpr char kFile[] = "base/st/symcjacc/symcjacc";
 
-// Action word bits.
-inline constexpr ULONG ACTION_ALONE = 0x001;      // run the SJ as its own job
-inline constexpr ULONG ACTION_STOP = 0x002;       // the CJ was stopped for re-creation
-inline constexpr ULONG ACTION_RECORD = 0x014;     // record filled, CJ id returned
-inline constexpr ULONG ACTION_EXTRA = 0x040;      // see the joins
-inline constexpr ULONG ACTION_UNCHANGED = 0x100;  // caller's: change nothing
-
-// Cancel actions.
-inline constexpr ULONG CANCEL_CJ_REMOVED = 0x02;
-inline constexpr ULONG CANCEL_CJ_DELETED = 0x20;
-inline constexpr ULONG CANCEL_SJ_REMOVED = 0x80;
-
 inline constexpr ULONG kClientJobIDs = 0x80000000;  // newJobID hands out ids above this
 inline constexpr LONG kTypeReadWrite = 8;
 inline constexpr LONG kTypeUnreported = 1001;

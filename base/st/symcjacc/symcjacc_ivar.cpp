@@ -222,8 +222,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
         CJ_RETURN_IF_NULL(pCJJobID);
         CJ_RETURN_IF_NULL(pNames);
         *pStatus = 0;
-        if ((*pAction & ACTION_UNCHANGED) == 0) {
-            *pAction = ACTION_ALONE;
+        if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
+            *pAction = CJ_ACTION_ALONE;
         }
         VariantInit(pNames);
         {

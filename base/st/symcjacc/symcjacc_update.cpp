@@ -38,8 +38,8 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
     CJ_SCOPE("UpdateIVarEntry");
     try {
         *pStatus = 0;
-        ULONG action = ACTION_ALONE;
-        if ((*pAction & ACTION_UNCHANGED) != 0) {
+        ULONG action = CJ_ACTION_ALONE;
+        if ((*pAction & CJ_ACTION_UNCHANGED) != 0) {
             return S_OK;
         }
         CAsyncRQGuard lock(m_pRQ.get());
@@ -55,7 +55,7 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
             return S_OK;
         }
         if (cj->m_RQStatus != STATE_CREATED && cj->m_ES_JobID > m_dwMaxJobs) {
-            action = ACTION_EXTRA | ACTION_ALONE;
+            action = CJ_ACTION_EXTRA | CJ_ACTION_ALONE;
         }
         SAsyncSymRQEntry sj;
         sj.ES_JobID = sjJobID;
@@ -77,7 +77,7 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
             return S_OK;
         }
         if (cj->m_RQStatus != STATE_STOP) {
-            action = (action & ~ACTION_ALONE) | ACTION_STOP;
+            action = (action & ~CJ_ACTION_ALONE) | CJ_ACTION_STOP;
             cj->m_RQStatus = STATE_STOP;
             CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(cj->m_ES_JobID),
                      static_cast<int>(STATE_STOP));
@@ -85,7 +85,7 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
         }
         ResetRecord(pRecord);
         (void)FillCJAsychronRQEntry(pRecord, *cj);
-        action |= ACTION_RECORD;
+        action |= CJ_ACTION_RECORD;
         *pCJJobID = cj->m_ES_JobID;
         *pAction = action;
         CO_TRACE(TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",

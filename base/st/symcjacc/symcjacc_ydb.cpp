@@ -361,11 +361,11 @@ bool EnterSingleJob(CCoTrace& coTrace_, CAsychronRQ& rq, CAsyncRQEntry& cj, cons
 
 // Stops the CJ for re-creation with its SJs; returns the join's action word so far.
 ULONG StopForRecreation(CCoTrace& coTrace_, CAsyncRQEntry& cj, ULONG sjJobID) {
-    ULONG action = ACTION_ALONE;
+    ULONG action = CJ_ACTION_ALONE;
     if (cj.containing() > 2 || sjJobID > kClientJobIDs) {
-        action |= ACTION_EXTRA;
+        action |= CJ_ACTION_EXTRA;
     }
-    action |= ACTION_STOP;
+    action |= CJ_ACTION_STOP;
     cj.m_RQStatus = STATE_STOP;
     CO_TRACE(TRACE_INFO, "collection job %u -> STATE_STOP", static_cast<unsigned>(cj.m_ES_JobID));
     RebuildRing(cj);
@@ -422,8 +422,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
         CJ_RETURN_IF_NULL(pSJJobID);
         CJ_RETURN_IF_NULL(pCJJobID);
         *pStatus = 0;
-        if ((*pAction & ACTION_UNCHANGED) == 0) {
-            *pAction = ACTION_ALONE;
+        if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
+            *pAction = CJ_ACTION_ALONE;
         }
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -455,7 +455,7 @@ HRESULT CCollectionJobSymAcc::UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjD
     CJ_SCOPE("UpdateJobEntry");
     try {
         *pStatus = 0;
-        if ((*pAction & ACTION_UNCHANGED) != 0) {
+        if ((*pAction & CJ_ACTION_UNCHANGED) != 0) {
             return S_OK;
         }
         CAsyncRQGuard lock(m_pRQ.get());
@@ -468,11 +468,11 @@ HRESULT CCollectionJobSymAcc::UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjD
         if (cj == nullptr) {
             CO_TRACE(TRACE_ERROR, "cycle: %d, single job %u, collection job %u, dwaction %x",
                      static_cast<int>(cycle), static_cast<unsigned>(join.sjJobID),
-                     static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(ACTION_ALONE));
+                     static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(CJ_ACTION_ALONE));
         } else if (!EnterSingleJob(coTrace_, *m_pRQ, *cj, join, *pCJJobID)) {
             *pAction = 0;
         } else if (cj->containing() >= m_dwMinSymSize || cj->m_RQStatus == STATE_STOP) {
-            const ULONG action = StopForRecreation(coTrace_, *cj, join.sjJobID) | ACTION_RECORD;
+            const ULONG action = StopForRecreation(coTrace_, *cj, join.sjJobID) | CJ_ACTION_RECORD;
             ResetRecord(pRecord);
             (void)FillCJAsychronRQEntry(pRecord, *cj);
             *pCJJobID = cj->m_ES_JobID;
