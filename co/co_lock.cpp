@@ -7,12 +7,13 @@ void CCoCriticalSection::Lock() noexcept {
     if (TryEnterCriticalSection(&m_cs)) {
         return;
     }
-    CO_TRACE_SCOPE("co/co_lock", "CCoCriticalSection::Lock");
+    CO_TRACE_SCOPE(trace, "co/co_lock", "CCoCriticalSection::Lock");
     // The holder may leave before this read; the message then names thread 0.
     const auto holder = static_cast<unsigned int>(
         reinterpret_cast<ULONG_PTR>(static_cast<HANDLE>(m_cs.OwningThread)));
-    CO_TRACE(TRACE_INFO, "thread 0x%X is waiting for thread 0x%X",
+    CO_TRACE(trace, TRACE_INFO, "thread 0x%X is waiting for thread 0x%X",
              static_cast<unsigned int>(GetCurrentThreadId()), holder);
     EnterCriticalSection(&m_cs);
-    CO_TRACE(TRACE_INFO, "thread 0x%X continued", static_cast<unsigned int>(GetCurrentThreadId()));
+    CO_TRACE(trace, TRACE_INFO, "thread 0x%X continued",
+             static_cast<unsigned int>(GetCurrentThreadId()));
 }

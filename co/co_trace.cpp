@@ -16,6 +16,7 @@
 namespace {
 
 using platform::proc_address;
+using platform::UniqueModule;
 
 typedef BOOL(WINAPI* Init2Fn)(DWORD, DWORD, DWORD*, DWORD);
 typedef void(WINAPI* VTraceMsg2Fn)(DWORD, DWORD, DWORD, int, const char*, const char*, va_list);
@@ -55,17 +56,18 @@ class CCoTracer {
   public:
     CCoTracer(DWORD component, DWORD sub) noexcept : m_component(component), m_sub(sub) {
         m_module[0] = 0;
-        m_library = LoadLibraryA("bsttrace.dll");
-        if (m_library != nullptr) {
-            auto init = proc_address<Init2Fn>(m_library, "traceapi_Init2");
+        m_library.reset(LoadLibraryA("bsttrace.dll"));
+        if (m_library) {
+            auto init = proc_address<Init2Fn>(m_library.get(), "traceapi_Init2");
             if (init != nullptr && init(0, 0, &m_handle, 0) != 0) {
-                m_vtraceMsg2 = proc_address<VTraceMsg2Fn>(m_library, "VTraceMsg2");
+                m_vtraceMsg2 = proc_address<VTraceMsg2Fn>(m_library.get(), "VTraceMsg2");
                 m_isTraceReleased2 =
-                    proc_address<IsTraceReleased2Fn>(m_library, "IsTraceReleased2");
-                m_deInit2 = proc_address<DeInit2Fn>(m_library, "traceapi_DeInit2");
+                    proc_address<IsTraceReleased2Fn>(m_library.get(), "IsTraceReleased2");
+                m_deInit2 = proc_address<DeInit2Fn>(m_library.get(), "traceapi_DeInit2");
                 m_processDetach =
-                    proc_address<ProcessDetachFn>(m_library, "traceapi_ProcessDetach");
-                m_traceMsgSilent = proc_address<TraceMsgSilentFn>(m_library, "TraceMsgSilent");
+                    proc_address<ProcessDetachFn>(m_library.get(), "traceapi_ProcessDetach");
+                m_traceMsgSilent =
+                    proc_address<TraceMsgSilentFn>(m_library.get(), "TraceMsgSilent");
                 m_loaded = true;
             }
         }
@@ -80,8 +82,8 @@ class CCoTracer {
         if (m_loaded && m_deInit2 != nullptr && m_deInit2(&m_handle) == 0) {
             OutputDebugStringA("warning: calling traceapi_DeInit2 failed\n");
         }
-        if (m_library != nullptr && GetModuleHandleA("bsttrace.dll") != nullptr) {
-            FreeLibrary(m_library);
+        if (GetModuleHandleA("bsttrace.dll") == nullptr) {
+            (void)m_library.release();  // unloaded already (at process exit): nothing to free
         }
     }
 
@@ -149,7 +151,7 @@ class CCoTracer {
     bool m_debugTrace = false;
     bool m_silentTrace = false;
     char m_module[MAX_PATH + 1];
-    HMODULE m_library = nullptr;
+    UniqueModule m_library;
     VTraceMsg2Fn m_vtraceMsg2 = nullptr;
     IsTraceReleased2Fn m_isTraceReleased2 = nullptr;
     DeInit2Fn m_deInit2 = nullptr;
@@ -320,9 +322,9 @@ CCoCtorDtorTrace::CCoCtorDtorTrace(const char* className) noexcept {
         if (!tracers().Get(kComponent, kCtorDtorGate).Released(TRACE_CTORDTOR_GATE)) {
             return;
         }
-        m_library = LoadLibraryA("bstctor.dll");
-        if (m_library != nullptr) {
-            m_emit = proc_address<TraceCtorDtorFn>(m_library, "tuTraceCTORDTOR");
+        m_library.reset(LoadLibraryA("bstctor.dll"));
+        if (m_library) {
+            m_emit = platform::proc_address<TraceCtorDtorFn>(m_library.get(), "tuTraceCTORDTOR");
             Emit("CTOR");
         }
     } catch (...) {
@@ -330,9 +332,8 @@ CCoCtorDtorTrace::CCoCtorDtorTrace(const char* className) noexcept {
 }
 
 CCoCtorDtorTrace::~CCoCtorDtorTrace() {
-    if (m_library != nullptr) {
+    if (m_library) {
         Emit("DTOR");
-        FreeLibrary(m_library);
     }
     if (m_className != nullptr) {
         CoStringFree(m_className, m_classNameSize);

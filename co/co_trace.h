@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 
+#include "platform/module.h"
 #include "platform/winapi.h"
 
 // Trace levels of the component.
@@ -35,18 +36,19 @@ class CCoTrace {
     const char* m_function;
 };
 
-// Opens the trace record of a function: CO_TRACE_SCOPE("co/co_lock", "CCoCriticalSection::Lock").
-#define CO_TRACE_SCOPE(file, function) CCoTrace coTrace_((file), (function))
-// Writes one message through the function's record, with the calling line.
-#define CO_TRACE(level, ...) coTrace_.Msg((level), __LINE__, __VA_ARGS__)
+// Opens the trace record `scope` of a function:
+// CO_TRACE_SCOPE(trace, "co/co_lock", "CCoCriticalSection::Lock"). Helpers take it as CCoTrace&.
+#define CO_TRACE_SCOPE(scope, file, function) CCoTrace scope((file), (function))
+// Writes one message through a function's record, with the calling line.
+#define CO_TRACE(scope, level, ...) (scope).Msg((level), __LINE__, __VA_ARGS__)
 
 // The exception boundary of an interface method, after `try { ... }` in a function that opened
-// a trace scope: diagnostics report, error trace, E_FAIL.
-#define CO_CATCH_RETURN_TRACED()                                 \
-    catch (...) {                                                \
-        CoDiagnosticsReport();                                   \
-        CO_TRACE(TRACE_ERROR, "caught any unhandled exception"); \
-        return E_FAIL;                                           \
+// the trace scope `scope`: diagnostics report, error trace, E_FAIL.
+#define CO_CATCH_RETURN_TRACED(scope)                                     \
+    catch (...) {                                                         \
+        CoDiagnosticsReport();                                            \
+        CO_TRACE((scope), TRACE_ERROR, "caught any unhandled exception"); \
+        return E_FAIL;                                                    \
     }
 
 // True when the trace service writes `level` for the component (dumps that would cost a walk of
@@ -93,6 +95,6 @@ class CCoCtorDtorTrace {
 
     char* m_className = nullptr;
     size_t m_classNameSize = 0;
-    HMODULE m_library = nullptr;
+    platform::UniqueModule m_library;
     void(WINAPI* m_emit)(const char*) = nullptr;
 };

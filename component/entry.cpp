@@ -6,7 +6,7 @@
 #include "collectionjobsymacc.h"
 #include "component/module.h"
 #include "component/objects.h"
-#include "component/registrar.h"
+#include "platform/registrar/registrar.h"
 #include "component/resource.h"
 #include "platform/winapi.h"
 

@@ -2,8 +2,7 @@
 #include "component/module.h"
 
 #include <new>
-
-#include "component/class_factory.h"
+#include <utility>
 
 CComponentModule::~CComponentModule() {
     Term();
@@ -12,24 +11,17 @@ CComponentModule::~CComponentModule() {
 void CComponentModule::Init(const ObjectMapEntry* map, size_t count, HINSTANCE instance) noexcept {
     std::lock_guard<std::mutex> guard(m_FactoryLock);
     m_pMap = map;
-    m_nMap = count < kMaxClasses ? count : kMaxClasses;
+    m_nMap = count;
     m_hInst = instance;
 }
 
 void CComponentModule::Term() noexcept {
-    IClassFactory* released[kMaxClasses] = {};
+    std::vector<platform::ComPtr<IClassFactory>> released;
     {
         std::lock_guard<std::mutex> guard(m_FactoryLock);
-        for (size_t i = 0; i < kMaxClasses; ++i) {
-            released[i] = m_Factories[i];
-            m_Factories[i] = nullptr;
-        }
+        released.swap(m_Factories);
     }
-    for (IClassFactory* factory : released) {
-        if (factory != nullptr) {
-            factory->Release();  // the cache's reference; clients may still hold theirs
-        }
-    }
+    // The cache's references go here, outside the lock; clients may still hold theirs.
 }
 
 HRESULT CComponentModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
@@ -37,26 +29,27 @@ HRESULT CComponentModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv
         return E_POINTER;
     }
     *ppv = nullptr;
-    IClassFactory* factory = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_FactoryLock);
-        for (size_t i = 0; i < m_nMap; ++i) {
-            if (!IsEqualCLSID(*m_pMap[i].clsid, clsid)) {
-                continue;
-            }
-            if (m_Factories[i] == nullptr) {
-                m_Factories[i] = new (std::nothrow) CCachedClassFactory(m_pMap[i].create);
-                if (m_Factories[i] == nullptr) {
-                    return E_OUTOFMEMORY;
-                }
-            }
-            factory = m_Factories[i];
-            break;
+    std::lock_guard<std::mutex> guard(m_FactoryLock);
+    for (size_t i = 0; i < m_nMap; ++i) {
+        if (!IsEqualCLSID(*m_pMap[i].clsid, clsid)) {
+            continue;
         }
-        if (factory == nullptr) {
-            return CLASS_E_CLASSNOTAVAILABLE;
+        try {
+            m_Factories.resize(m_nMap);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        platform::ComPtr<IClassFactory>& factory = m_Factories[i];
+        if (!factory) {
+            auto* made =
+                new (std::nothrow) platform::ClassObject<ComponentModuleLock>(m_pMap[i].create);
+            if (made == nullptr) {
+                return E_OUTOFMEMORY;
+            }
+            factory = platform::ComPtr<IClassFactory>::attach(made);  // born with the module's
         }
         // Under the lock, so that Term cannot release the cache's reference in between.
         return factory->QueryInterface(riid, ppv);
     }
+    return CLASS_E_CLASSNOTAVAILABLE;
 }

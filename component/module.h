@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
+#include "platform/com_object.h"
+#include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
-// Creates an object of one class, plain or aggregated (outer != nullptr), and queries it for riid.
-typedef HRESULT (*ObjectCreatorFn)(IUnknown* outer, REFIID riid, void** ppv);
+using platform::ObjectCreatorFn;
 
 struct ObjectMapEntry {
     const CLSID* clsid;
@@ -35,26 +37,20 @@ class CComponentModule {
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
 
   private:
-    static constexpr size_t kMaxClasses = 1;
-
     std::atomic<LONG> m_nLockCnt{0};
     HINSTANCE m_hInst = nullptr;
     const ObjectMapEntry* m_pMap = nullptr;
     size_t m_nMap = 0;
     std::mutex m_FactoryLock;
-    IClassFactory* m_Factories[kMaxClasses] = {};  // each holds the cache's one reference
+    // By map index, made on first request; each holds the module's one reference.
+    std::vector<platform::ComPtr<IClassFactory>> m_Factories;
 };
 
 // The one module object of this module.
 CComponentModule& ComponentModule() noexcept;
 
-// Holds one module lock for its lifetime. Objects derive from it first, so that the lock is taken
-// before and dropped after everything else of the object: the module cannot be unloaded while an
-// object's destructor still runs in it.
-class CModuleLockHolder {
-  protected:
-    CModuleLockHolder() noexcept { ComponentModule().Lock(); }
-    ~CModuleLockHolder() { ComponentModule().Unlock(); }
-    CModuleLockHolder(const CModuleLockHolder&) = delete;
-    CModuleLockHolder& operator=(const CModuleLockHolder&) = delete;
+// The lock of this module's objects, for the templates of platform/com_object.h.
+struct ComponentModuleLock {
+    static void Lock() noexcept { ComponentModule().Lock(); }
+    static void Unlock() noexcept { ComponentModule().Unlock(); }
 };

@@ -7,11 +7,13 @@
 #include <new>
 
 #include "component/module.h"
+#include "platform/com_object.h"
+#include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
 // T with its own (free-threaded, atomic) reference count, holding the module lock.
 template <class T>
-class CPlainObject final : private CModuleLockHolder, public T {};
+using CPlainObject = platform::ModuleLocked<T, ComponentModuleLock>;
 
 // T inside an aggregate: every IUnknown call goes to the outer object, which owns the identity.
 template <class T>
@@ -31,7 +33,7 @@ class CContainedObject final : public T {
 
 // The inner, non-delegating unknown that the outer object holds; it owns the contained T.
 template <class T>
-class CAggregatedObject final : private CModuleLockHolder, public IUnknown {
+class CAggregatedObject final : private platform::ModuleLock<ComponentModuleLock>, public IUnknown {
   public:
     explicit CAggregatedObject(IUnknown* outer) : m_contained(outer) {}
 
@@ -76,20 +78,18 @@ HRESULT CreatePlainOrAggregated(IUnknown* outer, REFIID riid, void** ppv) noexce
     if (outer != nullptr && !IsEqualIID(riid, IID_IUnknown)) {
         return CLASS_E_NOAGGREGATION;
     }
-    IUnknown* object = nullptr;
+    platform::ComPtr<IUnknown> object;  // keeps it alive through the query
     try {
         if (outer != nullptr) {
-            object = new CAggregatedObject<T>(outer);
+            object = platform::ComPtr<IUnknown>(new CAggregatedObject<T>(outer));
         } else {
-            object = static_cast<IUnknown*>(new CPlainObject<T>);
+            object = platform::ComPtr<IUnknown>(
+                static_cast<typename T::IdentityInterface*>(new CPlainObject<T>));
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
         return E_FAIL;
     }
-    object->AddRef();  // keeps it alive through the query
-    const HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
-    return hr;
+    return object->QueryInterface(riid, ppv);
 }

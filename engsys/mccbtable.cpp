@@ -1,44 +1,19 @@
 // Stand-in of the engineering system's callback table: the global interface table's methods,
 // delegating to the process's system table so that its cookies resolve and revoke there too.
-#include <atomic>
-
 #include "engsys/com_server.h"
 #include "mc_callbacks.h"
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
 namespace {
 
-class CallbackTable final : public IMC_CallbackTable {
+class CallbackTable
+    : public platform::ComObject<CallbackTable, platform::DeleteAtZero, IMC_CallbackTable> {
   public:
     CallbackTable() {
-        ++engsys::ModuleLocks();
         (void)CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                                IID_IGlobalInterfaceTable, m_git.put_void());
-    }
-    ~CallbackTable() { --engsys::ModuleLocks(); }
-    CallbackTable(const CallbackTable&) = delete;
-    CallbackTable& operator=(const CallbackTable&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CallbackTable)) {
-            *ppv = static_cast<IMC_CallbackTable*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT STDMETHODCALLTYPE RegisterInterfaceInGlobal(IUnknown* pUnk, REFIID riid,
@@ -54,7 +29,6 @@ class CallbackTable final : public IMC_CallbackTable {
     }
 
   private:
-    std::atomic<ULONG> m_refs{1};
     platform::ComPtr<IGlobalInterfaceTable> m_git;
 };
 

@@ -8,18 +8,18 @@
 #include "h/array_element.h"
 
 HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
-    CO_TRACE_SCOPE("h/safearrayhlp", "SafeArrayGetBounds");
+    CO_TRACE_SCOPE(trace, "h/safearrayhlp", "SafeArrayGetBounds");
     for (int d = 1; d <= dims; ++d) {
         LONG lower = 0;
         LONG upper = 0;
         HRESULT hr = SafeArrayGetLBound(psa, static_cast<UINT>(d), &lower);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayGetLBound, dim %d", d);
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, dim %d", d);
             return hr;
         }
         hr = SafeArrayGetUBound(psa, static_cast<UINT>(d), &upper);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayGetUBound, dim %d", d);
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetUBound, dim %d", d);
             return hr;
         }
         bounds[d - 1].cElements = static_cast<ULONG>(upper - lower + 1);
@@ -30,7 +30,7 @@ HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
 
 HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int srcOffset, int dims,
                            int count) {
-    CO_TRACE_SCOPE("h/safearrayhlp", "SafeArrayCopyRange");
+    CO_TRACE_SCOPE(trace, "h/safearrayhlp", "SafeArrayCopyRange");
     // Dimension 1 is always read, whatever number of dimensions is asked for.
     const size_t records = static_cast<size_t>(std::max(dims, 1));
     std::vector<SAFEARRAYBOUND> srcBounds(records);
@@ -40,19 +40,19 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
         hr = SafeArrayGetBounds(dst, static_cast<int>(records), dstBounds.data());
     }
     if (FAILED(hr)) {
-        CO_TRACE(TRACE_ERROR, "error on SafeArrayGetBounds, dim %d", dims);
+        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetBounds, dim %d", dims);
         return hr;
     }
     const auto srcSize = static_cast<long long>(srcBounds[0].cElements);
     const auto dstSize = static_cast<long long>(dstBounds[0].cElements);
     if (srcOffset < 0 || static_cast<long long>(srcOffset) + count > srcSize) {
-        CO_TRACE(TRACE_ERROR, "error on index check, src-offset %d, count %d, size %d", srcOffset,
-                 count, static_cast<int>(srcSize));
+        CO_TRACE(trace, TRACE_ERROR, "error on index check, src-offset %d, count %d, size %d",
+                 srcOffset, count, static_cast<int>(srcSize));
         return DISP_E_BADINDEX;
     }
     if (dstOffset < 0 || static_cast<long long>(dstOffset) + count > dstSize) {
-        CO_TRACE(TRACE_ERROR, "error on index check, dst-offset %d, count %d, size %d", dstOffset,
-                 count, static_cast<int>(dstSize));
+        CO_TRACE(trace, TRACE_ERROR, "error on index check, dst-offset %d, count %d, size %d",
+                 dstOffset, count, static_cast<int>(dstSize));
         return DISP_E_BADINDEX;
     }
     LONG srcIndex = srcOffset + srcBounds[0].lLbound;
@@ -63,23 +63,23 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
     // An element is handed over in the form of its own kind; mixing kinds (a number into an
     // array of VARIANT, a BSTR into numbers) would hand over garbage.
     if (!CArrayElement::Fits(src) || !CArrayElement::SameKind(src, dst)) {
-        CO_TRACE(TRACE_ERROR, "error on element type check, src-features 0x%X, dst-features 0x%X",
-                 static_cast<unsigned int>(src->fFeatures),
-                 static_cast<unsigned int>(dst->fFeatures));
+        CO_TRACE(
+            trace, TRACE_ERROR, "error on element type check, src-features 0x%X, dst-features 0x%X",
+            static_cast<unsigned int>(src->fFeatures), static_cast<unsigned int>(dst->fFeatures));
         return DISP_E_BADVARTYPE;
     }
     CArrayElement element(src);
     for (int i = 0; i < count; ++i, ++srcIndex, ++dstIndex) {
         hr = SafeArrayGetElement(src, &srcIndex, element.Slot());
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayGetElement, src-offset %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-offset %d",
                      static_cast<int>(srcIndex));
             return hr;
         }
         hr = SafeArrayPutElement(dst, &dstIndex, element.PutArgument());
         element.Release();  // the destination holds its own copy
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayPutElement, dst-offset %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayPutElement, dst-offset %d",
                      static_cast<int>(dstIndex));
             return hr;
         }

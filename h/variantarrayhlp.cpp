@@ -138,7 +138,7 @@ HRESULT VariantSafeArrayCreateVector(VARIANT* v, VARTYPE vt, const ULONG* count)
 
 HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* src, int srcOffset,
                                   int dims, int count) {
-    CO_TRACE_SCOPE("h/variantarrayhlp", "VariantSafeArrayCopyRange");
+    CO_TRACE_SCOPE(trace, "h/variantarrayhlp", "VariantSafeArrayCopyRange");
     if (count == 0) {
         return S_OK;
     }
@@ -148,13 +148,13 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
         if (from != nullptr && to != nullptr) {
             return SafeArrayCopyRange(to, dstOffset, from, srcOffset, dims, count);
         }
-        CO_TRACE(TRACE_ERROR, "error on safe-array check, src-type %d, dst-type %d",
+        CO_TRACE(trace, TRACE_ERROR, "error on safe-array check, src-type %d, dst-type %d",
                  static_cast<int>(src->vt), static_cast<int>(dst->vt));
-        CO_TRACE(TRACE_ERROR, "unexpected fall-trough");
+        CO_TRACE(trace, TRACE_ERROR, "unexpected fall-trough");
         return DISP_E_BADVARTYPE;
     }
     if (count < 0 || dims != 1) {
-        CO_TRACE(TRACE_ERROR, "unexpected fall-trough");
+        CO_TRACE(trace, TRACE_ERROR, "unexpected fall-trough");
         return DISP_E_BADINDEX;
     }
 
@@ -164,14 +164,14 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     SAFEARRAY* to = held_array(dst);
     if ((from == nullptr && (srcOffset != 0 || !VariantIsNoArray(src))) ||
         (to == nullptr && (dstOffset != 0 || !VariantIsNoArray(dst)))) {
-        CO_TRACE(TRACE_ERROR, "unexpected fall-trough");
+        CO_TRACE(trace, TRACE_ERROR, "unexpected fall-trough");
         return DISP_E_BADVARTYPE;
     }
     HRESULT hr;
     if (from == nullptr) {
         hr = temporary.copy_from(src);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
                      static_cast<int>(src->vt), static_cast<int>(temporary.vt()));
             return hr;
         }
@@ -179,13 +179,13 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
         LONG lower = 0;
         hr = SafeArrayGetLBound(from, 1, &lower);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayGetLBound, src-type %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, src-type %d",
                      static_cast<int>(src->vt));
             return hr;
         }
         hr = fetch_as_variant(from, lower + srcOffset, temporary.put());
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on SafeArrayGetElement, src-type %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-type %d",
                      static_cast<int>(src->vt));
             return hr;
         }
@@ -193,7 +193,7 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     if (to == nullptr) {
         hr = temporary.copy_to(dst);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
+            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
                      static_cast<int>(temporary.vt()), static_cast<int>(dst->vt));
         }
         return hr;
@@ -201,14 +201,15 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     LONG lower = 0;
     hr = SafeArrayGetLBound(to, 1, &lower);
     if (FAILED(hr)) {
-        CO_TRACE(TRACE_ERROR, "error on SafeArrayGetLBound, dst-type %d, dim %d",
+        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, dst-type %d, dim %d",
                  static_cast<int>(dst->vt), 1);
         return hr;
     }
     const LONG index = lower + dstOffset;
     hr = store_variant(to, index, temporary.get());
     if (FAILED(hr)) {
-        CO_TRACE(TRACE_ERROR, "error on SafeArrayPutElement, src-type %d, dst-type %d, indices %d",
+        CO_TRACE(trace, TRACE_ERROR,
+                 "error on SafeArrayPutElement, src-type %d, dst-type %d, indices %d",
                  static_cast<int>(temporary.vt()), static_cast<int>(dst->vt),
                  static_cast<int>(index));
     }

@@ -9,6 +9,7 @@
 
 #include "engsys/ydbdata_control.h"
 #include "engsys/com_server.h"
+#include "platform/com_object.h"
 #include "platform/winapi.h"
 #include "ydb_data.h"
 
@@ -39,36 +40,10 @@ enum Position : ULONG {
     kSetByteCount = 20,
 };
 
-class YdbData final : public IYDB_Data, public IYDB_DataControl {
+class YdbData
+    : public platform::ComObject<YdbData, platform::DeleteAtZero, IYDB_Data, IYDB_DataControl> {
   public:
-    YdbData() { ++engsys::ModuleLocks(); }
-    ~YdbData() { --engsys::ModuleLocks(); }
-    YdbData(const YdbData&) = delete;
-    YdbData& operator=(const YdbData&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IYDB_Data)) {
-            *ppv = static_cast<IYDB_Data*>(this);
-        } else if (IsEqualIID(riid, IID_IYDB_DataControl)) {
-            *ppv = static_cast<IYDB_DataControl*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    YdbData() = default;
 
     // IYDB_Data
 
@@ -406,7 +381,6 @@ class YdbData final : public IYDB_Data, public IYDB_DataControl {
         }
     }
 
-    std::atomic<ULONG> m_refs{1};
     std::mutex m_lock;
     std::vector<BYTE> m_bytes;
     ULONG m_position = 0;

@@ -81,27 +81,13 @@ std::atomic<bool> g_found{false};
 // The callback table, served in this process in place of the stand-in, failing registrations
 // and revocations at random. The component forgets a cookie whose revocation failed, leaving its
 // interface registered; the test revokes such cookies while the component is quiet.
-class FailingTable final : public IMC_CallbackTable, public IClassFactory {
+class FailingTable final : public platform::ComObject<FailingTable, platform::CallerOwned,
+                                                      IMC_CallbackTable, IClassFactory> {
   public:
     FailingTable() {
         (void)CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                                IID_IGlobalInterfaceTable, m_git.put_void());
     }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CallbackTable)) {
-            *ppv = static_cast<IMC_CallbackTable*>(this);
-        } else if (IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    // Owned by the test: reaching zero does not delete.
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         return outer != nullptr ? CLASS_E_NOAGGREGATION : QueryInterface(riid, ppv);
     }
@@ -151,7 +137,6 @@ class FailingTable final : public IMC_CallbackTable, public IClassFactory {
     }
 
   private:
-    std::atomic<ULONG> m_refs{1};
     ComPtr<IGlobalInterfaceTable> m_git;
     mutable std::mutex m_lock;
     std::vector<DWORD> m_stranded;

@@ -17,19 +17,9 @@ namespace {
 using platform::ComPtr;
 
 // The device's instance details: answers the value-comparison attribute as scripted.
-class InstDetails : public IMC_InstDetails {
+class InstDetails
+    : public platform::ComObject<InstDetails, platform::CallerOwned, IMC_InstDetails> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_InstDetails)) {
-            *ppv = static_cast<IMC_InstDetails*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
 // clang-format off
 #define RESERVED(n) HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
     RESERVED(3) RESERVED(4) RESERVED(5) RESERVED(6) RESERVED(7) RESERVED(8) RESERVED(9)
@@ -48,7 +38,6 @@ class InstDetails : public IMC_InstDetails {
         return hr;
     }
 
-    ULONG refs = 1;
     const OLECHAR* value = OLESTR("YES");
     HRESULT hr = S_OK;
     ULONG ret = 0;
@@ -145,7 +134,7 @@ TEST_F(ComponentObjectTest, PropertiesFollowTheDeviceAndKeepValueComparisonOnceS
     EXPECT_EQ(TypeID(), "<none>");  // an empty type id, but the flag stays
     EXPECT_EQ(object->checkProperties(DevType(3), "D3", &details), S_OK);
     EXPECT_EQ(TypeID(), "D3:1");
-    EXPECT_EQ(details.refs, 1u);
+    EXPECT_EQ(details.refs(), 1u);
 }
 
 TEST_F(ComponentObjectTest, AFailingAttributeQueryStillStoresTheTypeID) {
@@ -179,7 +168,7 @@ TEST_F(ComponentObjectTest, AFailingAttributeQueryStillStoresTheTypeID) {
         EXPECT_EQ(errors.back().rfind("error calling spIInstDetails", 0), 0u);
         EXPECT_NE(errors.back().find(c.ret != 0 ? "ret=0x5" : "ret=0x0"), std::string::npos);
         EXPECT_EQ(TypeID(), "T:0");
-        EXPECT_EQ(details.refs, 1u);
+        EXPECT_EQ(details.refs(), 1u);
     }
 }
 

@@ -7,9 +7,9 @@
 namespace {
 
 TEST(CoNoTraceLibraryTest, TracingIsSilentAndHarmless) {
-    CO_TRACE_SCOPE("co/notrace_test", "NoTrace::Run");
+    CO_TRACE_SCOPE(trace, "co/notrace_test", "NoTrace::Run");
     for (int level : {TRACE_INFO, TRACE_WARNING, TRACE_ERROR, TRACE_CONSTRUCTION}) {
-        CO_TRACE(level, "message %d", level);
+        CO_TRACE(trace, level, "message %d", level);
     }
     { CCoCtorDtorTrace trace("CCollectionJobSymAcc"); }
     CoDiagnosticsReport();

@@ -44,9 +44,9 @@ class CoTraceTest : public ::testing::Test {
 };
 
 TEST_F(CoTraceTest, ReleasedLevelsAreWrittenWithTheirHeader) {
-    CO_TRACE_SCOPE("co/trace_test", "CoTraceTest::Header");
+    CO_TRACE_SCOPE(trace, "co/trace_test", "CoTraceTest::Header");
     const int line = __LINE__ + 1;
-    CO_TRACE(TRACE_INFO, "collection job %u -> STATE_RUN, cycle %d", 7u, -100);
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN, cycle %d", 7u, -100);
     const auto written = of_kind(capture, false);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(written[0].level, TRACE_INFO);
@@ -62,8 +62,8 @@ TEST_F(CoTraceTest, ReleasedLevelsAreWrittenWithTheirHeader) {
 
 TEST_F(CoTraceTest, LevelsNotReleasedGoToTheSilentTraceUnexpanded) {
     // The program switches "silent-trace" on before its first trace (see main below).
-    CO_TRACE_SCOPE("co/trace_test", "CoTraceTest::Silent");
-    CO_TRACE(TRACE_WARNING, "collection job %u not found", 9u);
+    CO_TRACE_SCOPE(trace, "co/trace_test", "CoTraceTest::Silent");
+    CO_TRACE(trace, TRACE_WARNING, "collection job %u not found", 9u);
     EXPECT_TRUE(of_kind(capture, false).empty());
     const auto silent = of_kind(capture, true);
     ASSERT_EQ(silent.size(), 1u);
@@ -73,8 +73,8 @@ TEST_F(CoTraceTest, LevelsNotReleasedGoToTheSilentTraceUnexpanded) {
 
 TEST_F(CoTraceTest, LongHeadersAreCutAt511Characters) {
     const std::string function(600, 'f');
-    CO_TRACE_SCOPE("co/trace_test", function.c_str());
-    CO_TRACE(TRACE_ERROR, "still written");
+    CO_TRACE_SCOPE(trace, "co/trace_test", function.c_str());
+    CO_TRACE(trace, TRACE_ERROR, "still written");
     const auto written = of_kind(capture, false);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(written[0].header, std::string(511, 'f'));
@@ -82,11 +82,11 @@ TEST_F(CoTraceTest, LongHeadersAreCutAt511Characters) {
 }
 
 HRESULT throwing_method() {
-    CO_TRACE_SCOPE("co/trace_test", "Throwing::Method");
+    CO_TRACE_SCOPE(trace, "co/trace_test", "Throwing::Method");
     try {
         throw std::runtime_error("boom");
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 TEST_F(CoTraceTest, CatchAllReportsTracesAndFails) {

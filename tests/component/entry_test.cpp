@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "collectionjobsymacc.h"
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/module.h"
 #include "platform/winapi.h"
@@ -136,31 +137,22 @@ TEST_F(ComponentEntryTest, PlainObjectAnswersItsInterfacesWithOneIdentity) {
 }
 
 // An outer object that aggregates the component and exposes its interface as its own.
-class Outer final : public IUnknown {
+class Outer final : public platform::ComObject<Outer, platform::CallerOwned, IUnknown> {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown)) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
         if (IsEqualIID(riid, IID_IMC_CollectionJobSymAcc) && inner) {
             return inner->QueryInterface(riid, ppv);
         }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return ComObject::QueryInterface(riid, ppv);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
 
-    std::atomic<ULONG> refs{1};
     ComPtr<IUnknown> inner;
 };
 
 TEST_F(ComponentEntryTest, AggregationGivesTheInnerUnknownThatDelegatesToTheOuter) {
     Outer outer;
     ASSERT_EQ(m_factory->CreateInstance(&outer, IID_IUnknown, outer.inner.put_void()), S_OK);
-    EXPECT_EQ(outer.refs, 1u);  // the inner unknown counts for itself
+    EXPECT_EQ(outer.refs(), 1u);  // the inner unknown counts for itself
 
     ComPtr<IUnknown> innerAgain;
     ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, innerAgain.put_void()), S_OK);
@@ -170,7 +162,7 @@ TEST_F(ComponentEntryTest, AggregationGivesTheInnerUnknownThatDelegatesToTheOute
     IMC_CollectionJobSymAcc* object = nullptr;
     ASSERT_EQ(outer.QueryInterface(IID_IMC_CollectionJobSymAcc, reinterpret_cast<void**>(&object)),
               S_OK);
-    EXPECT_EQ(outer.refs, 2u);  // the interface's reference belongs to the outer object
+    EXPECT_EQ(outer.refs(), 2u);  // the interface's reference belongs to the outer object
     EXPECT_EQ(object->AddRef(), 3u);
     EXPECT_EQ(object->Release(), 2u);
 
@@ -188,7 +180,7 @@ TEST_F(ComponentEntryTest, AggregationGivesTheInnerUnknownThatDelegatesToTheOute
 
     EXPECT_EQ(object->setLimits(12, 34), S_OK);  // calls reach the object
     object->Release();
-    EXPECT_EQ(outer.refs, 1u);
+    EXPECT_EQ(outer.refs(), 1u);
 
     m_factory.reset();
     EXPECT_EQ(can_unload(), S_FALSE);  // the aggregated object lives on

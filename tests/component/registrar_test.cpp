@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "component/embedded_script.h"
-#include "component/registrar.h"
+#include "platform/registrar/registrar.h"
 #include "platform/module.h"
 #include "support/registry_read.h"
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "modules/test_server.h"
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/winapi.h"
 #include "support/ping_object.h"
@@ -69,19 +70,9 @@ TEST_F(ComTest, ThreadsWithoutInitializationJoinTheProcessApartment) {
 }
 
 // A class factory that hands out its one object.
-class SingletonFactory final : public IClassFactory {
+class SingletonFactory final
+    : public platform::ComObject<SingletonFactory, platform::CallerOwned, IClassFactory> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
@@ -90,7 +81,6 @@ class SingletonFactory final : public IClassFactory {
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-    std::atomic<ULONG> refs{1};
     PingObject object{true};
 };
 
@@ -116,7 +106,7 @@ TEST_F(ComTest, ClassesRegisteredInTheProcessComeFirst) {
                   E_NOINTERFACE);
     }
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
-    EXPECT_EQ(factory.refs, 1u);
+    EXPECT_EQ(factory.refs(), 1u);
     EXPECT_EQ(factory.object.refs(), 1u);
     EXPECT_EQ(CoRevokeClassObject(cookie), E_INVALIDARG);
     void* p = nullptr;

@@ -3,11 +3,11 @@
 // the in-process clients of a free-threaded component do.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <vector>
 
 #include "collectionjobsymacc.h"
+#include "platform/com_object.h"
 #include "platform/winapi.h"
 
 namespace testing_support {
@@ -20,38 +20,11 @@ struct DecodeCall {
     ULONG sjJobID;
 };
 
-class RecordingDecode : public IMC_YDBDecode {
+// Owned by the test: reaching zero does not delete.
+class RecordingDecode
+    : public platform::ComObject<RecordingDecode, platform::CallerOwned, IMC_YDBDecode> {
   public:
-    RecordingDecode() {
-        // Aggregation: the marshaler keeps our pointer without a reference.
-        CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm);
-    }
-    RecordingDecode(const RecordingDecode&) = delete;
-    RecordingDecode& operator=(const RecordingDecode&) = delete;
-    virtual ~RecordingDecode() {
-        if (m_ftm != nullptr) {
-            m_ftm->Release();
-        }
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_YDBDecode)) {
-            *ppv = static_cast<IMC_YDBDecode*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (IsEqualIID(riid, IID_IMarshal) && m_ftm != nullptr) {
-            return m_ftm->QueryInterface(riid, ppv);
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    // Owned by the test: reaching zero does not delete.
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
+    RecordingDecode() { AggregateFreeThreadedMarshaler(); }
 
     HRESULT STDMETHODCALLTYPE DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) override {
         record({1, jobID, reason, 0, 0});
@@ -78,7 +51,6 @@ class RecordingDecode : public IMC_YDBDecode {
         return S_OK;
     }
 
-    ULONG refs() const { return m_refs; }
     std::vector<DecodeCall> calls() const {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_calls;
@@ -94,8 +66,6 @@ class RecordingDecode : public IMC_YDBDecode {
         m_calls.push_back(call);
     }
 
-    std::atomic<ULONG> m_refs{1};
-    IUnknown* m_ftm = nullptr;
     mutable std::mutex m_lock;
     std::vector<DecodeCall> m_calls;
 };

@@ -2,8 +2,7 @@
 // and, like real free-threaded clients, can aggregate the free-threaded marshaler.
 #pragma once
 
-#include <atomic>
-
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
@@ -16,50 +15,21 @@ PLATFORM_INTERFACE_ID(ICjTestPing, IID_ICjTestPing);
 
 namespace testing_support {
 
-class PingObject : public ICjTestPing {
+// Owned by the test: reaching zero does not delete.
+class PingObject : public platform::ComObject<PingObject, platform::CallerOwned, ICjTestPing> {
   public:
     explicit PingObject(bool freeThreaded, LONG value = 7) : m_value(value) {
         if (freeThreaded) {
-            // Aggregation: the marshaler keeps our pointer without a reference.
-            CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm);
-        }
-    }
-    PingObject(const PingObject&) = delete;
-    PingObject& operator=(const PingObject&) = delete;
-    virtual ~PingObject() {
-        if (m_ftm != nullptr) {
-            m_ftm->Release();
+            AggregateFreeThreadedMarshaler();
         }
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ICjTestPing)) {
-            *ppv = static_cast<ICjTestPing*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (IsEqualIID(riid, IID_IMarshal) && m_ftm != nullptr) {
-            return m_ftm->QueryInterface(riid, ppv);
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    // Owned by the test: reaching zero does not delete.
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
     HRESULT STDMETHODCALLTYPE Ping(LONG* value) override {
         *value = m_value;
         return S_OK;
     }
 
-    ULONG refs() const { return m_refs; }
-
   private:
-    std::atomic<ULONG> m_refs{1};
-    IUnknown* m_ftm = nullptr;
     LONG m_value;
 };
 

@@ -22,6 +22,7 @@
 #include "component_factory.h"
 #include "controller.h"
 #include "engsys/exports.h"
+#include "platform/com_object.h"
 #include "platform/module.h"
 #include "platform/raii.h"
 
@@ -211,38 +212,11 @@ class Simulation;
 
 // A client's callback: the single job's callback interface and the collection job's decode
 // callback, which deletes and updates jobs on the controller.
-class ClientCallback final : public IMC_YDBDecode {
+class ClientCallback final
+    : public platform::ComObject<ClientCallback, platform::DeleteAtZero, IMC_YDBDecode> {
   public:
-    explicit ClientCallback(Simulation& sim) : m_sim(sim) {
-        // Aggregation: the marshaler keeps our pointer without a reference.
-        CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm);
-    }
-    ClientCallback(const ClientCallback&) = delete;
-    ClientCallback& operator=(const ClientCallback&) = delete;
+    explicit ClientCallback(Simulation& sim) : m_sim(sim) { AggregateFreeThreadedMarshaler(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_YDBDecode)) {
-            *ppv = static_cast<IMC_YDBDecode*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (IsEqualIID(riid, IID_IMarshal) && m_ftm != nullptr) {
-            return m_ftm->QueryInterface(riid, ppv);
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) override;
     HRESULT STDMETHODCALLTYPE UpdateJob(ULONG jobID, CJAsyncRQRecord record,
                                         ULONG* pStatus) override;
@@ -252,15 +226,7 @@ class ClientCallback final : public IMC_YDBDecode {
     }
 
   private:
-    ~ClientCallback() {
-        if (m_ftm != nullptr) {
-            m_ftm->Release();
-        }
-    }
-
     Simulation& m_sim;
-    std::atomic<ULONG> m_refs{1};
-    IUnknown* m_ftm = nullptr;
 };
 
 enum class Phase { Pending, Alone, InCJ, Cancelled, Failed };
@@ -788,7 +754,7 @@ SimResult Simulation::Run() {
         c.index = i;
         c.thread = static_cast<int>(i % static_cast<size_t>(threads));
         c.wrongRow = c.spec->name == m_options.wrongRowClient;
-        c.callback = ComPtr<ClientCallback>::attach(new ClientCallback(*this));  // owns the first
+        c.callback = ComPtr<ClientCallback>(new ClientCallback(*this));  // adds the first
         eventTicks.insert(c.spec->start);
         if (c.spec->cancel != kNever) {
             eventTicks.insert(c.spec->cancel);

@@ -43,7 +43,8 @@ HRESULT TableCall(CCoTrace& trace, int line, const char* callText, Call&& call) 
     }
     return hr;
 }
-#define CO_TABLE_CALL(text, ...) TableCall(coTrace_, __LINE__, (text), [&] { return __VA_ARGS__; })
+#define CO_TABLE_CALL(scope, text, ...) \
+    TableCall((scope), __LINE__, (text), [&] { return __VA_ARGS__; })
 
 // What differs between the six register/revoke operations.
 struct SlotOperation {
@@ -54,23 +55,23 @@ struct SlotOperation {
     const char* nullText;  // level-3 trace for a null interface, or null
 };
 
-void RegisterOrRevoke(CCoTrace& coTrace_, const SlotOperation& op, IUnknown* pItf, ULONG& cookie,
+void RegisterOrRevoke(CCoTrace& trace, const SlotOperation& op, IUnknown* pItf, ULONG& cookie,
                       ULONG& valid) noexcept {
     ComPtr<IMC_CallbackTable> spIGIT;
     HRESULT hr = CoCreateInstance(CLSID_MC_CallbackTable, nullptr, kTableContext,
                                   IID_IMC_CallbackTable, spIGIT.put_void());
     if (FAILED(hr) || !spIGIT) {
-        CO_TRACE(TRACE_ERROR, "error accessing global interface table 0x%X",
+        CO_TRACE(trace, TRACE_ERROR, "error accessing global interface table 0x%X",
                  static_cast<unsigned>(FAILED(hr) ? hr : E_NOINTERFACE));
         return;
     }
     if (valid == 1) {
         // A failed revocation still forgets the cookie: nothing else could release it later.
-        (void)CO_TABLE_CALL(op.revokeText, spIGIT->RevokeInterfaceFromGlobal(cookie));
+        (void)CO_TABLE_CALL(trace, op.revokeText, spIGIT->RevokeInterfaceFromGlobal(cookie));
         cookie = 0;
         valid = 0;
         if (op.traceValidity) {
-            CO_TRACE(TRACE_INFO, "invalidate callback interface");
+            CO_TRACE(trace, TRACE_INFO, "invalidate callback interface");
         }
     }
     if (op.registerText == nullptr) {
@@ -78,25 +79,25 @@ void RegisterOrRevoke(CCoTrace& coTrace_, const SlotOperation& op, IUnknown* pIt
     }
     if (pItf == nullptr) {
         if (op.nullText != nullptr) {
-            CO_TRACE(TRACE_WARNING, "%s", op.nullText);
+            CO_TRACE(trace, TRACE_WARNING, "%s", op.nullText);
         }
         return;
     }
     DWORD newCookie = 0;
-    hr = CO_TABLE_CALL(op.registerText,
+    hr = CO_TABLE_CALL(trace, op.registerText,
                        spIGIT->RegisterInterfaceInGlobal(pItf, *op.iid, &newCookie));
     if (SUCCEEDED(hr)) {
         cookie = newCookie;
         valid = 1;
         if (op.traceValidity) {
-            CO_TRACE(TRACE_INFO, "validate callback interface");
+            CO_TRACE(trace, TRACE_INFO, "validate callback interface");
         }
     }
 }
 
 // Fetch of a CJ's callback from the system table; `useOld` picks the slot.
-ComPtr<IUnknown> FetchCallback(CCoTrace& coTrace_, SAsyncCookiePair& pair, bool useOld,
-                               const IID& iid, const char* getOldText, const char* getNewText,
+ComPtr<IUnknown> FetchCallback(CCoTrace& trace, SAsyncCookiePair& pair, bool useOld, const IID& iid,
+                               const char* getOldText, const char* getNewText,
                                bool revoke) noexcept {
     ComPtr<IGlobalInterfaceTable> spIGIT;
     if (FAILED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, kTableContext,
@@ -107,7 +108,7 @@ ComPtr<IUnknown> FetchCallback(CCoTrace& coTrace_, SAsyncCookiePair& pair, bool 
     ULONG& cookie = useOld ? pair.m_oldCookie_Decode : pair.m_newCookie_Decode;
     ULONG& valid = useOld ? pair.bOldValid : pair.bNewValid;
     ComPtr<IUnknown> spIUnk;
-    if (FAILED(CO_TABLE_CALL(useOld ? getOldText : getNewText,
+    if (FAILED(CO_TABLE_CALL(trace, useOld ? getOldText : getNewText,
                              spIGIT->GetInterfaceFromGlobal(cookie, iid, spIUnk.put_void())))) {
         return {};
     }
@@ -115,10 +116,11 @@ ComPtr<IUnknown> FetchCallback(CCoTrace& coTrace_, SAsyncCookiePair& pair, bool 
         const char* revokeText =
             useOld ? "spIGIT->RevokeInterfaceFromGlobal( sAsyncRQEntry.m_oldCookie_Decode)"
                    : "spIGIT->RevokeInterfaceFromGlobal( sAsyncRQEntry.m_newCookie_Decode)";
-        if (SUCCEEDED(CO_TABLE_CALL(revokeText, spIGIT->RevokeInterfaceFromGlobal(cookie)))) {
+        if (SUCCEEDED(
+                CO_TABLE_CALL(trace, revokeText, spIGIT->RevokeInterfaceFromGlobal(cookie)))) {
             cookie = 0;
             valid = 0;
-            CO_TRACE(TRACE_INFO, "invalidate callback interface");
+            CO_TRACE(trace, TRACE_INFO, "invalidate callback interface");
         }
     }
     return spIUnk;
@@ -171,7 +173,7 @@ void CAsyncRQEntry::SetICB_DecodePair(const SAsyncCookiePair& pair) noexcept {
 // ---- registry -------------------------------------------------------------------------------
 
 CAsychronRQ::~CAsychronRQ() {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::~CAsychronRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::~CAsychronRQ");
     try {
         for (CAsyncRQEntry& cj : m_CJList) {
             for (SAsyncSymRQEntry& sj : cj.m_SJList) {
@@ -185,41 +187,42 @@ CAsychronRQ::~CAsychronRQ() {
         }
     } catch (...) {
         CoDiagnosticsReport();
-        CO_TRACE(TRACE_ERROR, "caught any unhandled exception");
+        CO_TRACE(trace, TRACE_ERROR, "caught any unhandled exception");
     }
     // Members go in reverse order: the lock first, then the entries.
 }
 
 CAsyncRQEntry* CAsychronRQ::AddAsychronRQ(const CAsyncRQEntry& entry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::AddAsychronRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::AddAsychronRQ");
     m_CJList.push_front(entry);  // a failed copy leaves the list unchanged
-    CO_TRACE(TRACE_INFO, "CJ ES_JobID: %u inserted", static_cast<unsigned>(entry.m_ES_JobID));
+    CO_TRACE(trace, TRACE_INFO, "CJ ES_JobID: %u inserted",
+             static_cast<unsigned>(entry.m_ES_JobID));
     return &m_CJList.front();
 }
 
 SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEntry* sj, LONG typ) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::AddAsyncSymRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::AddAsyncSymRQ");
     CAsyncRQEntry* cj = GetAsychronRQArray(cjJobID, typ);
     if (cj == nullptr || sj == nullptr) {
         return nullptr;
     }
     cj->m_SJList.push_back(*sj);
     SAsyncSymRQEntry* stored = &cj->m_SJList.back();
-    CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
+    CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
              static_cast<unsigned>(stored->ES_JobID), static_cast<unsigned>(cjJobID));
     return stored;
 }
 
 SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::AddAsyncSymRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::AddAsyncSymRQ");
     cj.m_SJList.push_back(sj);
-    CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
+    CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
              static_cast<unsigned>(sj.ES_JobID), static_cast<unsigned>(cj.m_ES_JobID));
     return &cj.m_SJList.back();
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsychronRQArray");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
     for (CAsyncRQEntry& cj : m_CJList) {
         if ((cj.m_ES_JobID == cjJobID || cj.m_dwPrev_ES_JobID == cjJobID) && cj.m_Typ == typ) {
             return &cj;
@@ -229,7 +232,7 @@ CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsychronRQArray");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
     for (CAsyncRQEntry& cj : m_CJList) {
         if (cj.m_ES_JobID == cjJobID) {
             return &cj;
@@ -239,7 +242,7 @@ CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID) noexcept {
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsyncCJRQArray");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsyncCJRQArray");
     for (CAsyncRQEntry& cj : m_CJList) {
         if (cj.ms != cycle || cj.m_Typ != typ) {
             continue;
@@ -253,7 +256,7 @@ CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobI
 
 CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLimit, ULONG sizeLimit,
                                               ULONG varsToAdd, ULONG bytesToAdd) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsyncCJRQArray");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsyncCJRQArray");
     if (cycle == 0) {
         return nullptr;
     }
@@ -268,7 +271,7 @@ CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLim
 }
 
 SAsyncSymRQEntry* CAsychronRQ::GetAsychronSymRQArray(CAsyncRQEntry* cj, ULONG sjJobID) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetAsychronSymRQArray");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronSymRQArray");
     if (cj == nullptr) {
         return nullptr;
     }
@@ -281,7 +284,7 @@ SAsyncSymRQEntry* CAsychronRQ::GetAsychronSymRQArray(CAsyncRQEntry* cj, ULONG sj
 }
 
 ULONG CAsychronRQ::GetSymSize(ULONG cjJobID, LONG typ) noexcept {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::GetSymSize");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetSymSize");
     const CAsyncRQEntry* cj = GetAsychronRQArray(cjJobID, typ);
     return cj != nullptr ? cj->containing() : 0;
 }
@@ -320,10 +323,10 @@ HRESULT CAsychronRQ::KillAsychronRQ(const CAsyncRQEntry* cj) {
 }
 
 HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJobID, bool onlySJ) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::KillAsychronRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::KillAsychronRQ");
     const KillDepth entered;
     if (entered.depth() > 1) {
-        CO_TRACE(TRACE_INFO, "Reentrance %d", static_cast<int>(entered.depth()));
+        CO_TRACE(trace, TRACE_INFO, "Reentrance %d", static_cast<int>(entered.depth()));
     }
     if (cjIt == m_CJList.end()) {
         return S_OK;
@@ -334,7 +337,7 @@ HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJob
     if (!onlySJ) {
         while (!cjIt->m_SJList.empty()) {
             removed.splice(removed.end(), cjIt->m_SJList, cjIt->m_SJList.begin());
-            CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+            CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
                      static_cast<unsigned>(removed.back().ES_JobID),
                      static_cast<unsigned>(cjJobID));
         }
@@ -354,14 +357,15 @@ HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJob
     std::list<CAsyncRQEntry> removedCJ;
     if (!onlySJ) {
         removedCJ.splice(removedCJ.end(), m_CJList, cjIt);
-        CO_TRACE(TRACE_INFO, "CJ ES_JobID: %u removed from list", static_cast<unsigned>(cjJobID));
+        CO_TRACE(trace, TRACE_INFO, "CJ ES_JobID: %u removed from list",
+                 static_cast<unsigned>(cjJobID));
     }
 
     const KillDepth revoking;
     for (SAsyncSymRQEntry& sj : removed) {
         CallbackICB_Interface(nullptr, sj);
         CallbackDisp(nullptr, sj);
-        CO_TRACE(TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
+        CO_TRACE(trace, TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
                  static_cast<unsigned>(sj.ES_JobID));
     }
     for (CAsyncRQEntry& cj : removedCJ) {
@@ -374,7 +378,7 @@ HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJob
 }
 
 void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::ReleaseAsyncSymRQ");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::ReleaseAsyncSymRQ");
     // Revoked on a copy, as a removal does: the entry forgets its cookies first.
     SAsyncSymRQEntry released = sj;
     sj.CookieICB_Interface = 0;
@@ -383,79 +387,79 @@ void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
     sj.bIYDBDecodeValid = 0;
     CallbackICB_Interface(nullptr, released);
     CallbackDisp(nullptr, released);
-    CO_TRACE(TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
+    CO_TRACE(trace, TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
              static_cast<unsigned>(released.ES_JobID));
 }
 
 // ---- callbacks ------------------------------------------------------------------------------
 
 void CAsychronRQ::CallbackICB_Interface(IUnknown* pICallback, SAsyncSymRQEntry& rItemSymRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::CallbackICB_Interface");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::CallbackICB_Interface");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieICB_Interface)",
         "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
         "&rItemSymRQEntry.CookieICB_Interface)",
         &IID_IUnknown, false, nullptr};
-    RegisterOrRevoke(coTrace_, op, pICallback, rItemSymRQEntry.CookieICB_Interface,
+    RegisterOrRevoke(trace, op, pICallback, rItemSymRQEntry.CookieICB_Interface,
                      rItemSymRQEntry.bICB_InterfaceValid);
 }
 
 void CAsychronRQ::CallbackDisp(IMC_YDBDecode* IYDBDecodeInterface,
                                SAsyncSymRQEntry& rItemSymRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::CallbackDisp");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::CallbackDisp");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieIYDBDecode)",
         "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
         "&rItemSymRQEntry.CookieIYDBDecode)",
         &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"};
-    RegisterOrRevoke(coTrace_, op, IYDBDecodeInterface, rItemSymRQEntry.CookieIYDBDecode,
+    RegisterOrRevoke(trace, op, IYDBDecodeInterface, rItemSymRQEntry.CookieIYDBDecode,
                      rItemSymRQEntry.bIYDBDecodeValid);
 }
 
 void CAsychronRQ::newCJ_CallbackIYDBDecode(IMC_YDBDecode* IYDBDecodeInterface,
                                            CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::newCJ_CallbackIYDBDecode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::newCJ_CallbackIYDBDecode");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieIYDBDecode)",
         "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
         "&sRQEntry.m_newCookieIYDBDecode)",
         &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"};
-    RegisterOrRevoke(coTrace_, op, IYDBDecodeInterface, sRQEntry.m_newCookieIYDBDecode,
+    RegisterOrRevoke(trace, op, IYDBDecodeInterface, sRQEntry.m_newCookieIYDBDecode,
                      sRQEntry.m_bNewIYDBDecodeValid);
 }
 
 void CAsychronRQ::oldCJ_CallbackIYDBDecode(CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::oldCJ_CallbackIYDBDecode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::oldCJ_CallbackIYDBDecode");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieIYDBDecode)", nullptr,
         &IID_IMC_YDBDecode, true, nullptr};
-    RegisterOrRevoke(coTrace_, op, nullptr, sRQEntry.m_oldCookieIYDBDecode,
+    RegisterOrRevoke(trace, op, nullptr, sRQEntry.m_oldCookieIYDBDecode,
                      sRQEntry.m_bOldIYDBDecodeValid);
 }
 
 void CAsychronRQ::newCJ_CallbackICB_Decode(IUnknown* pICallback, CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::newCJ_CallbackICB_Decode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::newCJ_CallbackICB_Decode");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieICB_Decode)",
         "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
         "&sRQEntry.m_newCookieICB_Decode)",
         &IID_IUnknown, true, "ICB_DecodeInterface interface is NULL"};
-    RegisterOrRevoke(coTrace_, op, pICallback, sRQEntry.m_newCookieICB_Decode,
+    RegisterOrRevoke(trace, op, pICallback, sRQEntry.m_newCookieICB_Decode,
                      sRQEntry.m_bNewICB_DecodeValid);
 }
 
 void CAsychronRQ::oldCJ_CallbackICB_Decode(CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::oldCJ_CallbackICB_Decode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::oldCJ_CallbackICB_Decode");
     static const SlotOperation op{
         "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieICB_Decode)", nullptr,
         &IID_IUnknown, true, nullptr};
-    RegisterOrRevoke(coTrace_, op, nullptr, sRQEntry.m_oldCookieICB_Decode,
+    RegisterOrRevoke(trace, op, nullptr, sRQEntry.m_oldCookieICB_Decode,
                      sRQEntry.m_bOldICB_DecodeValid);
 }
 
 ComPtr<IUnknown> CAsychronRQ::getCJ_CallbackIYDBDecode(SAsyncCookiePair& sAsyncRQEntry,
                                                        bool revoke) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::getCJ_CallbackIYDBDecode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::getCJ_CallbackIYDBDecode");
     if (sAsyncRQEntry.bOldValid == 0 && sAsyncRQEntry.bNewValid == 0) {
         return {};
     }
@@ -463,7 +467,7 @@ ComPtr<IUnknown> CAsychronRQ::getCJ_CallbackIYDBDecode(SAsyncCookiePair& sAsyncR
     if (!useOld && sAsyncRQEntry.bNewValid == 0) {
         return {};
     }
-    return FetchCallback(coTrace_, sAsyncRQEntry, useOld, IID_IMC_YDBDecode,
+    return FetchCallback(trace, sAsyncRQEntry, useOld, IID_IMC_YDBDecode,
                          "spIGIT->GetInterfaceFromGlobal( sAsyncRQEntry.m_oldCookie_Decode, "
                          "__uuidof(IMC_YDBDecode), (void**)&spIUnk)",
                          "spIGIT->GetInterfaceFromGlobal( sAsyncRQEntry.m_newCookie_Decode, "
@@ -473,12 +477,12 @@ ComPtr<IUnknown> CAsychronRQ::getCJ_CallbackIYDBDecode(SAsyncCookiePair& sAsyncR
 
 ComPtr<IUnknown> CAsychronRQ::getCJ_CallbackICB_Decode(SAsyncCookiePair& sAsyncRQEntry,
                                                        bool revoke) {
-    CO_TRACE_SCOPE(kFile, "CAsychronRQ::getCJ_CallbackICB_Decode");
+    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::getCJ_CallbackICB_Decode");
     if (sAsyncRQEntry.bOldValid == 0 && sAsyncRQEntry.bNewValid == 0) {
         return {};
     }
     const bool useOld = sAsyncRQEntry.bOldValid == 1;
-    return FetchCallback(coTrace_, sAsyncRQEntry, useOld, IID_IUnknown,
+    return FetchCallback(trace, sAsyncRQEntry, useOld, IID_IUnknown,
                          "spIGIT->GetInterfaceFromGlobal( sAsyncRQEntry.m_oldCookie_Decode, "
                          "__uuidof(IUnknown), (void**)&spIUnk)",
                          "spIGIT->GetInterfaceFromGlobal( sAsyncRQEntry.m_newCookie_Decode, "

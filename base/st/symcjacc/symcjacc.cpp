@@ -16,56 +16,25 @@ std::atomic<ULONG> g_JobNumber{0x80000000};
 }  // namespace
 
 CCollectionJobSymAcc::CCollectionJobSymAcc() {
-    CJ_SCOPE("CCollectionJobSymAcc");
-    CO_TRACE(TRACE_CONSTRUCTION, "CTOR");
+    CJ_SCOPE(trace, "CCollectionJobSymAcc");
+    CO_TRACE(trace, TRACE_CONSTRUCTION, "CTOR");
     m_pRQ.reset(new (std::nothrow) CAsychronRQ);
 }
 
 CCollectionJobSymAcc::~CCollectionJobSymAcc() {
-    CJ_SCOPE("~CCollectionJobSymAcc");
+    CJ_SCOPE(trace, "~CCollectionJobSymAcc");
     try {
         m_pRQ.reset();
     } catch (...) {
         CoDiagnosticsReport();
-        CO_TRACE(TRACE_ERROR, "caught any unhandled exception");
+        CO_TRACE(trace, TRACE_ERROR, "caught any unhandled exception");
     }
-}
-
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = InterfaceFor(riid);
-    if (*ppv == nullptr) {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-void* CCollectionJobSymAcc::InterfaceFor(REFIID riid) noexcept {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_CollectionJobSymAcc)) {
-        return static_cast<IMC_CollectionJobSymAcc*>(this);
-    }
-    return nullptr;
-}
-
-ULONG STDMETHODCALLTYPE CCollectionJobSymAcc::AddRef() {
-    return ++m_refs;
-}
-
-ULONG STDMETHODCALLTYPE CCollectionJobSymAcc::Release() {
-    const ULONG left = --m_refs;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
 }
 
 // ---- settings -------------------------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMaxJobs(ULONG maxJobs, ULONG limit, ULONG flag) {
-    CJ_SCOPE("setMaxJobs");
+    CJ_SCOPE(trace, "setMaxJobs");
     m_dwMaxJobs = maxJobs;
     m_dwMaxSize = limit;  // the same bound that setLimits sets second
     m_bMaxJobsFlag = flag != 0;
@@ -74,10 +43,10 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMaxJobs(ULONG maxJobs, ULONG 
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMaxJobs(ULONG* pMaxJobs, ULONG* pInfo,
                                                            ULONG* pFlag) {
-    CJ_SCOPE("getMaxJobs");
-    CJ_RETURN_IF_NULL(pMaxJobs);
-    CJ_RETURN_IF_NULL(pInfo);
-    CJ_RETURN_IF_NULL(pFlag);
+    CJ_SCOPE(trace, "getMaxJobs");
+    CJ_RETURN_IF_NULL(trace, pMaxJobs);
+    CJ_RETURN_IF_NULL(trace, pInfo);
+    CJ_RETURN_IF_NULL(trace, pFlag);
     *pMaxJobs = m_dwMaxJobs;
     *pInfo = m_dwMaxJobsInfo;
     *pFlag = m_bMaxJobsFlag ? 1 : 0;
@@ -85,30 +54,30 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMaxJobs(ULONG* pMaxJobs, ULON
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setLimits(ULONG maxVars, ULONG maxSize) {
-    CJ_SCOPE("setLimits");
+    CJ_SCOPE(trace, "setLimits");
     m_dwMaxVars = maxVars;
     m_dwMaxSize = maxSize;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getLimits(ULONG* pMaxVars, ULONG* pMaxSize) {
-    CJ_SCOPE("getLimits");
-    CJ_RETURN_IF_NULL(pMaxVars);
-    CJ_RETURN_IF_NULL(pMaxSize);
+    CJ_SCOPE(trace, "getLimits");
+    CJ_RETURN_IF_NULL(trace, pMaxVars);
+    CJ_RETURN_IF_NULL(trace, pMaxSize);
     *pMaxVars = m_dwMaxVars;
     *pMaxSize = m_dwMaxSize;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMode(ULONG mode) {
-    CJ_SCOPE("setMode");
+    CJ_SCOPE(trace, "setMode");
     m_dwMode = mode;
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMode(ULONG* pMode) {
-    CJ_SCOPE("getMode");
-    CJ_RETURN_IF_NULL(pMode);
+    CJ_SCOPE(trace, "getMode");
+    CJ_RETURN_IF_NULL(trace, pMode);
     *pMode = m_dwMode;
     return S_OK;
 }
@@ -118,7 +87,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMode(ULONG* pMode) {
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::checkProperties(VARIANT devType,
                                                                 const char* pszTypeID,
                                                                 IUnknown* pInstDetails) {
-    CJ_SCOPE("checkProperties");
+    CJ_SCOPE(trace, "checkProperties");
     try {
         platform::ComPtr<IMC_InstDetails> spIInstDetails;
         if (pInstDetails == nullptr ||
@@ -134,12 +103,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::checkProperties(VARIANT devType,
             hr = spIInstDetails->getAttributeByTypeID(devType, key.get(), bstrTmp.put(), &dwRet);
         } catch (...) {
             hr = E_FAIL;
-            CO_TRACE(TRACE_ERROR,
+            CO_TRACE(trace, TRACE_ERROR,
                      "caught exception calling spIInstDetails->getAttributeByTypeID(devType, "
                      "ATTRIBKEY_VALUECOMPARISON, &bstrTmp, &dwRet)");
         }
         if (FAILED(hr) || dwRet != 0) {
-            CO_TRACE(TRACE_ERROR,
+            CO_TRACE(trace, TRACE_ERROR,
                      "error calling spIInstDetails->getAttributeByTypeID(devType, "
                      "ATTRIBKEY_VALUECOMPARISON, &bstrTmp, &dwRet) hr = 0x%lX (%s), ret=0x%lX",
                      static_cast<unsigned long>(static_cast<ULONG>(hr)),
@@ -160,24 +129,24 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::checkProperties(VARIANT devType,
         }
         return hr;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getProperties(char** ppTypeID,
                                                               ULONG* pValueComparison) {
-    CJ_SCOPE("getProperties");
+    CJ_SCOPE(trace, "getProperties");
     try {
-        CJ_RETURN_IF_NULL(ppTypeID);
-        CJ_RETURN_IF_NULL(pValueComparison);
+        CJ_RETURN_IF_NULL(trace, ppTypeID);
+        CJ_RETURN_IF_NULL(trace, pValueComparison);
         std::lock_guard<std::mutex> guard(m_TypeIDLock);
         if (m_strTypeID.empty()) {
-            CO_TRACE(TRACE_ERROR, "invalid type id");
+            CO_TRACE(trace, TRACE_ERROR, "invalid type id");
             return E_ABORT;
         }
         const size_t size = m_strTypeID.size() + 1;
         auto* copy = static_cast<char*>(CoTaskMemAlloc(size));
         if (copy == nullptr) {
-            CO_TRACE(TRACE_ERROR, "out of memory");
+            CO_TRACE(trace, TRACE_ERROR, "out of memory");
             return E_OUTOFMEMORY;
         }
         std::memcpy(copy, m_strTypeID.c_str(), size);
@@ -185,15 +154,15 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getProperties(char** ppTypeID,
         *pValueComparison = m_bValueComparison ? 1 : 0;
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 // ---- job numbers ----------------------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::newJobID(ULONG* pID) {
     if (pID == nullptr) {
-        CJ_SCOPE("newJobID");
-        CO_TRACE(TRACE_ERROR, "error: NULL pointer argument");
+        CJ_SCOPE(trace, "newJobID");
+        CO_TRACE(trace, TRACE_ERROR, "error: NULL pointer argument");
         return E_POINTER;
     }
     // Atomic, so that two threads never get the same number; past 0xFFFFFFFF it starts again

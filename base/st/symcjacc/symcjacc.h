@@ -11,23 +11,20 @@
 #include "co/co_trace.h"
 #include "collectionjobsymacc.h"
 #include "onl/ydbservice/yydb_contents.h"
+#include "platform/com_object.h"
 #include "platform/winapi.h"
 
 // The YDB contents base frames the records the object writes into collection jobs' data objects.
-class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents {
+// IUnknown is free-threaded: its count changes atomically.
+class CCollectionJobSymAcc
+    : public platform::ComObject<CCollectionJobSymAcc, platform::DeleteAtZero,
+                                 IMC_CollectionJobSymAcc>,
+      public YDB_Contents {
   public:
     CCollectionJobSymAcc();
     virtual ~CCollectionJobSymAcc();
     CCollectionJobSymAcc(const CCollectionJobSymAcc&) = delete;
     CCollectionJobSymAcc& operator=(const CCollectionJobSymAcc&) = delete;
-
-    // IUnknown. The object is free-threaded: its count changes atomically.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    // The interface answering riid, without a reference added (nullptr when none does); the
-    // component's object wrappers build their own IUnknown on it.
-    void* InterfaceFor(REFIID riid) noexcept;
 
     // IMC_CollectionJobSymAcc, in slot order.
     HRESULT STDMETHODCALLTYPE addSymbolsYDB(LONG cycle, LONG typ, IUnknown* sjData, ULONG sjJobID,
@@ -99,7 +96,6 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents
     static HRESULT dumpNameOptimizing(const CAsyncRQEntry& cj);
 
   protected:
-    std::atomic<ULONG> m_refs{0};
     std::unique_ptr<CAsychronRQ> m_pRQ;
     // Settings are set and read from any thread without the registry lock, hence atomic.
     std::atomic<ULONG> m_dwMinSymSize{2};  // SJs in a CJ at which it is stopped for re-creation

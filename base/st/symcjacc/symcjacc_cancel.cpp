@@ -60,11 +60,13 @@ enum class DecodeSide { IYDBDecode, ICB_Decode };
 HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, ULONG cjJobID,
                        ULONG reason, ULONG maxJobs, DecodeSide side, ULONG* pStatus) {
     const bool ydb = side == DecodeSide::IYDBDecode;
-    CO_TRACE_SCOPE(kFile, ydb ? "CCollectionJobSymAcc::deleteYDBCJob"
-                              : "CCollectionJobSymAcc::deleteIVarCJob");
+    CO_TRACE_SCOPE(
+        trace, kFile,
+        ydb ? "CCollectionJobSymAcc::deleteYDBCJob" : "CCollectionJobSymAcc::deleteIVarCJob");
     if (cj == nullptr) {
         if (ydb) {
-            CO_TRACE(TRACE_WARNING, "CJ ES_JobID %u not found", static_cast<unsigned>(cjJobID));
+            CO_TRACE(trace, TRACE_WARNING, "CJ ES_JobID %u not found",
+                     static_cast<unsigned>(cjJobID));
         }
         return S_OK;
     }
@@ -92,11 +94,12 @@ HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, 
         const ULONG jobID = previousID >= maxJobs ? previousID : cjJobID;
         (void)decode->DeleteJob(jobID, reason, pStatus);
         if (ydb) {
-            CO_TRACE(TRACE_INFO, "CJ ES_JobID %u, CJ RT_JobID %u deleted",
+            CO_TRACE(trace, TRACE_INFO, "CJ ES_JobID %u, CJ RT_JobID %u deleted",
                      static_cast<unsigned>(jobID), static_cast<unsigned>(rtJobID));
         }
     } else if (ydb) {
-        CO_TRACE(TRACE_WARNING, "CB of collection job %u  revoked", static_cast<unsigned>(cjJobID));
+        CO_TRACE(trace, TRACE_WARNING, "CB of collection job %u  revoked",
+                 static_cast<unsigned>(cjJobID));
     }
     return S_OK;
 }
@@ -106,15 +109,16 @@ HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG* pCJJobID,
                                                              CJAsyncRQRecord* pRecord,
                                                              ULONG* pActions, ULONG* pStatus) {
-    CJ_SCOPE("cancelASynch");
+    CJ_SCOPE(trace, "cancelASynch");
     try {
-        CJ_RETURN_IF_NULL(pCJJobID);
-        CJ_RETURN_IF_NULL(pRecord);
-        CJ_RETURN_IF_NULL(pActions);
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pRecord);
+        CJ_RETURN_IF_NULL(trace, pActions);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         CancelDepth depth;
         if (depth.depth() > 1) {
-            CO_TRACE(TRACE_INFO, "Reentrance cancelASynch %d", static_cast<int>(depth.depth()));
+            CO_TRACE(trace, TRACE_INFO, "Reentrance cancelASynch %d",
+                     static_cast<int>(depth.depth()));
         } else {
             dumpJobEntries("cancelASynch");
         }
@@ -149,7 +153,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
             const LONG oldState = cj.m_RQStatus;
             if (oldState != STATE_CREATED) {
                 cj.m_RQStatus = STATE_STOP;
-                CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(cjID),
+                CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(cjID),
                          static_cast<int>(STATE_STOP));
             }
             type = cj.m_Typ;
@@ -172,16 +176,17 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                 if (SUCCEEDED(hr)) {
                     if (type == kTypeUnreported) {
                         actions = 0;
-                        CO_TRACE(TRACE_INFO, " collection-job %u (%u) was successfully deleted",
+                        CO_TRACE(trace, TRACE_INFO,
+                                 " collection-job %u (%u) was successfully deleted",
                                  static_cast<unsigned>(cjJobID), static_cast<unsigned>(jobID));
                         break;
                     }
-                    CO_TRACE(TRACE_INFO, " collection-job %u was successfully deleted",
+                    CO_TRACE(trace, TRACE_INFO, " collection-job %u was successfully deleted",
                              static_cast<unsigned>(cjJobID));
                 }
             } else {
                 cj.m_RQStatus = oldState;
-                CO_TRACE(TRACE_INFO, "collection job %u -> old state %u",
+                CO_TRACE(trace, TRACE_INFO, "collection job %u -> old state %u",
                          static_cast<unsigned>(cjID), static_cast<unsigned>(oldState));
                 (void)FillCJAsychronRQEntry(pRecord, cj);
                 CAsychronRQ::ReleaseAsyncSymRQ(*sj);
@@ -210,27 +215,29 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
             if (namesCJ && namedCJCycle > 0) {
                 hr = m_pRQ->KillAsychronRQ(jobID, kTypeReadWrite, 0, false);
                 if (SUCCEEDED(hr)) {
-                    CO_TRACE(TRACE_INFO, "read/write CollectionJob %u was successfully deleted",
+                    CO_TRACE(trace, TRACE_INFO,
+                             "read/write CollectionJob %u was successfully deleted",
                              static_cast<unsigned>(jobID));
                 }
             } else {
-                CO_TRACE(TRACE_ERROR, "job %u to cancel not in list", static_cast<unsigned>(jobID));
+                CO_TRACE(trace, TRACE_ERROR, "job %u to cancel not in list",
+                         static_cast<unsigned>(jobID));
             }
         } else {
-            CO_TRACE(TRACE_INFO, "single job %u, collection job %u, actions %x",
+            CO_TRACE(trace, TRACE_INFO, "single job %u, collection job %u, actions %x",
                      static_cast<unsigned>(jobID), static_cast<unsigned>(cjJobID),
                      static_cast<unsigned>(actions));
         }
         return hr;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LONG typ, ULONG reason,
                                                               ULONG* pStatus) {
-    CJ_SCOPE("deleteYDBCJob");
+    CJ_SCOPE(trace, "deleteYDBCJob");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -239,14 +246,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LON
         return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
                               reason, m_dwMaxJobs, DecodeSide::IYDBDecode, pStatus);
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LONG typ,
                                                                ULONG reason, ULONG* pStatus) {
-    CJ_SCOPE("deleteIVarCJob");
+    CJ_SCOPE(trace, "deleteIVarCJob");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -255,14 +262,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LO
         return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
                               reason, m_dwMaxJobs, DecodeSide::ICB_Decode, pStatus);
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LONG typ,
                                                               ULONG* pStatus) {
-    CJ_SCOPE("updateYDBCJob");
+    CJ_SCOPE(trace, "updateYDBCJob");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         LocalRecord local;
         SAsyncCookiePair pair;
@@ -273,7 +280,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LON
             }
             const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
             if (cj == nullptr) {
-                CO_TRACE(TRACE_ERROR, "collection job %u  not found",
+                CO_TRACE(trace, TRACE_ERROR, "collection job %u  not found",
                          static_cast<unsigned>(cjJobID));
                 *pStatus = CJ_STATUS_UPDATE_NOT_FOUND;
                 return S_OK;
@@ -288,14 +295,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LON
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG cjJobID, LONG typ,
                                                                ULONG* pStatus) {
-    CJ_SCOPE("updateIVarCJob");
+    CJ_SCOPE(trace, "updateIVarCJob");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         LocalRecord local;
         SAsyncCookiePair pair;
@@ -319,5 +326,5 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG cjJobID, LO
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }

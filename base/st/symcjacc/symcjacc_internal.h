@@ -50,11 +50,12 @@ struct LocalRecord {
 
 }  // namespace symcjacc
 
-#define CJ_SCOPE(method) CO_TRACE_SCOPE(symcjacc::kFile, "CCollectionJobSymAcc::" method)
-#define CJ_RETURN_IF_NULL(p)                                       \
-    do {                                                           \
-        if ((p) == nullptr) {                                      \
-            CO_TRACE(TRACE_ERROR, "error: NULL pointer argument"); \
-            return E_POINTER;                                      \
-        }                                                          \
+#define CJ_SCOPE(scope, method) \
+    CO_TRACE_SCOPE(scope, symcjacc::kFile, "CCollectionJobSymAcc::" method)
+#define CJ_RETURN_IF_NULL(scope, p)                                         \
+    do {                                                                    \
+        if ((p) == nullptr) {                                               \
+            CO_TRACE((scope), TRACE_ERROR, "error: NULL pointer argument"); \
+            return E_POINTER;                                               \
+        }                                                                   \
     } while (0)

@@ -30,15 +30,15 @@ HRESULT CCollectionJobSymAcc::dumpNameOptimizing(const CAsyncRQEntry& cj) {
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG typ, VARIANT names,
                                                                ULONG sjJobID, ULONG* pStatus) {
-    CJ_SCOPE("addSymbolsIVar");
+    CJ_SCOPE(trace, "addSymbolsIVar");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         LONG count = 0;
         if (names.vt != VT_EMPTY) {
             SAFEARRAYBOUND bound{};
             if (FAILED(VariantSafeArrayGetBounds(&names, 1, &bound))) {
-                CO_TRACE(TRACE_ERROR, "error SafeArrayGetBounds");
+                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayGetBounds");
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
@@ -56,14 +56,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
             // Merge: drop the names of cancelled SJs, append the new ones.
             const ULONG cjID = cj->m_ES_JobID;
             cj->ticks += 1;
-            CO_TRACE(TRACE_INFO,
+            CO_TRACE(trace, TRACE_INFO,
                      "Asynchron read: collection job for cycle %dms with JobID %u found (try "
                      "update adding %d variables), ticks increased: %d",
                      static_cast<int>(cycle), static_cast<unsigned>(cjID), static_cast<int>(count),
                      static_cast<int>(cj->ticks));
             platform::UniqueVariant kept;
             if (FAILED(VariantSafeArrayCreate(kept.get(), VT_VARIANT, 1, 0, 0))) {
-                CO_TRACE(TRACE_ERROR, "error SafeArrayCreate");
+                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreate");
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
@@ -76,23 +76,23 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
                     const ULONG sjID = it->ES_JobID;
                     // This very SJ's callbacks: a lookup by id could reach another job's.
                     CAsychronRQ::ReleaseAsyncSymRQ(*it);
-                    CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+                    CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
                              static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
                     it = cj->m_SJList.erase(it);
                     continue;
                 }
-                CO_TRACE(TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
-                         static_cast<int>(cjID), static_cast<int>(n),
-                         static_cast<int>(it->ES_JobID));
+                CO_TRACE(
+                    trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
+                    static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
                 SAFEARRAYBOUND grown{static_cast<ULONG>(dst + n), 0};
                 if (FAILED(SafeArrayRedim(kept->parray, &grown))) {
-                    CO_TRACE(TRACE_ERROR, "error SafeArrayRedim");
+                    CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
                     *pStatus = CJ_STATUS_ADD_FAILED;
                     return S_OK;
                 }
                 if (n > 0 && FAILED(VariantSafeArrayCopyRange(
                                  kept.get(), dst, cj->m_vRequestedNames.get(), src, 1, n))) {
-                    CO_TRACE(TRACE_ERROR, "error VariantSafeArrayCopyRange");
+                    CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
                     *pStatus = CJ_STATUS_ADD_FAILED;
                     return S_OK;
                 }
@@ -108,13 +108,13 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
             const LONG total = dst + count;
             SAFEARRAYBOUND grown{static_cast<ULONG>(total), 0};
             if (FAILED(SafeArrayRedim(cj->m_vRequestedNames->parray, &grown))) {
-                CO_TRACE(TRACE_ERROR, "error SafeArrayRedim");
+                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
             if (count > 0 && FAILED(VariantSafeArrayCopyRange(cj->m_vRequestedNames.get(), dst,
                                                               &names, 0, 1, count))) {
-                CO_TRACE(TRACE_ERROR, "error VariantSafeArrayCopyRange");
+                CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
                 *pStatus = CJ_STATUS_ADD_FAILED;
                 return S_OK;
             }
@@ -133,18 +133,18 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
             cj->m_vNames = std::move(targetNames);
             const HRESULT hr = dumpNameOptimizing(*cj);
             if (hr != S_OK) {
-                CO_TRACE(TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
+                CO_TRACE(trace, TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
             }
             cj->m_dwVarCountAdded = static_cast<ULONG>(count);
             cj->m_dwLastSJ_ES_JobID = sjJobID;
             if (hr == S_OK) {
-                CO_TRACE(TRACE_INFO,
+                CO_TRACE(trace, TRACE_INFO,
                          "Asynchron read: %d variable(s) added to collection-job %u (now %d vars)",
                          static_cast<int>(count), static_cast<unsigned>(cjID),
                          static_cast<int>(total));
                 return S_OK;
             }
-            CO_TRACE(TRACE_ERROR,
+            CO_TRACE(trace, TRACE_ERROR,
                      "Asynchron read/write extension of jobcreation for JobID %u failed.",
                      static_cast<unsigned>(cjID));
             return E_FAIL;
@@ -156,11 +156,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         while (id < maxJobs && m_pRQ->GetAsychronRQArray(id, typ) != nullptr) {
             ++id;
         }
-        CO_TRACE(TRACE_INFO,
+        CO_TRACE(trace, TRACE_INFO,
                  "Asynchron read: creating new collection job for cycle %dms with JobID %d",
                  static_cast<int>(cycle), static_cast<int>(id));
         if (id >= maxJobs) {
-            CO_TRACE(TRACE_INFO, "no more collection-jobs possible.");
+            CO_TRACE(trace, TRACE_INFO, "no more collection-jobs possible.");
             return S_OK;
         }
         CAsyncRQEntry entry;
@@ -168,17 +168,17 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         entry.m_Typ = typ;
         entry.m_RQStatus = STATE_CREATED;
         entry.ms = cycle;
-        CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id), 1);
+        CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id), 1);
         const ULONG elements = static_cast<ULONG>(count);
         if (FAILED(VariantSafeArrayCreateVector(entry.m_vRequestedNames.get(), VT_VARIANT,
                                                 &elements))) {
-            CO_TRACE(TRACE_ERROR, "error SafeArrayCreateVector");
+            CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreateVector");
             *pStatus = CJ_STATUS_ADD_FAILED;
             return S_OK;
         }
         if (count > 0 && FAILED(VariantSafeArrayCopyRange(entry.m_vRequestedNames.get(), 0, &names,
                                                           0, 1, count))) {
-            CO_TRACE(TRACE_ERROR, "error VariantSafeArrayCopyRange");
+            CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
             *pStatus = CJ_STATUS_ADD_FAILED;
             return S_OK;
         }
@@ -190,7 +190,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         }
         const HRESULT hr = dumpNameOptimizing(entry);
         if (hr != S_OK) {
-            CO_TRACE(TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
+            CO_TRACE(trace, TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
         }
         CAsyncRQEntry* stored = m_pRQ->AddAsychronRQ(entry);
         stored->m_dwVarCountAdded = elements;
@@ -200,12 +200,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         stored->m_dwPrev_ES_JobID = 0;
         stored->m_dwReserved = 0;
         if (SUCCEEDED(hr)) {
-            CO_TRACE(TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
+            CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
                      static_cast<int>(count), static_cast<unsigned>(id), static_cast<int>(cycle));
         }
         return hr;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, LONG typ,
@@ -213,14 +213,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
                                                                    ULONG* pCJJobID, VARIANT* pNames,
                                                                    CJAsyncRQRecord* pRecord,
                                                                    ULONG* pAction, ULONG* pStatus) {
-    CJ_SCOPE("UpdateIVarJobEntry");
+    CJ_SCOPE(trace, "UpdateIVarJobEntry");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
-        CJ_RETURN_IF_NULL(pRecord);
-        CJ_RETURN_IF_NULL(pAction);
-        CJ_RETURN_IF_NULL(pSJJobID);
-        CJ_RETURN_IF_NULL(pCJJobID);
-        CJ_RETURN_IF_NULL(pNames);
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pRecord);
+        CJ_RETURN_IF_NULL(trace, pAction);
+        CJ_RETURN_IF_NULL(trace, pSJJobID);
+        CJ_RETURN_IF_NULL(trace, pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pNames);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;
@@ -236,7 +236,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
             if (cj != nullptr) {
                 const HRESULT hr = VariantCopy(pNames, cj->m_vNames.get());
                 if (FAILED(hr)) {
-                    CO_TRACE(TRACE_ERROR, "failed to copy Names Array, hr=%d",
+                    CO_TRACE(trace, TRACE_ERROR, "failed to copy Names Array, hr=%d",
                              static_cast<int>(hr));
                 }
                 ResetRecord(pRecord);
@@ -245,12 +245,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
         }
         return UpdateIVarEntry(cycle, typ, sjICB, pSJJobID, pCJJobID, pRecord, pAction, pStatus);
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT CCollectionJobSymAcc::FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord,
                                                     const CAsyncRQEntry& cj) {
-    CJ_SCOPE("FillCJAsychronRQEntry");
+    CJ_SCOPE(trace, "FillCJAsychronRQEntry");
     pRecord->m_Typ = cj.m_Typ;
     pRecord->m_ES_JobID = cj.m_ES_JobID;
     pRecord->m_RT_JobID = cj.m_RT_JobID;
@@ -266,12 +266,12 @@ HRESULT CCollectionJobSymAcc::FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord,
     pRecord->m_bNewICB_DecodeValid = cj.m_bNewICB_DecodeValid;
     pRecord->m_VarCount = cj.m_dwVarCountAdded;
     pRecord->ticks = cj.ticks;
-    CO_TRACE(TRACE_INFO, "collection job %u -> state %u, ticks: %d",
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> state %u, ticks: %d",
              static_cast<unsigned>(cj.m_ES_JobID), static_cast<unsigned>(cj.m_RQStatus),
              static_cast<int>(cj.ticks));
     const HRESULT hr = VariantCopy(&pRecord->m_LookupTbl, cj.m_vLookupTbl.get());
     if (FAILED(hr)) {
-        CO_TRACE(TRACE_ERROR, "failed to copy (AnyPtr Optimizer) LookupTbl, hr=%d",
+        CO_TRACE(trace, TRACE_ERROR, "failed to copy (AnyPtr Optimizer) LookupTbl, hr=%d",
                  static_cast<int>(hr));
         return hr;
     }

@@ -8,10 +8,10 @@ using namespace symcjacc;
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::GetIVarLookupTbl(ULONG jobID, LONG typ,
                                                                  VARIANT* pLookupTbl,
                                                                  ULONG* pResult) {
-    CJ_SCOPE("GetIVarLookupTbl");
+    CJ_SCOPE(trace, "GetIVarLookupTbl");
     try {
-        CJ_RETURN_IF_NULL(pResult);
-        CJ_RETURN_IF_NULL(pLookupTbl);
+        CJ_RETURN_IF_NULL(trace, pResult);
+        CJ_RETURN_IF_NULL(trace, pLookupTbl);
         dumpJobEntries("GetIVarLookupTbl");
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -19,31 +19,32 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::GetIVarLookupTbl(ULONG jobID, LO
         }
         const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(jobID, typ);
         if (cj == nullptr) {
-            CO_TRACE(TRACE_INFO, "GetIVarLookupTbl(.Service:%d, Typ:%d.) >>> ES_JobID NOT found ",
+            CO_TRACE(trace, TRACE_INFO,
+                     "GetIVarLookupTbl(.Service:%d, Typ:%d.) >>> ES_JobID NOT found ",
                      static_cast<int>(jobID), static_cast<int>(typ));
             return E_FAIL;
         }
-        CO_TRACE(TRACE_INFO, "GetIVarLookupTbl(.Service:%d, Typ:%d.) >>> ES_JobID:%d ",
+        CO_TRACE(trace, TRACE_INFO, "GetIVarLookupTbl(.Service:%d, Typ:%d.) >>> ES_JobID:%d ",
                  static_cast<int>(jobID), static_cast<int>(typ), static_cast<int>(cj->m_ES_JobID));
         (void)VariantClear(pLookupTbl);
         const HRESULT hr = cj->m_vLookupTbl.copy_to(pLookupTbl);
         if (FAILED(hr)) {
-            CO_TRACE(TRACE_ERROR, "Error copying LookupTbl");
+            CO_TRACE(trace, TRACE_ERROR, "Error copying LookupTbl");
             *pResult = static_cast<ULONG>(hr);
             return hr;
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG jobID, LONG* pTyp,
                                                                  LONG* pCycle, ULONG* pStatus) {
-    CJ_SCOPE("getJobProperties");
+    CJ_SCOPE(trace, "getJobProperties");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
-        CJ_RETURN_IF_NULL(pTyp);
-        CJ_RETURN_IF_NULL(pCycle);
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pTyp);
+        CJ_RETURN_IF_NULL(trace, pCycle);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -69,15 +70,15 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG jobID, LO
         *pStatus = CJ_STATUS_JOB_NOT_FOUND;
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setRt_JobID(LONG cycle, LONG typ, ULONG sjJobID,
                                                             ULONG cjJobID, ULONG rtJobID,
                                                             ULONG* pStatus) {
-    CJ_SCOPE("setRt_JobID");
+    CJ_SCOPE(trace, "setRt_JobID");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -85,7 +86,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setRt_JobID(LONG cycle, LONG typ
         }
         if (CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, sjJobID)) {
             cj->m_RT_JobID = rtJobID;
-            CO_TRACE(TRACE_INFO,
+            CO_TRACE(trace, TRACE_INFO,
                      "CJ m_ES_JobID: %u, SJ ES_JobID: %u, m_RT_JobID: %u, m_Typ: %d m_RQStatus: "
                      "%d ms: %d containing: %d",
                      static_cast<unsigned>(cj->m_ES_JobID), static_cast<unsigned>(sjJobID),
@@ -94,25 +95,26 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setRt_JobID(LONG cycle, LONG typ
                      static_cast<int>(cj->containing()));
         } else if ((cj = m_pRQ->GetAsychronRQArray(cjJobID)) != nullptr) {
             cj->m_RT_JobID = rtJobID;
-            CO_TRACE(TRACE_WARNING, "cycle: %d, SJ ES_JobID %u, CJ RT_JobID %u updated by CJID %u",
+            CO_TRACE(trace, TRACE_WARNING,
+                     "cycle: %d, SJ ES_JobID %u, CJ RT_JobID %u updated by CJID %u",
                      static_cast<int>(cycle), static_cast<unsigned>(sjJobID),
                      static_cast<unsigned>(rtJobID), static_cast<unsigned>(cjJobID));
         } else {
             *pStatus = CJ_STATUS_JOB_NOT_FOUND;
-            CO_TRACE(TRACE_ERROR, "SJ ES_JobID %u, CJ RT_JobID %u not found",
+            CO_TRACE(trace, TRACE_ERROR, "SJ ES_JobID %u, CJ RT_JobID %u not found",
                      static_cast<unsigned>(sjJobID), static_cast<unsigned>(rtJobID));
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG cycle, ULONG, ULONG* pJobID,
                                                             ULONG* pStatus) {
-    CJ_SCOPE("getRt_JobID");
+    CJ_SCOPE(trace, "getRt_JobID");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
-        CJ_RETURN_IF_NULL(pJobID);
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pJobID);
         *pStatus = 0;
         if (*pJobID < kClientJobIDs) {
             return S_OK;
@@ -135,19 +137,19 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG cycle, ULONG, U
             }
         }
         *pJobID = rtJobID;
-        CO_TRACE(TRACE_INFO, "cycle: %d, ES-job %u, RT-job job %u", static_cast<int>(cycle),
+        CO_TRACE(trace, TRACE_INFO, "cycle: %d, ES-job %u, RT-job job %u", static_cast<int>(cycle),
                  static_cast<unsigned>(esJobID), static_cast<unsigned>(rtJobID));
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG cycle, LONG typ, ULONG sjJobID,
                                                            ULONG* pCJJobID, ULONG* pState) {
-    CJ_SCOPE("existCycle");
+    CJ_SCOPE(trace, "existCycle");
     try {
-        CJ_RETURN_IF_NULL(pState);
-        CJ_RETURN_IF_NULL(pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pState);
+        CJ_RETURN_IF_NULL(trace, pCJJobID);
         *pState = 4;
         *pCJJobID = 0;
         CAsyncRQGuard lock(m_pRQ.get());
@@ -159,24 +161,25 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG cycle, LONG typ,
             if (m_pRQ->GetSymSize(cj->m_ES_JobID, typ) > 0) {
                 *pState = 8;
             }
-            CO_TRACE(TRACE_INFO, "job: %u, cycle: %d, state: %d", static_cast<unsigned>(*pCJJobID),
-                     static_cast<int>(cycle), static_cast<int>(*pState));
+            CO_TRACE(trace, TRACE_INFO, "job: %u, cycle: %d, state: %d",
+                     static_cast<unsigned>(*pCJJobID), static_cast<int>(cycle),
+                     static_cast<int>(*pState));
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 void CCollectionJobSymAcc::dumpJobEntries(const char* heading) {
-    CJ_SCOPE("dumpJobEntries");
+    CJ_SCOPE(trace, "dumpJobEntries");
     if (!CoTraceLevelEnabled(TRACE_INFO) || !m_pRQ) {
         return;
     }
     CAsyncRQGuard lock(m_pRQ.get());
-    CO_TRACE(TRACE_INFO, "%s: dumping %d CJ Entries", heading,
+    CO_TRACE(trace, TRACE_INFO, "%s: dumping %d CJ Entries", heading,
              static_cast<int>(m_pRQ->Entries().size()));
     for (const CAsyncRQEntry& cj : m_pRQ->Entries()) {
-        CO_TRACE(TRACE_INFO,
+        CO_TRACE(trace, TRACE_INFO,
                  " CJ m_ES_JobID:%u, m_RT_JobID:%u, m_Typ:%d m_RQStatus:%d ms:%d containing:%d, "
                  "ticks: %d",
                  static_cast<unsigned>(cj.m_ES_JobID), static_cast<unsigned>(cj.m_RT_JobID),
@@ -184,19 +187,19 @@ void CCollectionJobSymAcc::dumpJobEntries(const char* heading) {
                  static_cast<int>(cj.ms), static_cast<int>(cj.containing()),
                  static_cast<int>(cj.ticks));
         for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-            CO_TRACE(TRACE_INFO,
+            CO_TRACE(trace, TRACE_INFO,
                      " SJ ES_JobID:%u, Typ:%d, RQStatus:%d parent_ES_JobID:%u next_ES_JobID:%u",
                      static_cast<unsigned>(sj.ES_JobID), static_cast<int>(sj.Typ),
                      static_cast<int>(sj.RQStatus), static_cast<unsigned>(sj.parent_ES_JobID),
                      static_cast<unsigned>(sj.next_ES_JobID));
         }
     }
-    CO_TRACE(TRACE_INFO, "%s: dumping CJ Entries ends", heading);
+    CO_TRACE(trace, TRACE_INFO, "%s: dumping CJ Entries ends", heading);
 }
 
 void CCollectionJobSymAcc::dumpCJJobEntry(const CJAsyncRQRecord& record) {
-    CJ_SCOPE("dumpCJJobEntry");
-    CO_TRACE(TRACE_INFO,
+    CJ_SCOPE(trace, "dumpCJJobEntry");
+    CO_TRACE(trace, TRACE_INFO,
              " CJ m_ES_JobID:%u, m_RT_JobID:%u, m_Typ:%d m_RQStatus:%d ms:%d containing:%d",
              static_cast<unsigned>(record.m_ES_JobID), static_cast<unsigned>(record.m_RT_JobID),
              static_cast<int>(record.m_Typ), static_cast<int>(record.m_RQStatus),
@@ -204,14 +207,14 @@ void CCollectionJobSymAcc::dumpCJJobEntry(const CJAsyncRQRecord& record) {
     if (record.m_pSJ != nullptr) {
         for (LONG i = 0; i < static_cast<LONG>(record.containing); ++i) {
             const SJAsyncRQRecord& sj = record.m_pSJ[i];
-            CO_TRACE(TRACE_INFO,
+            CO_TRACE(trace, TRACE_INFO,
                      " SJ ES_JobID:%u, Typ:%d, RQStatus:%d parent_ES_JobID:%u next_ES_JobID:%u",
                      static_cast<unsigned>(sj.ES_JobID), static_cast<int>(sj.Typ),
                      static_cast<int>(sj.RQStatus), static_cast<unsigned>(sj.parent_ES_JobID),
                      static_cast<unsigned>(sj.next_ES_JobID));
         }
     } else {
-        CO_TRACE(TRACE_INFO, "CJ Entry has no SJ?");
+        CO_TRACE(trace, TRACE_INFO, "CJ Entry has no SJ?");
     }
-    CO_TRACE(TRACE_INFO, "end of dumping CJ Entry");
+    CO_TRACE(trace, TRACE_INFO, "end of dumping CJ Entry");
 }

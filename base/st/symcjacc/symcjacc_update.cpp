@@ -35,7 +35,7 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
                                               ULONG* pSJJobID, ULONG* pCJJobID,
                                               CJAsyncRQRecord* pRecord, ULONG* pAction,
                                               ULONG* pStatus) {
-    CJ_SCOPE("UpdateIVarEntry");
+    CJ_SCOPE(trace, "UpdateIVarEntry");
     try {
         *pStatus = 0;
         ULONG action = CJ_ACTION_ALONE;
@@ -49,7 +49,7 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
         const ULONG sjJobID = *pSJJobID;
         CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, sjJobID);
         if (cj == nullptr) {
-            CO_TRACE(TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
+            CO_TRACE(trace, TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
                      static_cast<int>(cycle), static_cast<unsigned>(sjJobID),
                      static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
             return S_OK;
@@ -79,8 +79,8 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
         if (cj->m_RQStatus != STATE_STOP) {
             action = (action & ~CJ_ACTION_ALONE) | CJ_ACTION_STOP;
             cj->m_RQStatus = STATE_STOP;
-            CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(cj->m_ES_JobID),
-                     static_cast<int>(STATE_STOP));
+            CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d",
+                     static_cast<unsigned>(cj->m_ES_JobID), static_cast<int>(STATE_STOP));
             RebuildRing(*cj);
         }
         ResetRecord(pRecord);
@@ -88,22 +88,22 @@ HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sj
         action |= CJ_ACTION_RECORD;
         *pCJJobID = cj->m_ES_JobID;
         *pAction = action;
-        CO_TRACE(TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
+        CO_TRACE(trace, TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
                  static_cast<int>(cycle), static_cast<unsigned>(sjJobID),
                  static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG typ, ULONG sjJobID,
                                                                ULONG newCJJobID, ULONG* pAction,
                                                                CJAsyncRQRecord* pRecord,
                                                                ULONG* pStatus) {
-    CJ_SCOPE("UpdateJobState");
+    CJ_SCOPE(trace, "UpdateJobState");
     try {
-        CJ_RETURN_IF_NULL(pRecord);
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pRecord);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         const unsigned action = pAction != nullptr ? static_cast<unsigned>(*pAction) : 0u;
         dumpJobEntries("UpdateJobState");
@@ -128,26 +128,26 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG 
                     sj.parent_ES_JobID = newCJJobID;
                 }
                 (void)FillCJAsychronRQEntry(pRecord, *cj);
-                CO_TRACE(TRACE_INFO, "Job %u collection job %u,cycle: %d, dwaction %x",
+                CO_TRACE(trace, TRACE_INFO, "Job %u collection job %u,cycle: %d, dwaction %x",
                          static_cast<unsigned>(sjJobID), static_cast<unsigned>(newCJJobID),
                          static_cast<int>(cycle), action);
             } else {
-                CO_TRACE(TRACE_ERROR, "Job %u collection job %u  not found, dwaction %x",
+                CO_TRACE(trace, TRACE_ERROR, "Job %u collection job %u  not found, dwaction %x",
                          static_cast<unsigned>(sjJobID), static_cast<unsigned>(newCJJobID), action);
             }
             dumpJobEntries("UpdateJobState");
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, ULONG cjJobID,
                                                                IUnknown* decodeCallback,
                                                                ULONG* pStatus) {
-    CJ_SCOPE("UpdateCJ_YDBCB");
+    CJ_SCOPE(trace, "UpdateCJ_YDBCB");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -155,7 +155,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, U
         }
         CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
         if (cj == nullptr) {
-            CO_TRACE(TRACE_WARNING, "collection job %u  not found / not yet created",
+            CO_TRACE(trace, TRACE_WARNING, "collection job %u  not found / not yet created",
                      static_cast<unsigned>(cjJobID));
             dumpJobEntries("UpdateCJ_YDBCB");
             return S_OK;
@@ -166,9 +166,10 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, U
         }
         if (cj->ticks == 0) {
             cj->m_RQStatus = STATE_RUN;
-            CO_TRACE(TRACE_INFO, "collection job %u -> STATE_RUN", static_cast<unsigned>(cjJobID));
+            CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN",
+                     static_cast<unsigned>(cjJobID));
         } else {
-            CO_TRACE(TRACE_WARNING,
+            CO_TRACE(trace, TRACE_WARNING,
                      "collection job %u -> STATE_RUN not possible ticks actual: %d, symsize %d",
                      static_cast<unsigned>(cjJobID), static_cast<int>(cj->ticks),
                      static_cast<int>(n));
@@ -183,22 +184,22 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, U
             }
             cj->SetIYDBDecodePair(Retired(cj->IYDBDecodePair()));
             CAsychronRQ::newCJ_CallbackIYDBDecode(decode.get(), *cj);
-            CO_TRACE(TRACE_INFO, "CB of collection job %u, %u is 0x%X old was 0x%X",
+            CO_TRACE(trace, TRACE_INFO, "CB of collection job %u, %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID), static_cast<unsigned>(cj->m_ES_JobID),
                      static_cast<unsigned>(cj->m_newCookieIYDBDecode),
                      static_cast<unsigned>(cj->m_oldCookieIYDBDecode));
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, ULONG cjJobID,
                                                                 IUnknown* decodeCallback,
                                                                 ULONG* pStatus) {
-    CJ_SCOPE("UpdateCJ_IVarCB");
+    CJ_SCOPE(trace, "UpdateCJ_IVarCB");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -206,12 +207,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, 
         }
         CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
         if (cj == nullptr) {
-            CO_TRACE(TRACE_WARNING, "collection job %u  not found / not yet created",
+            CO_TRACE(trace, TRACE_WARNING, "collection job %u  not found / not yet created",
                      static_cast<unsigned>(cjJobID));
             return S_OK;
         }
         cj->m_RQStatus = STATE_RUN;
-        CO_TRACE(TRACE_INFO, "collection job %u -> STATE_RUN",
+        CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN",
                  static_cast<unsigned>(cj->m_ES_JobID));
         if (decodeCallback != nullptr) {
             // The old slot is overwritten: release what it still holds first.
@@ -220,12 +221,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, 
             }
             cj->SetICB_DecodePair(Retired(cj->ICB_DecodePair()));
             CAsychronRQ::newCJ_CallbackICB_Decode(decodeCallback, *cj);
-            CO_TRACE(TRACE_INFO, "CB of collection job %u is 0x%X old was 0x%X",
+            CO_TRACE(trace, TRACE_INFO, "CB of collection job %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID),
                      static_cast<unsigned>(cj->m_newCookieICB_Decode),
                      static_cast<unsigned>(cj->m_oldCookieICB_Decode));
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }

@@ -167,11 +167,11 @@ void AppendAll(const Upp_DebVarList& from, Upp_DebVarList& to) {
 
 // Cancelled SJs leave once their runs are gone from the CJ's data object. Exactly their own
 // callbacks are released: an SJ's id may be some CJ's id as well.
-void DropCancelled(CCoTrace& coTrace_, CAsyncRQEntry& cj, const std::vector<SJIterator>& sjs) {
+void DropCancelled(CCoTrace& trace, CAsyncRQEntry& cj, const std::vector<SJIterator>& sjs) {
     for (const SJIterator& it : sjs) {
         CAsychronRQ::CallbackICB_Interface(nullptr, *it);
         CAsychronRQ::CallbackDisp(nullptr, *it);
-        CO_TRACE(TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+        CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
                  static_cast<unsigned>(it->ES_JobID), static_cast<unsigned>(cj.m_ES_JobID));
         cj.m_SJList.erase(it);
     }
@@ -188,17 +188,17 @@ void BuildMerged(CAsyncRQEntry& cj, const Upp_DebVarService& current,
     AppendAll(request.m_VarList, merged.m_VarList);
 }
 
-HRESULT MergeYDB(CCoTrace& coTrace_, CAsychronRQ& rq, YDB_Contents& contents, CAsyncRQEntry& cj,
+HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyncRQEntry& cj,
                  const SYDBMessage& request, const SYDBAddition& add, ULONG* pStatus) {
     const ULONG cjID = cj.m_ES_JobID;
     cj.m_RQStatus = STATE_STOP;
     cj.ticks += 1;
-    CO_TRACE(TRACE_INFO, "collection job %u -> STATE_STOP; ticks: %d", static_cast<unsigned>(cjID),
-             static_cast<int>(cj.ticks));
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_STOP; ticks: %d",
+             static_cast<unsigned>(cjID), static_cast<int>(cj.ticks));
     cj.m_dwVarCountAdded = add.count;
     const ComPtr<IYDB_Data> cjData = AsYDB(cj.m_spYDBData.get());
     if (!cjData) {
-        CO_TRACE(TRACE_ERROR, "invalid interface");
+        CO_TRACE(trace, TRACE_ERROR, "invalid interface");
         return request.restored;
     }
     SYDBMessage current;
@@ -216,15 +216,15 @@ HRESULT MergeYDB(CCoTrace& coTrace_, CAsychronRQ& rq, YDB_Contents& contents, CA
     // A variable that could not be copied would be lost without a word.
     if (merged.m_VarList.m_Error != 0 || !WriteMessage(contents, cjData.get(), merged)) {
         // The old message stays, and with it the cancelled SJs whose runs it still holds.
-        CO_TRACE(TRACE_ERROR,
+        CO_TRACE(trace, TRACE_ERROR,
                  "Asynchron read/write extension of job creation for JobID %u, cycle %d, Typ %d "
                  "failed.",
                  static_cast<unsigned>(cjID), static_cast<int>(add.cycle),
                  static_cast<int>(add.typ));
         return E_FAIL;
     }
-    DropCancelled(coTrace_, cj, cancelled);
-    CO_TRACE(TRACE_INFO,
+    DropCancelled(trace, cj, cancelled);
+    CO_TRACE(trace, TRACE_INFO,
              "Asynchron read: %d variable(s) added to collection-job %u (now %u), sum of CJs %d , "
              "cycle %d, Typ %d",
              static_cast<int>(add.count), static_cast<unsigned>(cjID),
@@ -243,7 +243,7 @@ ULONG NextYDBJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
     return id;
 }
 
-HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
+HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
                   ULONG sjLength, const SYDBAddition& add) {
     CAsyncRQEntry entry;
     entry.m_ES_JobID = NextYDBJobID(rq, add.typ, maxJobs);
@@ -251,7 +251,7 @@ HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data*
     entry.m_RQStatus = STATE_CREATED;
     entry.ms = add.cycle;
     const ULONG id = entry.m_ES_JobID;
-    CO_TRACE(TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id),
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id),
              static_cast<int>(STATE_CREATED));
     CAsyncRQEntry& cj = *rq.AddAsychronRQ(entry);
     cj.m_dwVarCountAdded = add.count;
@@ -264,7 +264,7 @@ HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data*
     if (FAILED(CoCreateInstance(CLSID_YDB_Data, nullptr, kYDBContext, IID_IYDB_Data,
                                 cjData.put_void())) ||
         !cjData) {
-        CO_TRACE(TRACE_ERROR, "YDB creation failed");
+        CO_TRACE(trace, TRACE_ERROR, "YDB creation failed");
         return E_FAIL;
     }
     const HRESULT hr = CopyContents(sjData, cjData.get(), sjLength);
@@ -272,7 +272,7 @@ HRESULT CreateYDB(CCoTrace& coTrace_, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data*
         return hr;  // an object without the request would be handed to joining clients
     }
     cj.m_spYDBData = ComPtr<IUnknown>(cjData.get());  // adds the entry's reference
-    CO_TRACE(TRACE_INFO, "Asynchron read: %d variable(s) added to job %d , cycle %d, Typ %d",
+    CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %d , cycle %d, Typ %d",
              static_cast<int>(add.count), static_cast<int>(id), static_cast<int>(add.cycle),
              static_cast<int>(add.typ));
     return hr;
@@ -339,7 +339,7 @@ void AddSingleJob(CAsychronRQ& rq, CAsyncRQEntry& cj, const SYDBJoin& join) {
 
 // Adds the SJ unless the CJ holds it already. False when it is skipped: a client job that is
 // held but not the last to have joined, which only uses up one tick.
-bool EnterSingleJob(CCoTrace& coTrace_, CAsychronRQ& rq, CAsyncRQEntry& cj, const SYDBJoin& join,
+bool EnterSingleJob(CCoTrace& trace, CAsychronRQ& rq, CAsyncRQEntry& cj, const SYDBJoin& join,
                     ULONG cjJobID) {
     const SAsyncSymRQEntry* present = CAsychronRQ::GetAsychronSymRQArray(&cj, join.sjJobID);
     if (present == nullptr) {
@@ -352,7 +352,7 @@ bool EnterSingleJob(CCoTrace& coTrace_, CAsychronRQ& rq, CAsyncRQEntry& cj, cons
     if (cj.ticks > 0) {
         cj.ticks -= 1;
     }
-    CO_TRACE(TRACE_INFO,
+    CO_TRACE(trace, TRACE_INFO,
              "cycle: %d, single job skipped %u, collection job %u, dwaction %x, ticks: %d",
              static_cast<int>(join.cycle), static_cast<unsigned>(join.sjJobID),
              static_cast<unsigned>(cjJobID), 0u, static_cast<int>(cj.ticks));
@@ -360,14 +360,15 @@ bool EnterSingleJob(CCoTrace& coTrace_, CAsychronRQ& rq, CAsyncRQEntry& cj, cons
 }
 
 // Stops the CJ for re-creation with its SJs; returns the join's action word so far.
-ULONG StopForRecreation(CCoTrace& coTrace_, CAsyncRQEntry& cj, ULONG sjJobID) {
+ULONG StopForRecreation(CCoTrace& trace, CAsyncRQEntry& cj, ULONG sjJobID) {
     ULONG action = CJ_ACTION_ALONE;
     if (cj.containing() > 2 || sjJobID > kClientJobIDs) {
         action |= CJ_ACTION_EXTRA;
     }
     action |= CJ_ACTION_STOP;
     cj.m_RQStatus = STATE_STOP;
-    CO_TRACE(TRACE_INFO, "collection job %u -> STATE_STOP", static_cast<unsigned>(cj.m_ES_JobID));
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_STOP",
+             static_cast<unsigned>(cj.m_ES_JobID));
     RebuildRing(cj);
     return action;
 }
@@ -377,13 +378,13 @@ ULONG StopForRecreation(CCoTrace& coTrace_, CAsyncRQEntry& cj, ULONG sjJobID) {
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG cycle, LONG typ,
                                                               IUnknown* sjData, ULONG sjJobID,
                                                               ULONG* pStatus) {
-    CJ_SCOPE("addSymbolsYDB");
+    CJ_SCOPE(trace, "addSymbolsYDB");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
+        CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         const ComPtr<IYDB_Data> data = AsYDB(sjData);
         if (!data) {
-            CO_TRACE(TRACE_ERROR, "error accessing YDB");
+            CO_TRACE(trace, TRACE_ERROR, "error accessing YDB");
             return S_OK;
         }
         CAsyncRQGuard lock(m_pRQ.get());
@@ -402,11 +403,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsYDB(LONG cycle, LONG t
         CAsyncRQEntry* cj =
             m_pRQ->GetAsyncCJRQArray(cycle, typ, m_dwMaxVars, m_dwMaxSize, add.count, add.size);
         if (cj != nullptr) {
-            return MergeYDB(coTrace_, *m_pRQ, *this, *cj, request, add, pStatus);
+            return MergeYDB(trace, *m_pRQ, *this, *cj, request, add, pStatus);
         }
-        return CreateYDB(coTrace_, *m_pRQ, m_dwMaxJobs, data.get(), request.size, add);
+        return CreateYDB(trace, *m_pRQ, m_dwMaxJobs, data.get(), request.size, add);
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LONG typ,
@@ -414,13 +415,13 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
                                                                   ULONG* pCJJobID, IUnknown* sjData,
                                                                   CJAsyncRQRecord* pRecord,
                                                                   ULONG* pAction, ULONG* pStatus) {
-    CJ_SCOPE("UpdateYDBJobEntry");
+    CJ_SCOPE(trace, "UpdateYDBJobEntry");
     try {
-        CJ_RETURN_IF_NULL(pStatus);
-        CJ_RETURN_IF_NULL(pRecord);
-        CJ_RETURN_IF_NULL(pAction);
-        CJ_RETURN_IF_NULL(pSJJobID);
-        CJ_RETURN_IF_NULL(pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pRecord);
+        CJ_RETURN_IF_NULL(trace, pAction);
+        CJ_RETURN_IF_NULL(trace, pSJJobID);
+        CJ_RETURN_IF_NULL(trace, pCJJobID);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;
@@ -432,12 +433,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
         const CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, *pSJJobID);
         if (cj == nullptr) {
             CountDownNamedCJ(*m_pRQ, *pCJJobID);
-            CO_TRACE(TRACE_ERROR, "single job: %u collection job: %u not found",
+            CO_TRACE(trace, TRACE_ERROR, "single job: %u collection job: %u not found",
                      static_cast<unsigned>(*pSJJobID), static_cast<unsigned>(*pCJJobID));
             return Refuse(pStatus, CJ_STATUS_JOB_NOT_FOUND);
         }
         if (!CopyCJDataToSJ(*cj, sjData)) {
-            CO_TRACE(TRACE_ERROR, "error accessing YDB");
+            CO_TRACE(trace, TRACE_ERROR, "error accessing YDB");
             return Refuse(pStatus, CJ_STATUS_JOB_NOT_FOUND);
         }
         ResetRecord(pRecord);
@@ -445,14 +446,14 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
         return UpdateJobEntry(cycle, typ, sjDisp, nullptr, pSJJobID, pCJJobID, pRecord, pAction,
                               pStatus);
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT CCollectionJobSymAcc::UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp,
                                              IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
                                              CJAsyncRQRecord* pRecord, ULONG* pAction,
                                              ULONG* pStatus) {
-    CJ_SCOPE("UpdateJobEntry");
+    CJ_SCOPE(trace, "UpdateJobEntry");
     try {
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) != 0) {
@@ -466,33 +467,33 @@ HRESULT CCollectionJobSymAcc::UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjD
         const SYDBJoin join{cycle, *pSJJobID, sjDisp, sjICB};
         CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, join.sjJobID);
         if (cj == nullptr) {
-            CO_TRACE(TRACE_ERROR, "cycle: %d, single job %u, collection job %u, dwaction %x",
+            CO_TRACE(trace, TRACE_ERROR, "cycle: %d, single job %u, collection job %u, dwaction %x",
                      static_cast<int>(cycle), static_cast<unsigned>(join.sjJobID),
                      static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(CJ_ACTION_ALONE));
-        } else if (!EnterSingleJob(coTrace_, *m_pRQ, *cj, join, *pCJJobID)) {
+        } else if (!EnterSingleJob(trace, *m_pRQ, *cj, join, *pCJJobID)) {
             *pAction = 0;
         } else if (cj->containing() >= m_dwMinSymSize || cj->m_RQStatus == STATE_STOP) {
-            const ULONG action = StopForRecreation(coTrace_, *cj, join.sjJobID) | CJ_ACTION_RECORD;
+            const ULONG action = StopForRecreation(trace, *cj, join.sjJobID) | CJ_ACTION_RECORD;
             ResetRecord(pRecord);
             (void)FillCJAsychronRQEntry(pRecord, *cj);
             *pCJJobID = cj->m_ES_JobID;
             *pAction = action;
-            CO_TRACE(TRACE_INFO, "cycle: %d, single job %u, collection job %u, dwaction %x",
+            CO_TRACE(trace, TRACE_INFO, "cycle: %d, single job %u, collection job %u, dwaction %x",
                      static_cast<int>(cycle), static_cast<unsigned>(join.sjJobID),
                      static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
         }
         dumpJobEntries("UpdateJobEntry");
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG typ, ULONG value,
                                                                 ULONG sjJobID, ULONG cjJobID,
                                                                 IUnknown* sjDisp, ULONG* pResult) {
-    CJ_SCOPE("startYDBService");
+    CJ_SCOPE(trace, "startYDBService");
     try {
-        CJ_RETURN_IF_NULL(pResult);
+        CJ_RETURN_IF_NULL(trace, pResult);
         *pResult = 0;
         SAsyncCookiePair pair;
         {
@@ -519,5 +520,5 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG
         }
         return S_OK;
     }
-    CO_CATCH_RETURN_TRACED()
+    CO_CATCH_RETURN_TRACED(trace)
 }

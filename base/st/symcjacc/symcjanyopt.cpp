@@ -115,17 +115,17 @@ struct NameFields {
 };
 
 // Unpacks the element at `index` of a names array; pointer access, so no copy of the name.
-HRESULT dump_fields(CCoTrace& coTrace_, SAFEARRAY* psa, LONG index, NameFields* fields) {
+HRESULT dump_fields(CCoTrace& trace, SAFEARRAY* psa, LONG index, NameFields* fields) {
     void* element = nullptr;
     HRESULT hr = SafeArrayPtrOfIndex(psa, &index, &element);
     if (FAILED(hr)) {
-        CO_TRACE(TRACE_ERROR, "SafeArrayPtrOfIndex failed: %d", static_cast<int>(hr));
+        CO_TRACE(trace, TRACE_ERROR, "SafeArrayPtrOfIndex failed: %d", static_cast<int>(hr));
         return hr;
     }
     DWORD elements[3] = {};
     hr = GetAnyPtrFromName(static_cast<const VARIANT*>(element), elements);
     if (hr != S_OK) {
-        CO_TRACE(TRACE_ERROR, "GetAnyPtrFromName failed: %d", static_cast<int>(hr));
+        CO_TRACE(trace, TRACE_ERROR, "GetAnyPtrFromName failed: %d", static_cast<int>(hr));
         return hr;
     }
     AnyPtrItemBytes(elements, fields->item);
@@ -228,19 +228,20 @@ void CAnyPtrOptimizer::forgetOptimizerSetting() noexcept {
 }
 
 HRESULT CAnyPtrOptimizer::readOptimizerRegKey(DWORD* setting) {
-    CO_TRACE_SCOPE(kFile, "CAnyPtrOptimizer::readOptimizerRegKey");
+    CO_TRACE_SCOPE(trace, kFile, "CAnyPtrOptimizer::readOptimizerRegKey");
     const SettingKey& key = optimizer_key();
     DWORD value = 1;
     const LONG result = CCoSettings::GetValue(1, key.wide.c_str(), &value);
     if (result == btl::SettingRead) {
-        CO_TRACE(TRACE_INFO, "CCoSettings::GetValue (%s) = %d, hr=%08X", key.narrow.c_str(),
+        CO_TRACE(trace, TRACE_INFO, "CCoSettings::GetValue (%s) = %d, hr=%08X", key.narrow.c_str(),
                  static_cast<int>(value), 0u);
     } else if (result == btl::SettingMissing) {
-        CO_TRACE(TRACE_INFO, "CCoSettings::GetValue (%s) is missing, default is OFF, hr=%08X",
+        CO_TRACE(trace, TRACE_INFO,
+                 "CCoSettings::GetValue (%s) is missing, default is OFF, hr=%08X",
                  key.narrow.c_str(), 2u);
         value = 0;
     } else {
-        CO_TRACE(TRACE_INFO, "RegQueryValue (%s) failed, hr=%08X", key.narrow.c_str(),
+        CO_TRACE(trace, TRACE_INFO, "RegQueryValue (%s) failed, hr=%08X", key.narrow.c_str(),
                  static_cast<unsigned>(result));
     }
     g_optimizerSetting = value;
@@ -251,10 +252,10 @@ HRESULT CAnyPtrOptimizer::readOptimizerRegKey(DWORD* setting) {
 }
 
 HRESULT CAnyPtrOptimizer::initOptimizer() {
-    CO_TRACE_SCOPE(kFile, "CAnyPtrOptimizer::initOptimizer");
+    CO_TRACE_SCOPE(trace, kFile, "CAnyPtrOptimizer::initOptimizer");
     DWORD setting = g_optimizerSetting;
     if (setting == kSettingUnread) {
-        CO_TRACE(TRACE_INFO, "init Optimizer from Registry Key");
+        CO_TRACE(trace, TRACE_INFO, "init Optimizer from Registry Key");
         (void)readOptimizerRegKey(&setting);
     } else if (setting >= 1000 && setting <= 1002) {
         // Re-read so that a change in the registry counts from this call on.
@@ -263,7 +264,7 @@ HRESULT CAnyPtrOptimizer::initOptimizer() {
     bool illegal = false;
     m_State = StateForSetting(setting, &illegal);
     if (illegal) {
-        CO_TRACE(TRACE_WARNING, "illegal Optimizer state, will be disabled");
+        CO_TRACE(trace, TRACE_WARNING, "illegal Optimizer state, will be disabled");
     }
     return S_OK;
 }
@@ -423,9 +424,9 @@ HRESULT CAnyPtrOptimizer::genUnchangedNames(const VARIANT* requested, VARIANT* r
 
 HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reformed,
                                        VARIANT* lookup) {
-    CO_TRACE_SCOPE(kFile, "CAnyPtrOptimizer::processNames");
+    CO_TRACE_SCOPE(trace, kFile, "CAnyPtrOptimizer::processNames");
     if (requested == nullptr || reformed == nullptr || lookup == nullptr) {
-        CO_TRACE(TRACE_ERROR, "error: NULL pointer argument");
+        CO_TRACE(trace, TRACE_ERROR, "error: NULL pointer argument");
         return E_POINTER;
     }
     m_Requested.clear();
@@ -444,10 +445,11 @@ HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reform
     if (m_State == STATE_IDENTICAL || m_State == STATE_MERGE) {
         hr = readOriginalNames(requested);
         if (hr == anyptr::kUnknownSyntax) {
-            CO_TRACE(TRACE_INFO, "unknown Anyptr Syntax, no Optimizing");
+            CO_TRACE(trace, TRACE_INFO, "unknown Anyptr Syntax, no Optimizing");
             m_State = STATE_OFF;
         } else if (hr != S_OK) {
-            CO_TRACE(TRACE_INFO, "readOriginalNames failed, hr:=%0X", static_cast<unsigned>(hr));
+            CO_TRACE(trace, TRACE_INFO, "readOriginalNames failed, hr:=%0X",
+                     static_cast<unsigned>(hr));
             m_State = STATE_OFF;
         } else {
             hr = genReformedNames();
@@ -458,7 +460,7 @@ HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reform
                 hr = writeLookupTable(newLookup.get());
             }
             if (hr != S_OK) {
-                CO_TRACE(TRACE_ERROR, "genReformedNames failed, hr:=%0X",
+                CO_TRACE(trace, TRACE_ERROR, "genReformedNames failed, hr:=%0X",
                          static_cast<unsigned>(hr));
                 m_State = STATE_OFF;
             }
@@ -467,7 +469,8 @@ HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reform
     if (m_State == STATE_OFF) {
         hr = genUnchangedNames(requested, newReformed.get(), newLookup.get());
         if (hr != S_OK) {
-            CO_TRACE(TRACE_ERROR, "genUnchangedNames failed, hr:=%0X", static_cast<unsigned>(hr));
+            CO_TRACE(trace, TRACE_ERROR, "genUnchangedNames failed, hr:=%0X",
+                     static_cast<unsigned>(hr));
         }
     }
     m_Requested.clear();
@@ -488,7 +491,7 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
 
 HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VARIANT* reformed,
                                              const VARIANT* lookup, bool detailed) {
-    CO_TRACE_SCOPE(kFile, "CAnyPtrOptimizer::dumpNameOptimizing");
+    CO_TRACE_SCOPE(trace, kFile, "CAnyPtrOptimizer::dumpNameOptimizing");
     SAFEARRAYBOUND requestedBound = {};
     SAFEARRAYBOUND reformedBound = {};
     HRESULT hr = vector_bounds(requested, &requestedBound);
@@ -496,11 +499,11 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
         hr = vector_bounds(reformed, &reformedBound);
     }
     if (hr != S_OK) {
-        CO_TRACE(TRACE_ERROR, "VariantHasSafeArray failed: %d", static_cast<int>(hr));
+        CO_TRACE(trace, TRACE_ERROR, "VariantHasSafeArray failed: %d", static_cast<int>(hr));
         return hr;
     }
     if (!detailed) {
-        CO_TRACE(TRACE_INFO, "AnyPtrOptimizer Requested %d, Reformed: %d ",
+        CO_TRACE(trace, TRACE_INFO, "AnyPtrOptimizer Requested %d, Reformed: %d ",
                  static_cast<int>(requestedBound.cElements),
                  static_cast<int>(reformedBound.cElements));
         return S_OK;
@@ -515,16 +518,15 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
         hr = DISP_E_BADVARTYPE;
     }
     if (hr != S_OK) {
-        CO_TRACE(TRACE_ERROR, "VariantHasSafeArray failed: %d", static_cast<int>(hr));
+        CO_TRACE(trace, TRACE_ERROR, "VariantHasSafeArray failed: %d", static_cast<int>(hr));
         return hr;
     }
 
     char line[256];
-    CO_TRACE(TRACE_INFO, "dumping reformed Names:");
+    CO_TRACE(trace, TRACE_INFO, "dumping reformed Names:");
     for (ULONG i = 0; i < reformedBound.cElements; ++i) {
         NameFields f;
-        hr = dump_fields(coTrace_, reformed->parray, reformedBound.lLbound + static_cast<LONG>(i),
-                         &f);
+        hr = dump_fields(trace, reformed->parray, reformedBound.lLbound + static_cast<LONG>(i), &f);
         if (hr != S_OK) {
             return hr;
         }
@@ -533,13 +535,13 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
                       "SubArea[%03d..%03d] }",
                       static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
                       f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt());
-        CO_TRACE(TRACE_INFO, "%s", line);
+        CO_TRACE(trace, TRACE_INFO, "%s", line);
     }
 
-    CO_TRACE(TRACE_INFO, "dumping original Names and Lookup:");
+    CO_TRACE(trace, TRACE_INFO, "dumping original Names and Lookup:");
     for (ULONG i = 0; i < requestedBound.cElements; ++i) {
         NameFields f;
-        hr = dump_fields(coTrace_, requested->parray, requestedBound.lLbound + static_cast<LONG>(i),
+        hr = dump_fields(trace, requested->parray, requestedBound.lLbound + static_cast<LONG>(i),
                          &f);
         if (hr != S_OK) {
             return hr;
@@ -549,7 +551,7 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
             LONG indices[2] = {c, static_cast<LONG>(i)};
             hr = VariantSafeArrayGetElement(lookup, indices, &row[c]);
             if (FAILED(hr)) {
-                CO_TRACE(TRACE_ERROR, "VariantSafeArrayGetElement failed: %d",
+                CO_TRACE(trace, TRACE_ERROR, "VariantSafeArrayGetElement failed: %d",
                          static_cast<int>(hr));
                 return hr;
             }
@@ -560,7 +562,7 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
                       static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
                       f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt(), static_cast<int>(row[0]),
                       static_cast<int>(row[1]), static_cast<int>(row[2]));
-        CO_TRACE(TRACE_INFO, "%s", line);
+        CO_TRACE(trace, TRACE_INFO, "%s", line);
     }
     return S_OK;
 }

@@ -1,68 +1,35 @@
 // What every COM class stand-in module needs: its lock count, a class factory, and its
-// registration by a script run through the component's registrar.
+// registration by a script run through the shared registrar.
 #pragma once
 
 #include <atomic>
 #include <cstring>
-#include <new>
 #include <string>
 
-#include "component/registrar.h"
+#include "platform/com_object.h"
+#include "platform/registrar/registrar.h"
 #include "platform/winapi.h"
 
 namespace engsys {
 
-// Live objects and server locks of this module (each module has its own copy).
+// Live objects, server locks and client references to the class object of this module (each
+// module has its own copy).
 inline std::atomic<LONG>& ModuleLocks() noexcept {
     static std::atomic<LONG> locks{0};
     return locks;
 }
-
-// Creates Object (default-constructed, reference count 1, counted in ModuleLocks) on request.
-template <class Object>
-class ClassFactory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Static: references held by clients keep the module loaded.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++ModuleLocks() + 1); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--ModuleLocks() + 1); }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        Object* object = new (std::nothrow) Object;
-        if (object == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        lock ? ++ModuleLocks() : --ModuleLocks();
-        return S_OK;
-    }
+struct ModuleLock {
+    static void Lock() noexcept { ++ModuleLocks(); }
+    static void Unlock() noexcept { --ModuleLocks(); }
 };
 
-// The body of a stand-in module's DllGetClassObject and DllCanUnloadNow for its one class.
+// The body of a stand-in module's DllGetClassObject and DllCanUnloadNow for its one class, a
+// default-constructible platform::ComObject with the DeleteAtZero policy.
 template <class Object>
 HRESULT GetClassObject(const CLSID& served, REFCLSID rclsid, REFIID riid, void** ppv) noexcept {
-    static ClassFactory<Object> factory;
+    // Keeps the module's reference for as long as the module is loaded.
+    static platform::ClassObject<ModuleLock> factory(
+        &platform::CreateModuleLocked<Object, ModuleLock>);
     if (ppv == nullptr) {
         return E_POINTER;
     }

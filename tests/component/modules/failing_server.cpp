@@ -1,7 +1,7 @@
 // A module whose registration fails: its script names a variable that nobody sets.
 #include <cstring>
 
-#include "component/registrar.h"
+#include "platform/registrar/registrar.h"
 #include "platform/winapi.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // An in-process server for activation tests: one class, found through the registry, that
 // counts its live objects so tests can see when the module may unload.
 #include <atomic>
-#include <new>
 
+#include "platform/com_object.h"
 #include "platform/winapi.h"
 #include "support/ping_object.h"
 #include "test_server.h"
@@ -12,79 +12,24 @@ namespace {
 std::atomic<LONG> g_objects{0};
 std::atomic<LONG> g_locks{0};
 
-class ServerObject final : public ICjTestPing {
+class ServerObject : public platform::ComObject<ServerObject, platform::DeleteAtZero, ICjTestPing> {
   public:
     ServerObject() { ++g_objects; }
-    ~ServerObject() { --g_objects; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ICjTestPing)) {
-            *ppv = static_cast<ICjTestPing*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+    ~ServerObject() override { --g_objects; }
     HRESULT STDMETHODCALLTYPE Ping(LONG* value) override {
         *value = g_objects;
         return S_OK;
     }
-
-  private:
-    std::atomic<ULONG> m_refs{1};
 };
 
-class Factory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // A static factory: references held by clients keep the module locked.
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++g_locks + 1); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--g_locks + 1); }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (outer != nullptr) {
-            return CLASS_E_NOAGGREGATION;
-        }
-        auto* object = new (std::nothrow) ServerObject;
-        if (object == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        lock ? ++g_locks : --g_locks;
-        return S_OK;
-    }
+// References held by clients to the class object keep the module locked, as live objects do.
+struct ModuleLock {
+    static void Lock() noexcept { ++g_locks; }
+    static void Unlock() noexcept { --g_locks; }
 };
 
-Factory g_factory;
+platform::ClassObject<ModuleLock> g_factory(
+    &platform::CreateModuleLocked<ServerObject, ModuleLock>);
 
 }  // namespace
 

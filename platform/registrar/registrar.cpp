@@ -1,6 +1,6 @@
 // The registration-script runner: parses the whole script into a key tree, then writes or removes
 // it through the registry functions of the platform.
-#include "component/registrar.h"
+#include "platform/registrar/registrar.h"
 
 #include <new>
 #include <utility>
