@@ -10,7 +10,7 @@
 
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
-#include "support/ydb_data_class.h"
+#include "engsys/ydbdata_class.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "onl/ydbservice/upp_debservice.h"
-#include "support/ydb_data_class.h"
+#include "engsys/ydbdata_class.h"
 
 namespace {
 

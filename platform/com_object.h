@@ -94,6 +94,8 @@ class ComObject : public First, public Rest... {
     }
 
   private:
+    friend Policy;  // deletes at its own count
+
     std::atomic<ULONG> m_refs{Policy::kInitialRefs};
     ComPtr<IUnknown> m_ftm;
 };

@@ -16,7 +16,7 @@
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
-#include "support/ydb_data_class.h"
+#include "engsys/ydbdata_class.h"
 
 namespace {
 

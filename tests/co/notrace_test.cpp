@@ -11,7 +11,7 @@ TEST(CoNoTraceLibraryTest, TracingIsSilentAndHarmless) {
     for (int level : {TRACE_INFO, TRACE_WARNING, TRACE_ERROR, TRACE_CONSTRUCTION}) {
         CO_TRACE(trace, level, "message %d", level);
     }
-    { CCoCtorDtorTrace trace("CCollectionJobSymAcc"); }
+    { CCoCtorDtorTrace ctorDtor("CCollectionJobSymAcc"); }
     CoDiagnosticsReport();
     EXPECT_FALSE(CoTraceDebugEnabled());
     EXPECT_EQ(GetModuleHandleA("bsttrace.dll"), nullptr);

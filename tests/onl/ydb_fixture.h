@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "onl/ydbservice/gen_exstream.h"
-#include "support/ydb_data_class.h"
+#include "engsys/ydbdata_class.h"
 
 namespace ydb_testing {
 

@@ -1,5 +1,6 @@
 // Serves the YDB data object stand-in's class in this process, so that CoCreateInstance of
-// CLSID_YDB_Data finds it (COM must be initialized on the calling thread), and helpers around it.
+// CLSID_YDB_Data finds it (COM must be initialized on the calling thread), and helpers around it;
+// for tests, benchmarks and fuzz targets.
 #pragma once
 
 #include <vector>
