@@ -296,10 +296,11 @@ class Store {
                          error.c_str());
             return;
         }
-        struct Sink {
+        struct Sink final : reg::StoreSink {
+            explicit Sink(Store& s) : store(s) {}
             Store& store;
             KeyPtr current;
-            bool key(int root, const std::vector<std::u16string>& path) {
+            bool key(int root, const std::vector<std::u16string>& path) override {
                 if (path.size() > kMaxDepth) {
                     return false;
                 }
@@ -314,14 +315,15 @@ class Store {
                 }
                 return true;
             }
-            bool value(const std::u16string& name, uint32_t type, std::vector<uint8_t>& data) {
+            bool value(const std::u16string& name, uint32_t type,
+                       std::vector<uint8_t>& data) override {
                 if (name.size() > kMaxValueName) {
                     return false;
                 }
                 current->values[reg::fold(name)] = Value{name, type, std::move(data)};
                 return true;
             }
-        } sink{*this, nullptr};
+        } sink(*this);
         const reg::LoadReport report = reg::parse_store(text, sink);
         if (report.ignored != 0) {
             std::fprintf(stderr,
