@@ -10,6 +10,7 @@
 #include "platform/winapi.h"
 
 PLATFORM_INTERFACE_ID(IClassFactory, IID_IClassFactory);
+PLATFORM_INTERFACE_ID(IStream, IID_IStream);
 
 namespace platform {
 
@@ -78,8 +79,12 @@ class ComObject : public First, public Rest... {
         (void)((IsEqualIID(riid, InterfaceIdOf<Rest>::get()) &&
                 (found = static_cast<Rest*>(this), true)) ||
                ...);
-        return found;
+        return found != nullptr ? found : static_cast<Derived*>(this)->BaseInterfaceFor(riid);
     }
+
+    // Derived hides this to answer the ids of a listed interface's own bases, which cannot be
+    // listed beside it.
+    void* BaseInterfaceFor(REFIID) noexcept { return nullptr; }
 
     ULONG refs() const noexcept { return m_refs; }
 

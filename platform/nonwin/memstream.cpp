@@ -1,39 +1,22 @@
 // A growing in-memory IStream, as the shell's memory stream behaves.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <vector>
 
+#include "platform/com_object.h"
+#include "platform/com_ptr.h"
 #include "platform/nonwin/objidl.h"
 
 namespace {
 
-class MemStream final : public IStream {
+class MemStream final : public platform::ComObject<MemStream, platform::DeleteAtZero, IStream> {
   public:
     MemStream(const BYTE* init, UINT size) : m_data(init, init + (init != nullptr ? size : 0)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISequentialStream) ||
-            IsEqualIID(riid, IID_IStream)) {
-            *ppv = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
+    void* BaseInterfaceFor(REFIID riid) noexcept {
+        return IsEqualIID(riid, IID_ISequentialStream) ? static_cast<IStream*>(this) : nullptr;
     }
 
     // Reading at or past the end reads nothing and answers S_FALSE.
@@ -181,7 +164,6 @@ class MemStream final : public IStream {
     }
 
   private:
-    std::atomic<ULONG> m_refs{1};
     std::mutex m_lock;
     std::vector<BYTE> m_data;
     size_t m_pos = 0;
@@ -190,5 +172,6 @@ class MemStream final : public IStream {
 }  // namespace
 
 IStream* SHCreateMemStream(const BYTE* pInit, UINT cbInit) {
-    return new (std::nothrow) MemStream(pInit, cbInit);
+    auto* stream = new (std::nothrow) MemStream(pInit, cbInit);
+    return stream != nullptr ? platform::ComPtr<IStream>(stream).detach() : nullptr;  // one ref
 }
