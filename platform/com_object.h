@@ -35,6 +35,8 @@ struct CallerOwned {
     static void Released(Object*, ULONG) noexcept {}
 };
 
+// IUnknown for Derived over the interfaces it lists; Policy is DeleteAtZero, CallerOwned or (for
+// class objects) HeldByModule.
 template <class Derived, class Policy, class First, class... Rest>
 class ComObject : public First, public Rest... {
   public:
