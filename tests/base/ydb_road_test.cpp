@@ -75,18 +75,9 @@ ULONG Calls(const ComPtr<IYDB_Data>& d, ULONG position) {
     return n;
 }
 
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    CJAsyncRQRecord r;
+// The holder under the short name the tests use; `r` is the record handed to the calls.
+struct Record : CJAsyncRQRecordHolder {
+    CJAsyncRQRecord& r = *get();
 };
 
 struct Joined {
@@ -525,6 +516,7 @@ TEST_F(YdbRoadTest, TheWholeRoadLeavesTheJobRunningAndReleasesEveryCallback) {
         ULONG actions = 0;
         for (ULONG sj = 0x80000001; sj <= 0x80000004; ++sj) {
             ULONG cj = 0, status = 0;
+            record.reset();  // a cancel only zeroes the record
             ASSERT_EQ(object->cancelASynch(sj, &cj, &record.r, &actions, &status), S_OK);
         }
         EXPECT_EQ(actions, 0xA0u);
