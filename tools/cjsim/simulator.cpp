@@ -33,11 +33,7 @@ using platform::ComPtr;
 using platform::UniqueVariant;
 using Key = std::pair<long, long>;  // (cycle, type)
 
-constexpr ULONG kActionAlone = 0x001;
-constexpr ULONG kActionRecreate = 0x002;
-constexpr ULONG kCancelCJRemoved = 0x02;
-constexpr ULONG kCancelSJRemoved = 0x80;
-constexpr ULONG kCancelCJDeleted = 0xA0;
+constexpr ULONG kCancelCJDeleted = CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED;
 constexpr ULONG kReasonRecreate = 1;
 // ES ids that clients give re-created collection jobs: above any job limit.
 constexpr ULONG kFirstRecreatedID = 1000;
@@ -55,21 +51,6 @@ std::string Format(const char* format, ...) {
 std::string RangeText(const NameRange& r) {
     return Format("%d/%d/%d:%d+%d", r.unit, r.area, r.typ, r.start, r.cnt);
 }
-
-// A client's record, freed as a client must free it.
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    CJAsyncRQRecord r;
-};
 
 UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
     UniqueVariant names;
@@ -420,29 +401,29 @@ void Simulation::Road(Client& c) {
         c.phase = Phase::Failed;
         return;
     }
-    Record record;
+    CJAsyncRQRecordHolder record;
     UniqueVariant cjNames;
     ULONG cj = 0, action = 0;
     hr = m_component->UpdateIVarJobEntry(cycle, typ, c.callback.get(), &sj, &cj, cjNames.get(),
-                                         &record.r, &action, &status);
+                                         record.get(), &action, &status);
     if (!Check(hr, status, c, "UpdateIVarJobEntry")) {
         c.phase = Phase::Failed;
         return;
     }
-    if ((action & kActionRecreate) != 0) {
+    if ((action & CJ_ACTION_STOP) != 0) {
         Recreate(c, cj, action, cjNames.get());
         return;
     }
-    if (action != kActionAlone) {
+    if (action != CJ_ACTION_ALONE) {
         Error(Format("%s: unexpected action word 0x%03X", c.spec->name.c_str(),
                      static_cast<unsigned>(action)));
     }
     c.rt = m_controller.Create(cycle, typ, c.spec->names, sj, 0, false);
     c.phase = Phase::Alone;
     const std::string why =
-        record.r.m_ES_JobID != 0
+        record->m_ES_JobID != 0
             ? Format("first of collection job %u, which is not on the controller yet",
-                     static_cast<unsigned>(record.r.m_ES_JobID))
+                     static_cast<unsigned>(record->m_ES_JobID))
             : std::string("no collection job (job limit)");
     Note(Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job rt %lu",
                 c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
@@ -473,14 +454,14 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     }
     const ULONG newCJ = m_nextCJ++;
     const unsigned long rt = m_controller.Create(cycle, typ, reformed, newCJ, cj, true);
-    Record state;
+    CJAsyncRQRecordHolder state;
     ULONG stateAction = action;
     HRESULT hr =
-        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r, &status);
+        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, state.get(), &status);
     Check(hr, status, c, "UpdateJobState");
-    if (state.r.m_ES_JobID != newCJ) {
+    if (state->m_ES_JobID != newCJ) {
         Error(Format("%s: UpdateJobState left collection job %u as %u", c.spec->name.c_str(),
-                     static_cast<unsigned>(newCJ), static_cast<unsigned>(state.r.m_ES_JobID)));
+                     static_cast<unsigned>(newCJ), static_cast<unsigned>(state->m_ES_JobID)));
     }
     hr = m_component->setRt_JobID(cycle, typ, c.sj, newCJ, rt, &status);
     Check(hr, status, c, "setRt_JobID");
@@ -499,8 +480,8 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     // The new job reads for every single job of the collection job, in the record's order.
     ULONG base = 0;
     size_t handedOver = 0;
-    for (ULONG i = 0; state.r.m_pSJ != nullptr && i < state.r.containing; ++i) {
-        const SJAsyncRQRecord& sj = state.r.m_pSJ[i];
+    for (ULONG i = 0; state->m_pSJ != nullptr && i < state->containing; ++i) {
+        const SJAsyncRQRecord& sj = state->m_pSJ[i];
         Client* owner = nullptr;
         {
             std::lock_guard<std::mutex> guard(m_bySJLock);
@@ -523,7 +504,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         }
         base += sj.VarCount;
     }
-    m_controller.SetRing(newCJ, state.r);
+    m_controller.SetRing(newCJ, *state.get());
     Note(Format(
         "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
         "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
@@ -537,19 +518,19 @@ void Simulation::Cancel(Client& c) {
     if (!Live(c)) {
         return;
     }
-    Record record;
+    CJAsyncRQRecordHolder record;
     ULONG cj = 0, actions = 0, status = 0;
-    const HRESULT hr = m_component->cancelASynch(c.sj, &cj, &record.r, &actions, &status);
+    const HRESULT hr = m_component->cancelASynch(c.sj, &cj, record.get(), &actions, &status);
     Check(hr, status, c, "cancelASynch");
     const char* name = c.spec->name.c_str();
     std::string outcome;
-    if (c.phase == Phase::Alone && (actions == kCancelCJRemoved || actions == 0)) {
+    if (c.phase == Phase::Alone && (actions == CJ_CANCEL_CJ_REMOVED || actions == 0)) {
         m_controller.Remove(c.rt);
         outcome = actions == 0 ? "it was in no collection job"
                                : "its unconfirmed collection job "
                                  "is removed";
         outcome += Format("; job rt %lu deleted", c.rt);
-    } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
+    } else if (c.phase == Phase::InCJ && actions == CJ_CANCEL_SJ_REMOVED) {
         // The controller keeps reading its names until the next merge drops them.
         ULONG updateStatus = 0;
         Check(m_component->updateIVarCJob(cj, c.spec->type, &updateStatus), updateStatus, c,
