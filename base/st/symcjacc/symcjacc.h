@@ -13,6 +13,8 @@
 #include "onl/ydbservice/yydb_contents.h"
 #include "platform/winapi.h"
 
+class Upp_DebVar;
+
 // The YDB contents base frames the records the object writes into collection jobs' data objects.
 class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents {
   public:
@@ -97,6 +99,8 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents
     void dumpJobEntries(const char* heading);
     static void dumpCJJobEntry(const CJAsyncRQRecord& record);
     static HRESULT dumpNameOptimizing(const CAsyncRQEntry& cj);
+    // The hook every variable handed on to a single job passes; a trace scope only.
+    static void dumpYDBvalues(const Upp_DebVar& variable);
 
   protected:
     std::atomic<ULONG> m_refs{0};
