@@ -559,8 +559,8 @@ const CAsyncRQEntry* FindValuesCJ(const CAsychronRQ& rq, ULONG jobID) {
 // A read fails with its message's UPP response, or with a stream failure when the data object's
 // position could not be put back.
 HRESULT FailedRead(const SYDBMessage& m, ULONG* pStatus) {
-    const int32_t response = m.message.m_Status != 0 ? static_cast<int32_t>(m.message.m_Status)
-                                                     : kStreamFailed;
+    const int32_t response =
+        m.message.m_Status != 0 ? static_cast<int32_t>(m.message.m_Status) : kStreamFailed;
     *pStatus = CRTErrorDecoder::mapUPPErrorOnESError(response);
     return E_FAIL;
 }
