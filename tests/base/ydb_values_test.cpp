@@ -199,6 +199,12 @@ TEST_F(YdbValuesTest, JobsAreFoundBySingleOrCollectionJobIdOnlyWithValueComparis
             << row.jobID;
     }
     EXPECT_TRUE(Traced("collection job 2147483656 not found", 3));
+    ULONG status = 0;
+    EXPECT_EQ(object->UpdateYDBValues(kSJ, sj.get(), OutData().get(), nullptr, nullptr, nullptr),
+              E_POINTER);
+    EXPECT_EQ(object->UpdateYDBValues(kSJ, sj.get(), OutData().get(), nullptr, nullptr, &status),
+              S_OK);
+    EXPECT_EQ(status, 0u);
     // A component never told to compare values finds no job.
     MakeComponent();
     Road(2);
