@@ -89,6 +89,11 @@ class YdbValuesTest : public YdbRoadTest {
         YdbRoadTest::SetUp();
         ValueComparison(OLESTR("YES"));
     }
+    // The component goes first: it releases the callbacks it holds, among them decode.
+    void TearDown() override {
+        object.reset();
+        YdbRoadTest::TearDown();
+    }
     void ValueComparison(const OLECHAR* value) {
         InstDetails details;
         details.value = value;
