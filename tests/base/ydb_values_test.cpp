@@ -359,9 +359,9 @@ TEST_F(YdbValuesTest, ValuesFlowWhileOtherClientsAddJoinAndCancel) {
                     continue;
                 }
                 ULONG sj = 0;
-                do {
+                do {  // in a fresh process the first numbers are the ids the road gave
                     object->newJobID(&sj);
-                } while (sj == 0x80000000);
+                } while (sj <= kSJ + 1);
                 std::lock_guard<std::mutex> guard(walking);
                 Walk(t % 4 == 1 ? kCycle : 300, sj, 1, nextCJ++, decode);
                 CJAsyncRQRecordHolder record;
