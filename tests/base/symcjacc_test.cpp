@@ -10,52 +10,14 @@
 
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
+#include "support/inst_details.h"
 #include "support/wstr.h"
 
 namespace {
 
 using platform::ComPtr;
 
-// The device's instance details: answers the value-comparison attribute as scripted.
-class InstDetails : public IMC_InstDetails {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_InstDetails)) {
-            *ppv = static_cast<IMC_InstDetails*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-// clang-format off
-#define RESERVED(n) HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
-    RESERVED(3) RESERVED(4) RESERVED(5) RESERVED(6) RESERVED(7) RESERVED(8) RESERVED(9)
-    RESERVED(10) RESERVED(11) RESERVED(12) RESERVED(13) RESERVED(14) RESERVED(15)
-#undef RESERVED
-        // clang-format on
-        HRESULT STDMETHODCALLTYPE
-        getAttributeByTypeID(VARIANT devType, BSTR key, BSTR* pValue, ULONG* pResult) override {
-        lastKey = testing_support::narrow(key);
-        lastDevType = devType.vt == VT_I4 ? devType.lVal : -1;
-        if (throws) {
-            throw 42;
-        }
-        *pValue = SysAllocString(value);
-        *pResult = ret;
-        return hr;
-    }
-
-    ULONG refs = 1;
-    const OLECHAR* value = OLESTR("YES");
-    HRESULT hr = S_OK;
-    ULONG ret = 0;
-    bool throws = false;
-    std::string lastKey;
-    LONG lastDevType = 0;
-};
+using testing_support::InstDetails;
 
 class ComponentObjectTest : public testing_support::RegistryFixture {
   protected:

@@ -1,4 +1,4 @@
-// The simulation: client threads walking the component's IVar road against a simulated
+// The simulation: client threads walking the component's IVar and YDB roads against a simulated
 // controller on a virtual clock, with a summary and the verification of every value received.
 #include "simulator.h"
 
@@ -24,6 +24,7 @@
 #include "engsys/exports.h"
 #include "platform/module.h"
 #include "platform/raii.h"
+#include "ydb_messages.h"
 
 namespace cjsim {
 
@@ -33,7 +34,11 @@ using platform::ComPtr;
 using platform::UniqueVariant;
 using Key = std::pair<long, long>;  // (cycle, type)
 
-constexpr ULONG kCancelCJDeleted = CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED;
+constexpr ULONG kActionAlone = CJ_ACTION_ALONE;
+constexpr ULONG kActionRecreate = CJ_ACTION_STOP;
+constexpr ULONG kCancelCJRemoved = CJ_CANCEL_CJ_REMOVED;
+constexpr ULONG kCancelSJRemoved = CJ_CANCEL_SJ_REMOVED;
+constexpr ULONG kCancelCJDeleted = CJ_CANCEL_CJ_DELETED | CJ_CANCEL_SJ_REMOVED;
 constexpr ULONG kReasonRecreate = 1;
 // ES ids that clients give re-created collection jobs: above any job limit.
 constexpr ULONG kFirstRecreatedID = 1000;
@@ -51,6 +56,24 @@ std::string Format(const char* format, ...) {
 std::string RangeText(const NameRange& r) {
     return Format("%d/%d/%d:%d+%d", r.unit, r.area, r.typ, r.start, r.cnt);
 }
+
+// What a client would read without the component: its names, or on the YDB service one
+// variable per element.
+size_t Requested(const ClientSpec& spec) {
+    size_t n = spec.names.size();
+    if (spec.ydb) {
+        n = 0;
+        for (const NameRange& r : spec.names) {
+            n += static_cast<size_t>(r.cnt);
+        }
+    }
+    return n;
+}
+
+// A client's record, freed as a client must free it.
+struct Record : CJAsyncRQRecordHolder {
+    CJAsyncRQRecord& r = *get();
+};
 
 UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
     UniqueVariant names;
@@ -188,6 +211,40 @@ class Crew {
     std::vector<std::thread> m_threads;
 };
 
+// The device's instance details as the clients report them: value comparison on, without which
+// UpdateYDBValues finds no job.
+class ValueComparisonOn final : public IMC_InstDetails {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMC_InstDetails)
+                   ? static_cast<IMC_InstDetails*>(this)
+                   : nullptr;
+        return *ppv == nullptr ? E_NOINTERFACE : (AddRef(), S_OK);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        return --m_refs;
+    }  // lives on the stack
+       // clang-format off
+#define RESERVED(n) HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
+    RESERVED(3) RESERVED(4) RESERVED(5) RESERVED(6) RESERVED(7) RESERVED(8) RESERVED(9)
+    RESERVED(10) RESERVED(11) RESERVED(12) RESERVED(13) RESERVED(14) RESERVED(15)
+#undef RESERVED
+        // clang-format on
+        HRESULT STDMETHODCALLTYPE
+        getAttributeByTypeID(VARIANT, BSTR, BSTR* pValue, ULONG* pResult) override {
+        *pValue = SysAllocString(OLESTR("YES"));
+        *pResult = 0;
+        return *pValue == nullptr ? E_OUTOFMEMORY : S_OK;
+    }
+
+  private:
+    std::atomic<ULONG> m_refs{1};
+};
+
 class Simulation;
 
 // A client's callback: the single job's callback interface and the collection job's decode
@@ -258,6 +315,10 @@ struct Client {
     unsigned long rt = 0;  // controller job that reads for it
     ULONG cjEs = 0;        // its collection job, when in one
     ULONG base = 0;        // position of its first name among the collection job's names
+    // YDB clients: one variable per element; the request, the values handed over each cycle
+    // and the output object they arrive in.
+    std::vector<NameRange> elements;
+    ComPtr<IYDB_Data> request, values, out;
 };
 
 struct Event {
@@ -333,8 +394,15 @@ class Simulation {
 
     void Road(Client& c);
     void Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames);
+    size_t HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, unsigned long rt,
+                    ULONG& base);
+    void RoadYDB(Client& c);
+    void StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action);
     void Cancel(Client& c);
     void ReadValues(Client& c);
+    void ReadYDBValues(Client& c);
+    void CompareYDB(const Client& c, const std::vector<NameRange>& arrived,
+                    const std::vector<uint32_t>& got);
     void Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
                  const std::vector<uint32_t>& got);
     void Sample();
@@ -355,6 +423,8 @@ class Simulation {
     std::atomic<ULONG> m_nextCJ{kFirstRecreatedID};
     unsigned long m_tick = 0;  // written by the clock between phases only
     std::atomic<uint64_t> m_reads{0}, m_values{0}, m_mismatches{0}, m_errors{0};
+    std::atomic<uint64_t> m_ydbReads{0}, m_ydbValues{0};
+    std::set<Key> m_ydbKeys;  // (cycle, type) of the YDB clients
     std::mutex m_problemsLock;
     std::vector<std::string> m_problems;
     // Statistics, kept by the clock thread.
@@ -386,6 +456,10 @@ HRESULT STDMETHODCALLTYPE ClientCallback::UpdateJob(ULONG jobID, CJAsyncRQRecord
 // single job stopped for re-creation is dropped by the next merge into its collection job
 // unless its client has reported the re-creation first.
 void Simulation::Road(Client& c) {
+    if (c.spec->ydb) {
+        RoadYDB(c);
+        return;
+    }
     std::lock_guard<std::mutex> road(RoadLock(*c.spec));
     const LONG cycle = c.spec->cycle, typ = c.spec->type;
     ULONG sj = 0, status = 0;
@@ -401,29 +475,29 @@ void Simulation::Road(Client& c) {
         c.phase = Phase::Failed;
         return;
     }
-    CJAsyncRQRecordHolder record;
+    Record record;
     UniqueVariant cjNames;
     ULONG cj = 0, action = 0;
     hr = m_component->UpdateIVarJobEntry(cycle, typ, c.callback.get(), &sj, &cj, cjNames.get(),
-                                         record.get(), &action, &status);
+                                         &record.r, &action, &status);
     if (!Check(hr, status, c, "UpdateIVarJobEntry")) {
         c.phase = Phase::Failed;
         return;
     }
-    if ((action & CJ_ACTION_STOP) != 0) {
+    if ((action & kActionRecreate) != 0) {
         Recreate(c, cj, action, cjNames.get());
         return;
     }
-    if (action != CJ_ACTION_ALONE) {
+    if (action != kActionAlone) {
         Error(Format("%s: unexpected action word 0x%03X", c.spec->name.c_str(),
                      static_cast<unsigned>(action)));
     }
     c.rt = m_controller.Create(cycle, typ, c.spec->names, sj, 0, false);
     c.phase = Phase::Alone;
     const std::string why =
-        record->m_ES_JobID != 0
+        record.r.m_ES_JobID != 0
             ? Format("first of collection job %u, which is not on the controller yet",
-                     static_cast<unsigned>(record->m_ES_JobID))
+                     static_cast<unsigned>(record.r.m_ES_JobID))
             : std::string("no collection job (job limit)");
     Note(Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job rt %lu",
                 c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
@@ -454,14 +528,14 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     }
     const ULONG newCJ = m_nextCJ++;
     const unsigned long rt = m_controller.Create(cycle, typ, reformed, newCJ, cj, true);
-    CJAsyncRQRecordHolder state;
+    Record state;
     ULONG stateAction = action;
     HRESULT hr =
-        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, state.get(), &status);
+        m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r, &status);
     Check(hr, status, c, "UpdateJobState");
-    if (state->m_ES_JobID != newCJ) {
+    if (state.r.m_ES_JobID != newCJ) {
         Error(Format("%s: UpdateJobState left collection job %u as %u", c.spec->name.c_str(),
-                     static_cast<unsigned>(newCJ), static_cast<unsigned>(state->m_ES_JobID)));
+                     static_cast<unsigned>(newCJ), static_cast<unsigned>(state.r.m_ES_JobID)));
     }
     hr = m_component->setRt_JobID(cycle, typ, c.sj, newCJ, rt, &status);
     Check(hr, status, c, "setRt_JobID");
@@ -477,34 +551,9 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
                      static_cast<unsigned>(rtSeen), rt));
     }
 
-    // The new job reads for every single job of the collection job, in the record's order.
     ULONG base = 0;
-    size_t handedOver = 0;
-    for (ULONG i = 0; state->m_pSJ != nullptr && i < state->containing; ++i) {
-        const SJAsyncRQRecord& sj = state->m_pSJ[i];
-        Client* owner = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_bySJLock);
-            const auto it = m_bySJ.find(sj.ES_JobID);
-            owner = it == m_bySJ.end() ? nullptr : it->second;
-        }
-        if (owner == nullptr) {
-            Error(Format("%s: collection job %u holds single job %u of no client",
-                         c.spec->name.c_str(), static_cast<unsigned>(newCJ),
-                         static_cast<unsigned>(sj.ES_JobID)));
-        } else if (Live(*owner) || owner == &c) {
-            if (owner->phase == Phase::Alone) {
-                m_controller.Remove(owner->rt);
-            }
-            owner->phase = Phase::InCJ;
-            owner->rt = rt;
-            owner->cjEs = newCJ;
-            owner->base = base;
-            ++handedOver;
-        }
-        base += sj.VarCount;
-    }
-    m_controller.SetRing(newCJ, *state.get());
+    const size_t handedOver = HandOver(c, state.r, newCJ, rt, base);
+    m_controller.SetRing(newCJ, state.r);
     Note(Format(
         "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
         "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
@@ -513,28 +562,233 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         handedOver, static_cast<unsigned>(base), reformed.size(), rt));
 }
 
+// The new job reads for every single job of the collection job, in the record's order. Returns
+// how many were live, with the collection job's variable count in base.
+size_t Simulation::HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, unsigned long rt,
+                            ULONG& base) {
+    size_t handedOver = 0;
+    for (ULONG i = 0; record.m_pSJ != nullptr && i < record.containing; ++i) {
+        const SJAsyncRQRecord& sj = record.m_pSJ[i];
+        Client* owner = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_bySJLock);
+            const auto it = m_bySJ.find(sj.ES_JobID);
+            owner = it == m_bySJ.end() ? nullptr : it->second;
+        }
+        if (owner == nullptr) {
+            Error(Format("%s: collection job %u holds single job %u of no client",
+                         c.spec->name.c_str(), static_cast<unsigned>(cj),
+                         static_cast<unsigned>(sj.ES_JobID)));
+        } else if (Live(*owner) || owner == &c) {
+            if (owner->phase == Phase::Alone) {
+                m_controller.Remove(owner->rt);
+            }
+            owner->phase = Phase::InCJ;
+            owner->rt = rt;
+            owner->cjEs = cj;
+            owner->base = base;
+            ++handedOver;
+        }
+        base += sj.VarCount;
+    }
+    return handedOver;
+}
+
+// A YDB client's road: its request as a debug-service message in a data object made through
+// COM, added and joined; the action word says whether the job is created or re-created.
+void Simulation::RoadYDB(Client& c) {
+    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    ULONG sj = 0, status = 0;
+    m_component->newJobID(&sj);
+    c.sj = sj;
+    {
+        std::lock_guard<std::mutex> guard(m_bySJLock);
+        m_bySJ[sj] = &c;
+    }
+    c.elements = Elements(c.spec->names);
+    c.request = CreateYDBData();
+    c.values = CreateYDBData();
+    c.out = CreateYDBData();
+    if (!c.values || !c.out || !WriteRequest(c.request.get(), c.spec->cycle, c.elements)) {
+        Error(Format("%s: no YDB data object for the request", c.spec->name.c_str()));
+        c.phase = Phase::Failed;
+        return;
+    }
+    HRESULT hr =
+        m_component->addSymbolsYDB(c.spec->cycle, c.spec->type, c.request.get(), sj, &status);
+    if (!Check(hr, status, c, "addSymbolsYDB")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    CJAsyncRQRecordHolder record;
+    ULONG cj = 0, action = 0;
+    hr = m_component->UpdateYDBJobEntry(c.spec->cycle, c.spec->type, c.callback.get(), &sj, &cj,
+                                        c.request.get(), record.get(), &action, &status);
+    if (!Check(hr, status, c, "UpdateYDBJobEntry")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    StartYDBJob(c, *record.get(), action);
+}
+
+// Creates the job on the controller from the message the join handed over (re-creating it when
+// it was stopped), confirms it once per tick, starts it, and hands it to its single jobs.
+void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action) {
+    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    std::vector<NameRange> variables;
+    std::vector<uint32_t> unused;
+    if ((action != kActionAlone && (action & kActionRecreate) == 0) ||
+        !ReadVariables(c.request.get(), variables, unused)) {
+        Error(Format("%s: action 0x%03X with no job to create", c.spec->name.c_str(),
+                     static_cast<unsigned>(action)));
+        c.phase = Phase::Failed;
+        return;
+    }
+    const ULONG cj = joined.m_ES_JobID;
+    ULONG es = cj, status = 0, first = c.sj;
+    LONG ticks = joined.ticks;
+    CJAsyncRQRecordHolder state;
+    const CJAsyncRQRecord* ring = &joined;
+    if ((action & kActionRecreate) != 0) {
+        if (const unsigned long oldRt = m_controller.FindCollection(cj, typ); oldRt != 0) {
+            Check(m_component->deleteYDBCJob(cj, typ, kReasonRecreate, &status), status, c,
+                  "deleteYDBCJob");
+            if (m_controller.Exists(oldRt)) {
+                Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.spec->name.c_str(),
+                             static_cast<unsigned>(cj), oldRt));
+                m_controller.Remove(oldRt);
+            }
+        }
+        es = m_nextCJ++;
+        ULONG stateAction = action;
+        Check(m_component->UpdateJobState(cycle, typ, c.sj, es, &stateAction, state.get(), &status),
+              status, c, "UpdateJobState");
+        first = state->m_pSJ != nullptr ? state->m_pSJ[0].ES_JobID : c.sj;
+        ticks = state->ticks;
+        ring = state.get();
+    }
+    const unsigned long rt = m_controller.Create(cycle, typ, variables, es, cj, true);
+    Check(m_component->setRt_JobID(cycle, typ, c.sj, es, rt, &status), status, c, "setRt_JobID");
+    do {
+        Check(m_component->UpdateCJ_YDBCB(0, typ, es, c.callback.get(), &status), status, c,
+              "UpdateCJ_YDBCB");
+    } while (--ticks > 0);
+    ULONG result = 0;
+    Check(m_component->startYDBService(cycle, typ, 0, first, es, c.callback.get(), &result), 0, c,
+          "startYDBService");
+    // A job created for this single job alone: the join's record was taken before it joined.
+    ULONG base = static_cast<ULONG>(c.elements.size());
+    size_t handedOver = 1;
+    if (ring == &joined) {
+        c.phase = Phase::InCJ;
+        c.rt = rt;
+        c.cjEs = es;
+        c.base = 0;
+    } else {
+        base = 0;
+        handedOver = HandOver(c, *ring, es, rt, base);
+    }
+    m_controller.SetRing(es, *ring);
+    Note(
+        Format("%-8s start  %4ldms typ %ld, %zu variables (YDB): %s collection job %u "
+               "(action 0x%03X): %zu single jobs, %u variables; job rt %lu",
+               c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.elements.size(),
+               es == cj ? "creates" : "re-creates", static_cast<unsigned>(es),
+               static_cast<unsigned>(action), handedOver, static_cast<unsigned>(base), rt));
+}
+
+// The controller's response for the collection job this cycle; the client takes its own run
+// into its data object and has the component hand it to its output object.
+void Simulation::ReadYDBValues(Client& c) {
+    ++m_reads;
+    ++m_ydbReads;
+    const size_t base = c.base + (c.wrongRow ? 1 : 0);
+    std::vector<NameRange> run;
+    std::vector<uint32_t> values, one;
+    for (size_t k = 0; k < c.elements.size(); ++k) {
+        NameRange name;
+        unsigned long tick = kNoSample;
+        if (!m_controller.Name(c.rt, base + k, name) ||
+            !m_controller.Read(c.rt, base + k, 0, 0, tick, one) || tick != m_tick ||
+            one.size() != 1) {
+            Mismatch(Format("%s: variable %zu: no value of this cycle on the controller",
+                            c.spec->name.c_str(), k));
+            return;
+        }
+        run.push_back(name);
+        values.push_back(one[0]);
+    }
+    if (!WriteValues(c.values.get(), c.rt, run, values) || !ResetOutput(c.out.get())) {
+        Error(Format("%s: its data objects cannot be written", c.spec->name.c_str()));
+        return;
+    }
+    CJAsyncRQRecordHolder record;
+    ULONG cj = 0, status = 0;
+    const HRESULT hr =
+        m_component->UpdateYDBValues(c.sj, c.values.get(), c.out.get(), &cj, record.get(), &status);
+    if (!Check(hr, status, c, "UpdateYDBValues")) {
+        return;
+    }
+    std::vector<NameRange> arrived;
+    if (cj != c.cjEs || !ReadVariables(c.out.get(), arrived, values)) {
+        Mismatch(Format("%s: no answer of collection job %u in its output object",
+                        c.spec->name.c_str(), static_cast<unsigned>(c.cjEs)));
+        return;
+    }
+    CompareYDB(c, arrived, values);
+}
+
+void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arrived,
+                            const std::vector<uint32_t>& got) {
+    if (arrived.size() != c.elements.size()) {
+        Mismatch(Format("%s: %zu variables arrived, %zu requested", c.spec->name.c_str(),
+                        arrived.size(), c.elements.size()));
+        return;
+    }
+    for (size_t k = 0; k < arrived.size(); ++k) {
+        const NameRange& want = c.elements[k];
+        const NameRange& a = arrived[k];
+        if (a.unit != want.unit || a.area != want.area || a.typ != want.typ ||
+            a.start != want.start) {
+            Mismatch(Format("%s: variable %zu arrived as %s, requested %s", c.spec->name.c_str(), k,
+                            RangeText(a).c_str(), RangeText(want).c_str()));
+            return;
+        }
+        ++m_values;
+        ++m_ydbValues;
+        const uint32_t memory = MemoryValue(want, want.start, m_tick);
+        if (got[k] != memory) {
+            Mismatch(Format("%s: variable %zu (%s): received 0x%08X, memory holds 0x%08X",
+                            c.spec->name.c_str(), k, RangeText(want).c_str(),
+                            static_cast<unsigned>(got[k]), static_cast<unsigned>(memory)));
+            return;
+        }
+    }
+}
+
 void Simulation::Cancel(Client& c) {
     std::lock_guard<std::mutex> road(RoadLock(*c.spec));
     if (!Live(c)) {
         return;
     }
-    CJAsyncRQRecordHolder record;
+    Record record;
     ULONG cj = 0, actions = 0, status = 0;
-    const HRESULT hr = m_component->cancelASynch(c.sj, &cj, record.get(), &actions, &status);
+    const HRESULT hr = m_component->cancelASynch(c.sj, &cj, &record.r, &actions, &status);
     Check(hr, status, c, "cancelASynch");
     const char* name = c.spec->name.c_str();
     std::string outcome;
-    if (c.phase == Phase::Alone && (actions == CJ_CANCEL_CJ_REMOVED || actions == 0)) {
+    if (c.phase == Phase::Alone && (actions == kCancelCJRemoved || actions == 0)) {
         m_controller.Remove(c.rt);
         outcome = actions == 0 ? "it was in no collection job"
                                : "its unconfirmed collection job "
                                  "is removed";
         outcome += Format("; job rt %lu deleted", c.rt);
-    } else if (c.phase == Phase::InCJ && actions == CJ_CANCEL_SJ_REMOVED) {
+    } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
         // The controller keeps reading its names until the next merge drops them.
         ULONG updateStatus = 0;
-        Check(m_component->updateIVarCJob(cj, c.spec->type, &updateStatus), updateStatus, c,
-              "updateIVarCJob");
+        Check(c.spec->ydb ? m_component->updateYDBCJob(cj, c.spec->type, &updateStatus)
+                          : m_component->updateIVarCJob(cj, c.spec->type, &updateStatus),
+              updateStatus, c, "update of the collection job");
         outcome = Format("leaves collection job %u, which runs on", static_cast<unsigned>(cj));
     } else if (c.phase == Phase::InCJ && actions == kCancelCJDeleted) {
         if (m_controller.Exists(c.rt)) {
@@ -577,6 +831,10 @@ void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampl
 }
 
 void Simulation::ReadValues(Client& c) {
+    if (c.spec->ydb) {
+        ReadYDBValues(c);
+        return;
+    }
     ++m_reads;
     std::vector<uint32_t> got;
     unsigned long sampleTick = kNoSample;
@@ -620,7 +878,7 @@ void Simulation::Sample() {
         if (Live(c)) {
             auto& l = live[{c.spec->cycle, c.spec->type}];
             l.first += 1;
-            l.second += c.spec->names.size();
+            l.second += Requested(*c.spec);
             ++total;
         }
     }
@@ -714,35 +972,58 @@ SimResult Simulation::Report() {
     result.mismatches = m_mismatches;
     result.errors = m_errors;
     result.peakTick = m_peakTick;
-    m_out << "\nSummary per cycle time and type, at t=" << m_peakTick
-          << " (the moment with the most live clients); reads are names per cycle, averaged over "
-             "the run\n";
-    m_out << " cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
+    result.ydbReads = m_ydbReads;
+    result.ydbValues = m_ydbValues;
+    m_out << "\nSummary per service, cycle time and type, at t=" << m_peakTick
+          << " (the moment with the most live clients); reads are names (YDB: variables) per "
+             "cycle, averaged over the run\n";
+    m_out << "service  cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
              "reformed | reads w/o   with\n";
+    std::array<std::array<size_t, 2>, 2> jobs{};  // [YDB][with]
+    std::array<bool, 2> present{};
     for (auto& [key, s] : m_stats) {
         const uint64_t runs = m_executions[key];
         s.readsWithout = runs == 0 ? 0.0 : static_cast<double>(m_namesWithout[key]) / runs;
         s.readsWith = runs == 0 ? 0.0 : static_cast<double>(m_namesWith[key]) / runs;
         result.peakJobsWithout += s.jobsWithout;
         result.peakJobsWith += s.jobsWith;
-        m_out << Format("%6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n", s.cycle,
-                        s.type, s.clients, s.jobsWithout, s.jobsWith, s.collectionJobs, s.requested,
-                        s.reformed, s.readsWithout, s.readsWith);
+        jobs[s.ydb][0] += s.jobsWithout;
+        jobs[s.ydb][1] += s.jobsWith;
+        present[s.ydb] = true;
+        m_out << Format("%-7s %6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n",
+                        s.ydb ? "YDB" : "IVar", s.cycle, s.type, s.clients, s.jobsWithout,
+                        s.jobsWith, s.collectionJobs, s.requested, s.reformed, s.readsWithout,
+                        s.readsWith);
         result.keys.push_back(s);
     }
-    m_out << Format("Jobs on the controller at t=%lu: %zu without the component, %zu with it.\n",
-                    m_peakTick, result.peakJobsWithout, result.peakJobsWith);
+    m_out << Format(
+        "Jobs on the controller at t=%lu: %zu without the component, %zu with it "
+        "(IVar %zu / %zu, YDB %zu / %zu).\n",
+        m_peakTick, result.peakJobsWithout, result.peakJobsWith, jobs[0][0], jobs[0][1], jobs[1][0],
+        jobs[1][1]);
+    const uint64_t ivarReads = result.reads - result.ydbReads;
+    const uint64_t ivarValues = result.values - result.ydbValues;
     m_out << "\nVerification: " << result.reads << " reads, " << result.values
-          << " values compared with a direct read of the simulated memory at the same tick\n";
+          << " values compared with a direct read of the simulated memory at the same tick (IVar "
+          << ivarReads << " reads, " << ivarValues << " values; YDB " << result.ydbReads
+          << " reads, " << result.ydbValues << " values)\n";
+    // A service whose clients had nothing compared has verified nothing.
+    const bool idle = (present[0] && ivarValues == 0) || (present[1] && result.ydbValues == 0);
+    if (idle) {
+        m_problems.push_back(Format("no value of %s was compared", present[0] && ivarValues == 0
+                                                                       ? "the IVar service"
+                                                                       : "the YDB service"));
+    }
     for (const std::string& p : m_problems) {
         m_out << "  " << p << "\n";
     }
-    if (result.mismatches == 0 && result.errors == 0) {
+    if (result.mismatches == 0 && result.errors == 0 && !idle) {
         m_out << "Verification PASSED: every value every client received matches the memory.\n";
         result.exitCode = 0;
     } else {
         m_out << "Verification FAILED: " << result.mismatches << " mismatches, " << result.errors
-              << " errors on the road.\n";
+              << " errors on the road" << (idle ? ", a service with nothing compared" : "")
+              << ".\n";
         result.exitCode = 1;
     }
     return result;
@@ -750,12 +1031,21 @@ SimResult Simulation::Report() {
 
 SimResult Simulation::Run() {
     std::string error;
-    if (FAILED(RegisterCallbackTable(error)) || FAILED(CreateComponent(m_component, error))) {
+    if (FAILED(RegisterCallbackTable(error)) || FAILED(RegisterYDBDataClass(error)) ||
+        FAILED(CreateComponent(m_component, error))) {
         m_out << "cjsim: " << error << "\n";
         return {};
     }
-    ULONG maxJobs = 0, maxSize = 0, flag = 0;
-    m_component->getMaxJobs(&maxJobs, &maxSize, &flag);
+    ValueComparisonOn details;
+    UniqueVariant devType;
+    if (FAILED(m_component->checkProperties(*devType.get(), "cjsim", &details))) {
+        m_out << "cjsim: the component refused the device properties\n";
+        return {};
+    }
+    // setMaxJobs sets the YDB byte limit as well: keep the one in force.
+    ULONG maxJobs = 0, info = 0, flag = 0, maxVars = 0, maxSize = 0;
+    m_component->getMaxJobs(&maxJobs, &info, &flag);
+    m_component->getLimits(&maxVars, &maxSize);
     m_component->setMaxJobs(m_scenario.jobLimit, maxSize, flag);
 
     const int threads =
@@ -778,7 +1068,11 @@ SimResult Simulation::Run() {
         KeyStats& s = m_stats[{c.spec->cycle, c.spec->type}];
         s.cycle = c.spec->cycle;
         s.type = c.spec->type;
+        s.ydb = c.spec->ydb;
         ++s.clients;
+        if (c.spec->ydb) {
+            m_ydbKeys.insert({c.spec->cycle, c.spec->type});
+        }
     }
     m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
                     m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
@@ -825,7 +1119,7 @@ SimResult Simulation::Run() {
                 std::map<Key, uint64_t> without;
                 for (const Client& c : m_clients) {
                     if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
-                        without[{c.spec->cycle, c.spec->type}] += c.spec->names.size();
+                        without[{c.spec->cycle, c.spec->type}] += Requested(*c.spec);
                     }
                 }
                 for (const auto& [key, names] : without) {
@@ -858,7 +1152,11 @@ SimResult Simulation::Run() {
     for (const ControllerJob& job : m_controller.Jobs()) {
         if (job.collection) {
             ULONG status = 0;
-            m_component->updateIVarCJob(job.es, job.type, &status);
+            if (m_ydbKeys.count({job.cycle, job.type}) != 0) {
+                m_component->updateYDBCJob(job.es, job.type, &status);
+            } else {
+                m_component->updateIVarCJob(job.es, job.type, &status);
+            }
         }
     }
     std::vector<Event> closing;

@@ -13,6 +13,8 @@
 #include "onl/ydbservice/yydb_contents.h"
 #include "platform/winapi.h"
 
+class Upp_DebVar;
+
 // The YDB contents base frames the records the object writes into collection jobs' data objects.
 class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents {
   public:
@@ -83,6 +85,9 @@ class CCollectionJobSymAcc : public IMC_CollectionJobSymAcc, public YDB_Contents
     HRESULT STDMETHODCALLTYPE startYDBService(LONG cycle, LONG typ, ULONG value, ULONG sjJobID,
                                               ULONG cjJobID, IUnknown* sjDisp,
                                               ULONG* pResult) override;
+
+    // The hook every variable handed on to a single job passes; a trace scope only.
+    static void dumpYDBvalues(const Upp_DebVar& variable);
 
   protected:
     std::atomic<ULONG> m_refs{0};

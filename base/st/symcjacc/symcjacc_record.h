@@ -14,14 +14,4 @@ void ZeroRecord(CJAsyncRQRecord* record) noexcept;
 // Flat copy of a CJ for a client; the caller holds the registry lock and has reset the record.
 HRESULT FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord, const CAsyncRQEntry& cj);
 
-// A record filled for the component's own use and freed when it goes (the YDB service start;
-// the other roads use CJAsyncRQRecordHolder).
-struct LocalRecord {
-    LocalRecord() noexcept { ZeroRecord(&record); }
-    ~LocalRecord() { ResetRecord(&record); }
-    LocalRecord(const LocalRecord&) = delete;
-    LocalRecord& operator=(const LocalRecord&) = delete;
-    CJAsyncRQRecord record;
-};
-
 }  // namespace symcjacc
