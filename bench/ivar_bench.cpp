@@ -82,18 +82,16 @@ void AddAndJoin(IMC_CollectionJobSymAcc* object, LONG cycle, int job, ULONG sj) 
     static std::atomic<ULONG> nextCJ{100};
     ULONG status = 0, cj = 0, action = 0;
     object->addSymbolsIVar(cycle, 9, *AllNames()[static_cast<size_t>(job)].get(), sj, &status);
-    CJAsyncRQRecord record;
-    std::memset(static_cast<void*>(&record), 0, sizeof record);
-    VariantInit(&record.m_LookupTbl);
+    CJAsyncRQRecordHolder record;
     UniqueVariant names;
-    object->UpdateIVarJobEntry(cycle, 9, nullptr, &sj, &cj, names.get(), &record, &action, &status);
-    if ((action & 0x002) != 0) {
+    object->UpdateIVarJobEntry(cycle, 9, nullptr, &sj, &cj, names.get(), record.get(), &action,
+                               &status);
+    if ((action & CJ_ACTION_STOP) != 0) {
         const ULONG newID = nextCJ++;
-        object->UpdateJobState(cycle, 9, sj, newID, &action, &record, &status);
+        record.reset();  // the re-creation only zeroes it
+        object->UpdateJobState(cycle, 9, sj, newID, &action, record.get(), &status);
         object->UpdateCJ_IVarCB(0, 9, newID, nullptr, &status);
     }
-    VariantClear(&record.m_LookupTbl);
-    CoTaskMemFree(record.m_pSJ);
 }
 
 ComPtr<IMC_CollectionJobSymAcc> NewComponent() {

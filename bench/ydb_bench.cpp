@@ -3,7 +3,6 @@
 // variables, beside the same merge on plain structs and byte buffers in the same run.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <list>
 #include <memory>
 #include <vector>
@@ -76,17 +75,14 @@ void AddAndJoin(IMC_CollectionJobSymAcc* object, int j, ULONG sj, ULONG& nextCJ)
     data->WriteContents(bytes.data(), static_cast<ULONG>(bytes.size()), 0, 0);
     ULONG status = 0, cj = 0, action = 0;
     object->addSymbolsYDB(kCycle, 1, data, sj, &status);
-    CJAsyncRQRecord record;
-    std::memset(static_cast<void*>(&record), 0, sizeof record);
-    VariantInit(&record.m_LookupTbl);
-    object->UpdateYDBJobEntry(kCycle, 1, nullptr, &sj, &cj, data, &record, &action, &status);
-    if ((action & 0x002) != 0) {
+    CJAsyncRQRecordHolder record;
+    object->UpdateYDBJobEntry(kCycle, 1, nullptr, &sj, &cj, data, record.get(), &action, &status);
+    if ((action & CJ_ACTION_STOP) != 0) {
         const ULONG newID = nextCJ++;
-        object->UpdateJobState(kCycle, 1, sj, newID, &action, &record, &status);
+        record.reset();  // the re-creation only zeroes it
+        object->UpdateJobState(kCycle, 1, sj, newID, &action, record.get(), &status);
         object->UpdateCJ_YDBCB(0, 1, newID, nullptr, &status);
     }
-    VariantClear(&record.m_LookupTbl);
-    CoTaskMemFree(record.m_pSJ);
 }
 
 void BM_YdbAddAndJoin(benchmark::State& state) {

@@ -74,6 +74,63 @@ HRESULT store_variant(SAFEARRAY* psa, LONG index, VARIANT* value) {
     return SafeArrayPutElement(psa, &index, &value->llVal);
 }
 
+// The element at srcOffset of the array held by src, or src itself (from null).
+HRESULT read_one(CCoTrace& trace, const VARIANT* src, SAFEARRAY* from, int srcOffset,
+                 platform::UniqueVariant& temporary) {
+    HRESULT hr;
+    if (from == nullptr) {
+        hr = temporary.copy_from(src);
+        if (FAILED(hr)) {
+            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
+                     static_cast<int>(src->vt), static_cast<int>(temporary.vt()));
+        }
+        return hr;
+    }
+    LONG lower = 0;
+    hr = SafeArrayGetLBound(from, 1, &lower);
+    if (FAILED(hr)) {
+        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, src-type %d",
+                 static_cast<int>(src->vt));
+        return hr;
+    }
+    hr = fetch_as_variant(from, lower + srcOffset, temporary.put());
+    if (FAILED(hr)) {
+        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-type %d",
+                 static_cast<int>(src->vt));
+    }
+    return hr;
+}
+
+// Stores the element at dstOffset of the array held by dst, or as dst itself (to null).
+HRESULT write_one(CCoTrace& trace, VARIANT* dst, SAFEARRAY* to, int dstOffset,
+                  platform::UniqueVariant& temporary) {
+    HRESULT hr;
+    if (to == nullptr) {
+        hr = temporary.copy_to(dst);
+        if (FAILED(hr)) {
+            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
+                     static_cast<int>(temporary.vt()), static_cast<int>(dst->vt));
+        }
+        return hr;
+    }
+    LONG lower = 0;
+    hr = SafeArrayGetLBound(to, 1, &lower);
+    if (FAILED(hr)) {
+        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, dst-type %d, dim %d",
+                 static_cast<int>(dst->vt), 1);
+        return hr;
+    }
+    const LONG index = lower + dstOffset;
+    hr = store_variant(to, index, temporary.get());
+    if (FAILED(hr)) {
+        CO_TRACE(trace, TRACE_ERROR,
+                 "error on SafeArrayPutElement, src-type %d, dst-type %d, indices %d",
+                 static_cast<int>(temporary.vt()), static_cast<int>(dst->vt),
+                 static_cast<int>(index));
+    }
+    return hr;
+}
+
 }  // namespace
 
 bool VariantIsNoArray(const VARIANT* v) {
@@ -159,7 +216,6 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     }
 
     // One element through a temporary VARIANT; either side may be a plain VARIANT at offset 0.
-    platform::UniqueVariant temporary;
     SAFEARRAY* from = held_array(src);
     SAFEARRAY* to = held_array(dst);
     if ((from == nullptr && (srcOffset != 0 || !VariantIsNoArray(src))) ||
@@ -167,51 +223,10 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
         CO_TRACE(trace, TRACE_ERROR, "unexpected fall-trough");
         return DISP_E_BADVARTYPE;
     }
-    HRESULT hr;
-    if (from == nullptr) {
-        hr = temporary.copy_from(src);
-        if (FAILED(hr)) {
-            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
-                     static_cast<int>(src->vt), static_cast<int>(temporary.vt()));
-            return hr;
-        }
-    } else {
-        LONG lower = 0;
-        hr = SafeArrayGetLBound(from, 1, &lower);
-        if (FAILED(hr)) {
-            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, src-type %d",
-                     static_cast<int>(src->vt));
-            return hr;
-        }
-        hr = fetch_as_variant(from, lower + srcOffset, temporary.put());
-        if (FAILED(hr)) {
-            CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-type %d",
-                     static_cast<int>(src->vt));
-            return hr;
-        }
-    }
-    if (to == nullptr) {
-        hr = temporary.copy_to(dst);
-        if (FAILED(hr)) {
-            CO_TRACE(trace, TRACE_ERROR, "error on VariantCopy, src-type %d, dst-type %d",
-                     static_cast<int>(temporary.vt()), static_cast<int>(dst->vt));
-        }
+    platform::UniqueVariant temporary;
+    const HRESULT hr = read_one(trace, src, from, srcOffset, temporary);
+    if (FAILED(hr)) {
         return hr;
     }
-    LONG lower = 0;
-    hr = SafeArrayGetLBound(to, 1, &lower);
-    if (FAILED(hr)) {
-        CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetLBound, dst-type %d, dim %d",
-                 static_cast<int>(dst->vt), 1);
-        return hr;
-    }
-    const LONG index = lower + dstOffset;
-    hr = store_variant(to, index, temporary.get());
-    if (FAILED(hr)) {
-        CO_TRACE(trace, TRACE_ERROR,
-                 "error on SafeArrayPutElement, src-type %d, dst-type %d, indices %d",
-                 static_cast<int>(temporary.vt()), static_cast<int>(dst->vt),
-                 static_cast<int>(index));
-    }
-    return hr;
+    return write_one(trace, dst, to, dstOffset, temporary);
 }

@@ -141,58 +141,103 @@ inline constexpr ULONG MC_DELETE_REASON_EMPTIED = 1226;
 // types and status words are 32-bit. Callbacks and data objects travel as IUnknown and are asked
 // for their interface by the component.
 struct IMC_CollectionJobSymAcc : public IUnknown {
+    // Adds the request message in the client's data object sjData (IYDB_Data, read only) to a YDB
+    // CJ of the cycle and type with room, or creates one; the component keeps its own copy.
     virtual HRESULT STDMETHODCALLTYPE addSymbolsYDB(LONG cycle, LONG typ, IUnknown* sjData,
                                                     ULONG sjJobID, ULONG* pStatus) = 0;
+    // Adds the client's ANY-pointer names (a VARIANT vector, copied) to the IVar CJ of the cycle
+    // and type, or creates one; CJ_STATUS_ADD_FAILED in *pStatus when they cannot be used.
     virtual HRESULT STDMETHODCALLTYPE addSymbolsIVar(LONG cycle, LONG typ, VARIANT names,
                                                      ULONG sjJobID, ULONG* pStatus) = 0;
+    // Joins SJ *pSJJobID to its YDB CJ and writes the CJ's whole message into sjData; *pAction
+    // says what to do (CJ_ACTION_*). *pRecord is the caller's: freed, then filled.
     virtual HRESULT STDMETHODCALLTYPE UpdateYDBJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp,
                                                         ULONG* pSJJobID, ULONG* pCJJobID,
                                                         IUnknown* sjData, CJAsyncRQRecord* pRecord,
                                                         ULONG* pAction, ULONG* pStatus) = 0;
+    // Hands out the IVar CJ's target names in *pNames (the caller's, to clear) and joins SJ
+    // *pSJJobID to it; *pAction as for YDB. *pRecord is the caller's: freed, then filled.
     virtual HRESULT STDMETHODCALLTYPE UpdateIVarJobEntry(LONG cycle, LONG typ, IUnknown* sjICB,
                                                          ULONG* pSJJobID, ULONG* pCJJobID,
                                                          VARIANT* pNames, CJAsyncRQRecord* pRecord,
                                                          ULONG* pAction, ULONG* pStatus) = 0;
+    // Reports that the client re-created SJ sjJobID's CJ on the target under newCJJobID. Zeroes
+    // *pRecord without freeing it, then fills it with the renamed CJ.
     virtual HRESULT STDMETHODCALLTYPE UpdateJobState(LONG cycle, LONG typ, ULONG sjJobID,
                                                      ULONG newCJJobID, ULONG* pAction,
                                                      CJAsyncRQRecord* pRecord, ULONG* pStatus) = 0;
+    // Cancels single job jobID; *pAction gets the outcome (CJ_CANCEL_*), *pCJJobID its CJ. Zeroes
+    // *pRecord without freeing it; filled when the SJ left a running CJ.
     virtual HRESULT STDMETHODCALLTYPE cancelASynch(ULONG jobID, ULONG* pCJJobID,
                                                    CJAsyncRQRecord* pRecord, ULONG* pAction,
                                                    ULONG* pStatus) = 0;
+    // The YDB road's values of job jobID, between the data objects sjData and outData; not
+    // available in this build (E_NOTIMPL).
     virtual HRESULT STDMETHODCALLTYPE UpdateYDBValues(ULONG jobID, IUnknown* sjData,
                                                       IUnknown* outData, ULONG* pCJJobID,
                                                       CJAsyncRQRecord* pRecord, ULONG* pStatus) = 0;
+    // Copies IVar CJ jobID's lookup table (requested name -> reformed name, offset, count) into
+    // *pLookupTbl, which the caller owns and the call clears first.
     virtual HRESULT STDMETHODCALLTYPE GetIVarLookupTbl(ULONG jobID, LONG typ, VARIANT* pLookupTbl,
                                                        ULONG* pResult) = 0;
+    // Reads the device's value-comparison attribute through pInstDetails (IMC_InstDetails) and
+    // keeps pszTypeID (copied) for getProperties.
     virtual HRESULT STDMETHODCALLTYPE checkProperties(VARIANT devType, const char* pszTypeID,
                                                       IUnknown* pInstDetails) = 0;
-    // *ppTypeID is CoTaskMemAlloc'd; the caller frees it.
+    // The type id kept by checkProperties (*ppTypeID is CoTaskMemAlloc'd; the caller frees it)
+    // and whether values are compared; E_ABORT while no type id is kept.
     virtual HRESULT STDMETHODCALLTYPE getProperties(char** ppTypeID, ULONG* pValueComparison) = 0;
+    // CJ ids below maxJobs are the component's to give; limit sets the YDB size limit as well.
     virtual HRESULT STDMETHODCALLTYPE setMaxJobs(ULONG maxJobs, ULONG limit, ULONG flag) = 0;
+    // The values setMaxJobs set (*pInfo: reserved, 0).
     virtual HRESULT STDMETHODCALLTYPE getMaxJobs(ULONG* pMaxJobs, ULONG* pInfo, ULONG* pFlag) = 0;
+    // Room of a YDB CJ: variables and bytes of variable data, both inclusive.
     virtual HRESULT STDMETHODCALLTYPE setLimits(ULONG maxVars, ULONG maxSize) = 0;
+    // The room of a YDB CJ.
     virtual HRESULT STDMETHODCALLTYPE getLimits(ULONG* pMaxVars, ULONG* pMaxSize) = 0;
+    // A mode word kept for the client; the component does not act on it.
     virtual HRESULT STDMETHODCALLTYPE setMode(ULONG mode) = 0;
+    // The mode word last set.
     virtual HRESULT STDMETHODCALLTYPE getMode(ULONG* pMode) = 0;
+    // Type and cycle of the CJ that holds, joined last or is job jobID; CJ_STATUS_JOB_NOT_FOUND
+    // in *pStatus when none does.
     virtual HRESULT STDMETHODCALLTYPE getJobProperties(ULONG jobID, LONG* pTyp, LONG* pCycle,
                                                        ULONG* pStatus) = 0;
+    // The target confirms YDB CJ cjJobID (one tick; it runs at 0); while it has none, the CJ
+    // keeps decodeCallback (IMC_YDBDecode; a reference held until the CJ goes).
     virtual HRESULT STDMETHODCALLTYPE UpdateCJ_YDBCB(LONG unused, LONG typ, ULONG cjJobID,
                                                      IUnknown* decodeCallback, ULONG* pStatus) = 0;
+    // The target confirms IVar CJ cjJobID: it runs, and decodeCallback (a reference held until
+    // the CJ goes) replaces the previous one.
     virtual HRESULT STDMETHODCALLTYPE UpdateCJ_IVarCB(LONG unused, LONG typ, ULONG cjJobID,
                                                       IUnknown* decodeCallback, ULONG* pStatus) = 0;
+    // Asks the YDB CJ's decode callback to delete it on the target (registry lock released); the
+    // registry keeps the CJ.
     virtual HRESULT STDMETHODCALLTYPE deleteYDBCJob(ULONG cjJobID, LONG typ, ULONG reason,
                                                     ULONG* pStatus) = 0;
+    // Hands the YDB CJ's record to its decode callback's UpdateJob; the record is the
+    // component's, valid during the call.
     virtual HRESULT STDMETHODCALLTYPE updateYDBCJob(ULONG cjJobID, LONG typ, ULONG* pStatus) = 0;
+    // As deleteYDBCJob, through the IVar CJ's decode callback.
     virtual HRESULT STDMETHODCALLTYPE deleteIVarCJob(ULONG cjJobID, LONG typ, ULONG reason,
                                                      ULONG* pStatus) = 0;
+    // As updateYDBCJob, for an IVar CJ (the callback is given the CJ's id before its renaming).
     virtual HRESULT STDMETHODCALLTYPE updateIVarCJob(ULONG cjJobID, LONG typ, ULONG* pStatus) = 0;
+    // Records the controller's run-time id of the CJ holding SJ sjJobID (else of CJ cjJobID).
     virtual HRESULT STDMETHODCALLTYPE setRt_JobID(LONG cycle, LONG typ, ULONG sjJobID,
                                                   ULONG cjJobID, ULONG rtJobID, ULONG* pStatus) = 0;
+    // Replaces the ES id in *pJobID (a CJ's or an SJ's, above 0x80000000) with its CJ's run-time
+    // id, 0 when none; smaller ids stay as they are.
     virtual HRESULT STDMETHODCALLTYPE getRt_JobID(LONG cycle, ULONG ignored, ULONG* pJobID,
                                                   ULONG* pStatus) = 0;
+    // The CJ of the cycle and type holding SJ sjJobID: its id in *pCJJobID, *pState 8 when it
+    // holds SJs, else 4.
     virtual HRESULT STDMETHODCALLTYPE existCycle(LONG cycle, LONG typ, ULONG sjJobID,
                                                  ULONG* pCJJobID, ULONG* pState) = 0;
+    // A new single-job id, above 0x80000000, unique in the process until the numbers wrap.
     virtual HRESULT STDMETHODCALLTYPE newJobID(ULONG* pID) = 0;
+    // Joins SJ sjJobID again and asks YDB CJ cjJobID's decode callback to start its service;
+    // *pResult is the callback's answer.
     virtual HRESULT STDMETHODCALLTYPE startYDBService(LONG cycle, LONG typ, ULONG value,
                                                       ULONG sjJobID, ULONG cjJobID,
                                                       IUnknown* sjDisp, ULONG* pResult) = 0;

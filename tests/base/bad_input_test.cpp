@@ -43,21 +43,11 @@ struct UnmarshalableDecode : RecordingDecode {
     }
 };
 
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    // What a client that skipped zeroing may hand over: any bytes, pointers included.
-    void Unzeroed() { std::memset(static_cast<void*>(&r), 0xCD, sizeof r); }
-    CJAsyncRQRecord r;
-};
+// What a client that skipped zeroing may hand over: any bytes, pointers included. Only for the
+// calls that zero a record without reading it.
+void Unzero(CJAsyncRQRecordHolder& record) {
+    std::memset(static_cast<void*>(record.get()), 0xCD, sizeof *record.get());
+}
 
 // What a row observed: the HRESULT and the one out-word the row reads.
 struct Answer {
@@ -78,14 +68,14 @@ class BadInputTest : public testing_support::RegistryFixture {
             ASSERT_EQ(c->addSymbolsIVar(kCycle, kTyp, *names.get(), sj, &status), S_OK);
             ULONG id = sj;
             UniqueVariant handed;
-            Record record;
+            CJAsyncRQRecordHolder record;
             ASSERT_EQ(c->UpdateIVarJobEntry(kCycle, kTyp, sj == kSJ1 ? &icb1 : &icb2, &id, &cj,
-                                            handed.get(), &record.r, &action, &status),
+                                            handed.get(), record.get(), &action, &status),
                       S_OK);
         }
-        ULONG status = 0, action = 0x016;
-        Record record;
-        ASSERT_EQ(c->UpdateJobState(kCycle, kTyp, kSJ2, kCJ, &action, &record.r, &status), S_OK);
+        ULONG status = 0, action = CJ_ACTION_STOP | CJ_ACTION_RECORD;
+        CJAsyncRQRecordHolder record;
+        ASSERT_EQ(c->UpdateJobState(kCycle, kTyp, kSJ2, kCJ, &action, record.get(), &status), S_OK);
         ASSERT_EQ(c->UpdateCJ_IVarCB(0, kTyp, kCJ, &decode, &status), S_OK);
         capture.clear();
     }
@@ -177,74 +167,74 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
     {"UpdateIVarJobEntry", "each of its six pointers null", [&](BadInputTest& t) {
         return Answer{EachNull(6, [&](int i) {
             UniqueVariant n;
-            Record r;
+            CJAsyncRQRecordHolder r;
             ULONG sj = kSJ1;
             return t.c->UpdateIVarJobEntry(kCycle, kTyp, nullptr, Or(i, 0, &sj), Or(i, 1, &w),
-                                           Or(i, 2, n.get()), Or(i, 3, &r.r), Or(i, 4, &w2),
+                                           Or(i, 2, n.get()), Or(i, 3, r.get()), Or(i, 4, &w2),
                                            Or(i, 5, &s)); }), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
     {"UpdateIVarJobEntry", "no job of that cycle and type (no add before)", [&](BadInputTest& t) {
         UniqueVariant n;
-        Record r;
+        CJAsyncRQRecordHolder r;
         ULONG sj = kUnknown, action = 0;
-        const HRESULT hr = t.c->UpdateIVarJobEntry(300, kTyp, nullptr, &sj, &w, n.get(), &r.r,
+        const HRESULT hr = t.c->UpdateIVarJobEntry(300, kTyp, nullptr, &sj, &w, n.get(), r.get(),
                                                    &action, &s);
         return Answer{hr, action}; },
-        S_OK, 0x001, 0, ""},
+        S_OK, CJ_ACTION_ALONE, 0, ""},
     {"UpdateJobState", "pRecord or pStatus null", [&](BadInputTest& t) {
         return Answer{EachNull(2, [&](int i) {
-            Record r;
-            return t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, &w, Or(i, 0, &r.r),
+            CJAsyncRQRecordHolder r;
+            return t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, &w, Or(i, 0, r.get()),
                                        Or(i, 1, &s)); }), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
     {"UpdateJobState", "pAction null", [&](BadInputTest& t) {
-        Record r;
-        return Answer{t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, nullptr, &r.r, &s),
-                      r.r.m_ES_JobID}; },
+        CJAsyncRQRecordHolder r;
+        return Answer{t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, nullptr, r.get(), &s),
+                      r->m_ES_JobID}; },
         S_OK, 60, 0, ""},
     {"UpdateJobState", "unknown single job (no join before)", [&](BadInputTest& t) {
-        Record r;
+        CJAsyncRQRecordHolder r;
         ULONG action = 0;
-        return Answer{t.c->UpdateJobState(kCycle, kTyp, kUnknown, 60, &action, &r.r, &s),
-                      r.r.m_ES_JobID}; },
+        return Answer{t.c->UpdateJobState(kCycle, kTyp, kUnknown, 60, &action, r.get(), &s),
+                      r->m_ES_JobID}; },
         S_OK, 0, 4, "Job 2147483801 collection job 60  not found, dwaction 0"},
     {"UpdateJobState", "unzeroed record", [&](BadInputTest& t) {
-        Record r;
-        r.Unzeroed();
+        CJAsyncRQRecordHolder r;
+        Unzero(r);
         ULONG action = 0;
-        return Answer{t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, &action, &r.r, &s),
-                      r.r.m_ES_JobID}; },
+        return Answer{t.c->UpdateJobState(kCycle, kTyp, kSJ1, 60, &action, r.get(), &s),
+                      r->m_ES_JobID}; },
         S_OK, 60, 0, ""},
     {"cancelASynch", "each of its four pointers null", [&](BadInputTest& t) {
         return Answer{EachNull(4, [&](int i) {
-            Record r;
-            return t.c->cancelASynch(kSJ1, Or(i, 0, &w), Or(i, 1, &r.r), Or(i, 2, &w2),
+            CJAsyncRQRecordHolder r;
+            return t.c->cancelASynch(kSJ1, Or(i, 0, &w), Or(i, 1, r.get()), Or(i, 2, &w2),
                                      Or(i, 3, &s)); }), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
     {"cancelASynch", "unknown job", [&](BadInputTest& t) {
-        Record r;
+        CJAsyncRQRecordHolder r;
         ULONG actions = 1;
-        return Answer{t.c->cancelASynch(kUnknown, &w, &r.r, &actions, &s), actions}; },
+        return Answer{t.c->cancelASynch(kUnknown, &w, r.get(), &actions, &s), actions}; },
         S_OK, 0, 4, "job 2147483801 to cancel not in list"},
     {"cancelASynch", "unzeroed record", [&](BadInputTest& t) {
-        Record r;
-        r.Unzeroed();
+        CJAsyncRQRecordHolder r;
+        Unzero(r);
         ULONG actions = 0;
-        return Answer{t.c->cancelASynch(kSJ1, &w, &r.r, &actions, &s), actions}; },
-        S_OK, 0x80, 0, ""},
+        return Answer{t.c->cancelASynch(kSJ1, &w, r.get(), &actions, &s), actions}; },
+        S_OK, CJ_CANCEL_SJ_REMOVED, 0, ""},
     {"cancelASynch", "the same single job twice", [&](BadInputTest& t) {
-        Record r;
+        CJAsyncRQRecordHolder r;
         ULONG actions = 0;
-        (void)t.c->cancelASynch(kSJ1, &w, &r.r, &actions, &s);
-        Record again;
-        return Answer{t.c->cancelASynch(kSJ1, &w, &again.r, &actions, &s), actions}; },
-        S_OK, 0x80, 0, ""},
+        (void)t.c->cancelASynch(kSJ1, &w, r.get(), &actions, &s);
+        CJAsyncRQRecordHolder again;
+        return Answer{t.c->cancelASynch(kSJ1, &w, again.get(), &actions, &s), actions}; },
+        S_OK, CJ_CANCEL_SJ_REMOVED, 0, ""},
     {"cancelASynch", "single job added but never joined", [&](BadInputTest& t) {
         UniqueVariant n = anyptr_test::names_of({R(9, 1)});
         (void)t.c->addSymbolsIVar(300, kTyp, *n.get(), kUnknown, &s);
-        Record r;
+        CJAsyncRQRecordHolder r;
         ULONG actions = 1;
-        return Answer{t.c->cancelASynch(kUnknown, &w, &r.r, &actions, &s), actions}; },
+        return Answer{t.c->cancelASynch(kUnknown, &w, r.get(), &actions, &s), actions}; },
         S_OK, 0, 4, "job 2147483801 to cancel not in list"},
     {"GetIVarLookupTbl", "either pointer null", [&](BadInputTest& t) {
         return Answer{EachNull(2, [&](int i) {

@@ -25,30 +25,14 @@ using platform::UniqueVariant;
 using testing_support::CountingUnknown;
 using testing_support::RecordingDecode;
 
-// A client's record, freed as a client must free it.
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
+// The ids of the single jobs a record holds, in order.
+std::vector<ULONG> SJIDs(const CJAsyncRQRecordHolder& record) {
+    std::vector<ULONG> ids;
+    for (const SJAsyncRQRecord& sj : record) {
+        ids.push_back(sj.ES_JobID);
     }
-    ~Record() { Free(); }
-    // Before a filled record goes to a call that only zeroes it (UpdateJobState, cancelASynch).
-    void Free() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-        r.m_pSJ = nullptr;
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    std::vector<ULONG> sjIDs() const {
-        std::vector<ULONG> ids;
-        for (ULONG i = 0; r.m_pSJ != nullptr && i < r.containing; ++i) {
-            ids.push_back(r.m_pSJ[i].ES_JobID);
-        }
-        return ids;
-    }
-    CJAsyncRQRecord r;
-};
+    return ids;
+}
 
 // What one join told the client.
 struct Joined {
@@ -82,12 +66,12 @@ class IVarRoadTest : public testing_support::RegistryFixture {
         EXPECT_EQ(object->addSymbolsIVar(cycle, typ, *names.get(), sj, &status), expected);
         return status;
     }
-    Joined Join(LONG cycle, LONG typ, ULONG sj, Record& record, IUnknown* icb = nullptr,
-                ULONG actionIn = 0) {
+    Joined Join(LONG cycle, LONG typ, ULONG sj, CJAsyncRQRecordHolder& record,
+                IUnknown* icb = nullptr, ULONG actionIn = 0) {
         Joined j;
         j.action = actionIn;
         UniqueVariant names;
-        j.hr = object->UpdateIVarJobEntry(cycle, typ, icb, &sj, &j.cj, names.get(), &record.r,
+        j.hr = object->UpdateIVarJobEntry(cycle, typ, icb, &sj, &j.cj, names.get(), record.get(),
                                           &j.action, &j.status);
         return j;
     }
@@ -95,12 +79,12 @@ class IVarRoadTest : public testing_support::RegistryFixture {
     Joined Road(LONG cycle, LONG typ, const std::vector<Range>& ranges, ULONG sj, ULONG newID,
                 IUnknown* icb = nullptr, IUnknown* decode = nullptr) {
         EXPECT_EQ(Add(cycle, typ, ranges, sj), 0u);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Joined j = Join(cycle, typ, sj, record, icb);
-        if ((j.action & 0x002) != 0) {
+        if ((j.action & CJ_ACTION_STOP) != 0) {
             ULONG action = j.action, status = 0;
-            Record again;
-            EXPECT_EQ(object->UpdateJobState(cycle, typ, sj, newID, &action, &again.r, &status),
+            CJAsyncRQRecordHolder again;
+            EXPECT_EQ(object->UpdateJobState(cycle, typ, sj, newID, &action, again.get(), &status),
                       S_OK);
             EXPECT_EQ(object->UpdateCJ_IVarCB(0, typ, newID, decode, &status), S_OK);
             j.cj = newID;
@@ -114,10 +98,11 @@ class IVarRoadTest : public testing_support::RegistryFixture {
         return table.vt() == VT_EMPTY ? std::vector<anyptr_test::Row>{}
                                       : anyptr_test::lookup_rows(table.get());
     }
-    ULONG Cancel(ULONG sj, Record& record, ULONG* cj = nullptr, HRESULT* hr = nullptr) {
+    ULONG Cancel(ULONG sj, CJAsyncRQRecordHolder& record, ULONG* cj = nullptr,
+                 HRESULT* hr = nullptr) {
         ULONG cjID = 0, actions = 0xDEAD, status = 0;
-        record.Free();
-        const HRESULT got = object->cancelASynch(sj, &cjID, &record.r, &actions, &status);
+        record.reset();
+        const HRESULT got = object->cancelASynch(sj, &cjID, record.get(), &actions, &status);
         if (cj != nullptr) {
             *cj = cjID;
         }
@@ -180,49 +165,51 @@ TEST_F(IVarRoadTest, AFullCollectionJobIsNotChosenForAMerge) {
 }
 
 TEST_F(IVarRoadTest, JoinsSetTheActionWordAndStopAtTheThreshold) {
-    Record record;
+    CJAsyncRQRecordHolder record;
     // No CJ: the SJ runs alone; 0x100 changes nothing; other bits are dropped.
     Joined j = Join(100, 9, 0x80000001, record, nullptr, 0x006);
-    EXPECT_EQ(j.action, 0x001u);
-    EXPECT_EQ(Join(100, 9, 0x80000001, record, nullptr, 0x100).action, 0x100u);
+    EXPECT_EQ(j.action, CJ_ACTION_ALONE);
+    EXPECT_EQ(Join(100, 9, 0x80000001, record, nullptr, CJ_ACTION_UNCHANGED).action,
+              CJ_ACTION_UNCHANGED);
 
     Add(100, 9, {R(0, 2)}, 0x80000001);
     j = Join(100, 9, 0x80000001, record);
-    EXPECT_EQ(j.action, 0x001u);  // one SJ: no re-creation yet
+    EXPECT_EQ(j.action, CJ_ACTION_ALONE);  // one SJ: no re-creation yet
     EXPECT_EQ(j.cj, 0u);
-    EXPECT_EQ(record.r.m_ES_JobID, 2u);  // the CJ as found before the join
-    EXPECT_EQ(record.r.containing, 0u);
+    EXPECT_EQ(record->m_ES_JobID, 2u);  // the CJ as found before the join
+    EXPECT_EQ(record->containing, 0u);
 
     Add(100, 9, {R(4, 2)}, 0x80000002);
     j = Join(100, 9, 0x80000002, record);
-    EXPECT_EQ(j.action, 0x016u);
+    EXPECT_EQ(j.action, CJ_ACTION_STOP | CJ_ACTION_RECORD);
     EXPECT_EQ(j.cj, 2u);
-    EXPECT_EQ(record.r.m_RQStatus, STATE_STOP);
-    EXPECT_EQ(record.r.containing, 2u);
-    EXPECT_EQ(record.sjIDs(), (std::vector<ULONG>{0x80000001, 0x80000002}));
+    EXPECT_EQ(record->m_RQStatus, STATE_STOP);
+    EXPECT_EQ(record->containing, 2u);
+    EXPECT_EQ(SJIDs(record), (std::vector<ULONG>{0x80000001, 0x80000002}));
     // The ring: SJ to SJ by id and back to the CJ; joined SJs are marked stopped.
-    EXPECT_EQ(record.r.m_pSJ[0].next_ES_JobID, 0x80000002u);
-    EXPECT_EQ(record.r.m_pSJ[1].next_ES_JobID, 2u);
-    EXPECT_EQ(record.r.m_pSJ[0].RQStatus, SJ_STOPPED);
-    EXPECT_EQ(record.r.m_pSJ[1].Service, 1u);
-    EXPECT_EQ(record.r.m_pSJ[1].Typ, 9);
+    EXPECT_EQ(record->m_pSJ[0].next_ES_JobID, 0x80000002u);
+    EXPECT_EQ(record->m_pSJ[1].next_ES_JobID, 2u);
+    EXPECT_EQ(record->m_pSJ[0].RQStatus, SJ_STOPPED);
+    EXPECT_EQ(record->m_pSJ[1].Service, 1u);
+    EXPECT_EQ(record->m_pSJ[1].Typ, 9);
 
     // Re-created under an id above the job limit and confirmed: the next join adds 0x040.
     ULONG action = j.action, status = 1;
-    Record recreated;
-    ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000002, 100, &action, &recreated.r, &status),
+    CJAsyncRQRecordHolder recreated;
+    ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000002, 100, &action, recreated.get(), &status),
               S_OK);
-    EXPECT_EQ(recreated.r.m_ES_JobID, 100u);
-    EXPECT_EQ(recreated.r.m_pSJ[0].RQStatus, SJ_RECREATED);
-    EXPECT_EQ(recreated.r.m_pSJ[0].parent_ES_JobID, 100u);
+    EXPECT_EQ(recreated->m_ES_JobID, 100u);
+    EXPECT_EQ(recreated->m_pSJ[0].RQStatus, SJ_RECREATED);
+    EXPECT_EQ(recreated->m_pSJ[0].parent_ES_JobID, 100u);
     // Confirmed by its previous id.
     ASSERT_EQ(object->UpdateCJ_IVarCB(0, 9, 2, nullptr, &status), S_OK);
     EXPECT_EQ(Entry(100, 9)->m_RQStatus, STATE_RUN);
     Add(100, 9, {R(8, 2)}, 0x80000003);
-    EXPECT_EQ(Join(100, 9, 0x80000003, record).action, 0x056u);
+    EXPECT_EQ(Join(100, 9, 0x80000003, record).action,
+              CJ_ACTION_EXTRA | CJ_ACTION_STOP | CJ_ACTION_RECORD);
 
-    recreated.Free();
-    ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000009, 101, &action, &recreated.r, &status),
+    recreated.reset();
+    ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000009, 101, &action, recreated.get(), &status),
               S_OK);
     EXPECT_EQ(traced(4).back(), "Job 2147483657 collection job 101  not found, dwaction 16");
 }
@@ -232,9 +219,9 @@ TEST_F(IVarRoadTest, AMergeDropsTheNamesOfCancelledSingleJobs) {
     Road(100, 9, {R(0, 2), R(10, 2), R(20, 2)}, 0x80000001, 50, &icb1);
     Road(100, 9, {R(30, 2), R(40, 2)}, 0x80000002, 51, &icb2);
     ASSERT_EQ(Entry(51, 9)->m_RQStatus, STATE_RUN);
-    Record record;
-    EXPECT_EQ(Cancel(0x80000001, record), 0x80u);
-    EXPECT_EQ(record.sjIDs(), (std::vector<ULONG>{0x80000001, 0x80000002}));
+    CJAsyncRQRecordHolder record;
+    EXPECT_EQ(Cancel(0x80000001, record), CJ_CANCEL_SJ_REMOVED);
+    EXPECT_EQ(SJIDs(record), (std::vector<ULONG>{0x80000001, 0x80000002}));
     EXPECT_EQ(icb1.refs(), 1u);
     // The next merge leaves SJ 2's two names and the new one.
     Add(100, 9, {R(50, 2)}, 0x80000003);
@@ -261,9 +248,9 @@ TEST_F(IVarRoadTest, TheWholeRoadMapsValuesBackAndReleasesEveryCallback) {
 
         // Every requested name lies inside the reformed name its row names, at its offset.
         UniqueVariant names;
-        Record record;
-        ULONG sj = 0x80000002, cj = 0, action = 0x100;
-        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, names.get(), &record.r,
+        CJAsyncRQRecordHolder record;
+        ULONG sj = 0x80000002, cj = 0, action = CJ_ACTION_UNCHANGED;
+        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, names.get(), record.get(),
                                              &action, &status),
                   S_OK);
         const auto reformed = anyptr_test::reformed_ranges(names.get());
@@ -284,12 +271,13 @@ TEST_F(IVarRoadTest, TheWholeRoadMapsValuesBackAndReleasesEveryCallback) {
             }
         }
 
-        Record cancelled;
+        CJAsyncRQRecordHolder cancelled;
         ULONG cjID = 0;
-        EXPECT_EQ(Cancel(0x80000001, cancelled, &cjID), 0x80u);
+        EXPECT_EQ(Cancel(0x80000001, cancelled, &cjID), CJ_CANCEL_SJ_REMOVED);
         EXPECT_EQ(cjID, 20u);
-        EXPECT_EQ(cancelled.r.m_ES_JobID, 20u);
-        EXPECT_EQ(Cancel(0x80000002, cancelled, &cjID), 0xA0u);
+        EXPECT_EQ(cancelled->m_ES_JobID, 20u);
+        EXPECT_EQ(Cancel(0x80000002, cancelled, &cjID),
+                  CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
         EXPECT_EQ(Entry(20, 9), nullptr);
         const auto calls = ydbDecode.calls();
         ASSERT_EQ(calls.size(), 1u);
@@ -307,11 +295,11 @@ TEST_F(IVarRoadTest, TheWholeRoadMapsValuesBackAndReleasesEveryCallback) {
 }
 
 TEST_F(IVarRoadTest, CancelOutcomesFollowTheCollectionJobsState) {
-    Record record;
+    CJAsyncRQRecordHolder record;
     // Unconfirmed CJ: removed with all its SJs.
     Add(100, 9, {R(0, 1)}, 0x80000001);
     Join(100, 9, 0x80000001, record);
-    EXPECT_EQ(Cancel(0x80000001, record), 0x02u);
+    EXPECT_EQ(Cancel(0x80000001, record), CJ_CANCEL_CJ_REMOVED);
     EXPECT_EQ(Entry(2, 9), nullptr);
     // The same, unreported, for type 1001.
     Add(100, 1001, {R(0, 1)}, 0x80000002);
@@ -329,7 +317,7 @@ TEST_F(IVarRoadTest, CancelOutcomesFollowTheCollectionJobsState) {
     EXPECT_EQ(traced(4).back(), "job 2147483801 to cancel not in list");
 
     ULONG status = 0;
-    EXPECT_EQ(object->cancelASynch(1, nullptr, &record.r, &status, &status), E_POINTER);
+    EXPECT_EQ(object->cancelASynch(1, nullptr, record.get(), &status, &status), E_POINTER);
 }
 
 TEST_F(IVarRoadTest, DeleteAndUpdateReachTheCallbacksOutsideTheLock) {
@@ -444,7 +432,7 @@ TEST_F(IVarRoadTest, EightClientThreadsWalkTheRoadAtOnce) {
                 UniqueVariant table;
                 ULONG result = 0;
                 object->GetIVarLookupTbl(j.cj, 9, table.get(), &result);
-                Record record;
+                CJAsyncRQRecordHolder record;
                 HRESULT hr = E_FAIL;
                 Cancel(sj, record, nullptr, &hr);
                 answered += hr == S_OK ? 1 : 0;
@@ -526,16 +514,16 @@ TEST_F(IVarRoadTest, JobsSharingAnIdWithAnotherClientsJobAreHandledAsThemselves)
     client(100, 0x80000001, 0x80000002, &icbA1, &icbA2, decodeA);
     // A third SJ stops A's job; unreported, it is dropped at the next merge into it.
     Add(100, 9, {R(2, 1)}, 0x80000003);
-    Record record;
-    ASSERT_EQ(Join(100, 9, 0x80000003, record, &icbA3).action & 0x002, 0x002u);
+    CJAsyncRQRecordHolder record;
+    ASSERT_EQ(Join(100, 9, 0x80000003, record, &icbA3).action & CJ_ACTION_STOP, CJ_ACTION_STOP);
     client(200, 0x80000011, 0x80000012, &icbB1, &icbB2, decodeB);
     ASSERT_EQ(Entry(50, 9)->ms, 200);
 
     Add(100, 9, {R(3, 1)}, 0x80000004);
     EXPECT_EQ(icbA3.refs(), 1u);  // the dropped SJ's own callback, not one of B's
-    EXPECT_EQ(Cancel(0x80000001, record), 0x80u);
+    EXPECT_EQ(Cancel(0x80000001, record), CJ_CANCEL_SJ_REMOVED);
     EXPECT_EQ(icbA1.refs(), 1u);
-    EXPECT_EQ(Cancel(0x80000002, record), 0xA0u);
+    EXPECT_EQ(Cancel(0x80000002, record), CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
     EXPECT_EQ(decodeA.calls().size(), 1u);
     EXPECT_TRUE(decodeB.calls().empty());
     LONG typ = 0, cycle = 0;
@@ -566,7 +554,7 @@ TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
         SCOPED_TRACE(n);
         Renew();
         Add(100, 9, {R(0, 2), R(2, 2)}, 0x80000001);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Join(100, 9, 0x80000001, record);
         UniqueVariant names = anyptr_test::names_of({R(10, 2)});
         ULONG status = 0;
@@ -577,8 +565,8 @@ TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
         capture.levels(1, 1, 1u << 4);
         // What a client reads after the merge: the names of step 3 and the table matching them.
         UniqueVariant target;
-        ULONG sj = 0x80000001, cj = 0, action = 0x100;
-        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, target.get(), &record.r,
+        ULONG sj = 0x80000001, cj = 0, action = CJ_ACTION_UNCHANGED;
+        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, target.get(), record.get(),
                                              &action, &status),
                   S_OK);
         const auto rows = LookupRows(2, 9);
@@ -599,28 +587,28 @@ TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
 TEST_F(IVarRoadTest, ZeroingCallsTakeAnUnzeroedRecordWithoutFreeingIt) {
     // What an unzeroed record may hold: bytes that look like a VARIANT with an interface.
     CountingUnknown held;
-    auto unzeroed = [&](Record& r) {
-        std::memset(static_cast<void*>(&r.r), 0xCD, sizeof r.r);
-        r.r.m_LookupTbl.vt = VT_UNKNOWN;
-        r.r.m_LookupTbl.punkVal = &held;  // not a reference the record owns
-        r.r.m_pSJ = nullptr;
+    auto unzeroed = [&](CJAsyncRQRecordHolder& r) {
+        std::memset(static_cast<void*>(r.get()), 0xCD, sizeof *r.get());
+        r->m_LookupTbl.vt = VT_UNKNOWN;
+        r->m_LookupTbl.punkVal = &held;  // not a reference the record owns
+        r->m_pSJ = nullptr;
     };
     Road(100, 9, {R(0, 1)}, 0x80000001, 0);
     Road(100, 9, {R(1, 1)}, 0x80000002, 60);
     ULONG action = 0, status = 0, cj = 0, actions = 0;
     for (const ULONG sj : {0x80000001u, 0x80000099u}) {  // found and not found
-        Record r;
+        CJAsyncRQRecordHolder r;
         unzeroed(r);
-        EXPECT_EQ(object->UpdateJobState(100, 9, sj, 60, &action, &r.r, &status), S_OK);
+        EXPECT_EQ(object->UpdateJobState(100, 9, sj, 60, &action, r.get(), &status), S_OK);
         EXPECT_EQ(held.refs(), 1u);
-        EXPECT_EQ(r.r.m_ES_JobID, sj == 0x80000001u ? 60u : 0u);
+        EXPECT_EQ(r->m_ES_JobID, sj == 0x80000001u ? 60u : 0u);
     }
     for (const ULONG sj : {0x80000001u, 0x80000099u}) {  // fills the record; not found
-        Record r;
+        CJAsyncRQRecordHolder r;
         unzeroed(r);
-        EXPECT_EQ(object->cancelASynch(sj, &cj, &r.r, &actions, &status), S_OK);
+        EXPECT_EQ(object->cancelASynch(sj, &cj, r.get(), &actions, &status), S_OK);
         EXPECT_EQ(held.refs(), 1u);
-        EXPECT_EQ(r.r.containing, sj == 0x80000001u ? 2u : 0u);
+        EXPECT_EQ(r->containing, sj == 0x80000001u ? 2u : 0u);
     }
 }
 

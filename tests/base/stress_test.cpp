@@ -41,8 +41,7 @@ constexpr int kSlotCount = static_cast<int>(sizeof kSlots / sizeof kSlots[0]);
 constexpr ULONG kDeleteReason = 7;
 
 // What the component answers, as a client reads it.
-constexpr ULONG kAlone = 0x001, kStop = 0x002, kAboveLimit = 0x040, kUnchanged = 0x100;
-constexpr ULONG kCancelRemoved = 0x02, kCancelLeft = 0x80, kCancelDeleted = 0xA0;
+constexpr ULONG kCancelDeleted = CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED;
 
 // Each thread draws from its own generator, seeded from the run's seed and the thread's index.
 thread_local std::mt19937_64 t_rng;
@@ -187,28 +186,14 @@ class FailingDecode : public testing_support::RecordingDecode {
     }
 };
 
-// A client's record, freed as a client must free it.
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    const SJAsyncRQRecord* find(ULONG sj) const {
-        for (ULONG i = 0; r.m_pSJ != nullptr && i < r.containing; ++i) {
-            if (r.m_pSJ[i].ES_JobID == sj) {
-                return &r.m_pSJ[i];
-            }
+const SJAsyncRQRecord* FindSJ(const CJAsyncRQRecordHolder& record, ULONG sj) {
+    for (const SJAsyncRQRecord& each : record) {
+        if (each.ES_JobID == sj) {
+            return &each;
         }
-        return nullptr;
     }
-    CJAsyncRQRecord r;
-};
+    return nullptr;
+}
 
 // A client's single job as the client knows it from the component's answers.
 enum class Held { No, Yes, Cancelled };
@@ -358,15 +343,16 @@ class Stress {
         STRESS_CHECK(m_object->addSymbolsIVar(cycle, typ, *names.get(), job.sj, &status) == S_OK &&
                          status == 0,
                      "add of SJ " << job.sj << ", status " << status);
-        Record record;
+        CJAsyncRQRecordHolder record;
         ULONG cj = 0, action = 0;
         names.reset();
         STRESS_CHECK(m_object->UpdateIVarJobEntry(cycle, typ, &job.icb, &job.sj, &cj, names.get(),
-                                                  &record.r, &action, &status) == S_OK,
+                                                  record.get(), &action, &status) == S_OK,
                      "join of SJ " << job.sj);
-        if ((action & kStop) == 0) {
+        if ((action & CJ_ACTION_STOP) == 0) {
             // Alone: the SJ waits in a fresh collection job, or that job went before the join.
-            STRESS_CHECK(action == kAlone, "join of SJ " << job.sj << ": action " << action);
+            STRESS_CHECK(action == CJ_ACTION_ALONE,
+                         "join of SJ " << job.sj << ": action " << action);
             ULONG found = 0, state = 0;
             STRESS_CHECK(m_object->existCycle(cycle, typ, job.sj, &found, &state) == S_OK,
                          "existCycle of " << job.sj);
@@ -375,13 +361,14 @@ class Stress {
                          "SJ " << job.sj << " not held keeps refs " << job.icb.refs());
             return;
         }
-        STRESS_CHECK((action & ~kAboveLimit) == 0x016 && record.find(job.sj) != nullptr,
+        STRESS_CHECK((action & ~CJ_ACTION_EXTRA) == (CJ_ACTION_STOP | CJ_ACTION_RECORD) &&
+                         FindSJ(record, job.sj) != nullptr,
                      "join of SJ " << job.sj << ": action " << action);
         const ULONG newCJ = m_nextCJ++;
-        Record recreated;
-        STRESS_CHECK(m_object->UpdateJobState(cycle, typ, job.sj, newCJ, &action, &recreated.r,
+        CJAsyncRQRecordHolder recreated;
+        STRESS_CHECK(m_object->UpdateJobState(cycle, typ, job.sj, newCJ, &action, recreated.get(),
                                               &status) == S_OK &&
-                         recreated.r.m_ES_JobID == newCJ,
+                         recreated->m_ES_JobID == newCJ,
                      "re-creation of SJ " << job.sj << "'s job as " << newCJ);
         STRESS_CHECK(
             m_object->setRt_JobID(cycle, typ, job.sj, newCJ, newCJ + 0x10000, &status) == S_OK &&
@@ -400,10 +387,10 @@ class Stress {
     void cancel(Job& job) {
         const unsigned long long deletesBefore = m_ydbDeletesStarted;
         const bool deleteRunning = m_ydbDeletesRunning != 0;
-        Record record;
+        CJAsyncRQRecordHolder record;
         ULONG cj = 0, actions = 0xDEAD, status = 0xDEAD;
         t_calls.clear();
-        STRESS_CHECK(m_object->cancelASynch(job.sj, &cj, &record.r, &actions, &status) == S_OK,
+        STRESS_CHECK(m_object->cancelASynch(job.sj, &cj, record.get(), &actions, &status) == S_OK,
                      "cancel of SJ " << job.sj);
         const bool raced = deleteRunning || m_ydbDeletesStarted != deletesBefore;
         STRESS_CHECK(status == StatusAfterCallbacks(),
@@ -411,16 +398,16 @@ class Stress {
         if (job.held == Held::No) {
             STRESS_CHECK(actions == 0, "cancel of unheld SJ " << job.sj << ": " << actions);
         } else {
-            STRESS_CHECK(
-                actions == kCancelRemoved || actions == kCancelLeft || actions == kCancelDeleted,
-                "cancel of SJ " << job.sj << ": " << actions);
+            STRESS_CHECK(actions == CJ_CANCEL_CJ_REMOVED || actions == CJ_CANCEL_SJ_REMOVED ||
+                             actions == kCancelDeleted,
+                         "cancel of SJ " << job.sj << ": " << actions);
         }
-        if (actions == kCancelLeft || actions == kCancelDeleted) {
-            STRESS_CHECK(record.find(job.sj) != nullptr && record.r.m_ES_JobID == cj,
-                         "cancel of SJ " << job.sj << ": record of " << record.r.m_ES_JobID);
+        if (actions == CJ_CANCEL_SJ_REMOVED || actions == kCancelDeleted) {
+            STRESS_CHECK(FindSJ(record, job.sj) != nullptr && record->m_ES_JobID == cj,
+                         "cancel of SJ " << job.sj << ": record of " << record->m_ES_JobID);
             bool allCancelled = true;
-            for (ULONG i = 0; i < record.r.containing; ++i) {
-                allCancelled = allCancelled && record.r.m_pSJ[i].RQStatus == SJ_CANCELLED;
+            for (ULONG i = 0; i < record->containing; ++i) {
+                allCancelled = allCancelled && record->m_pSJ[i].RQStatus == SJ_CANCELLED;
             }
             STRESS_CHECK(allCancelled == (actions == kCancelDeleted),
                          "cancel of SJ " << job.sj << " in " << cj << ": " << actions);
@@ -428,14 +415,14 @@ class Stress {
         // A decode callback that the record shows registered must delete the emptied job, unless
         // a delete running beside the cancel took it.
         if (actions == kCancelDeleted && !raced &&
-            (record.r.m_bOldIYDBDecodeValid != 0 || record.r.m_bNewIYDBDecodeValid != 0)) {
+            (record->m_bOldIYDBDecodeValid != 0 || record->m_bNewIYDBDecodeValid != 0)) {
             bool deleted = false;
             for (const DecodeCall& call : t_calls) {
                 deleted = deleted || (call.operation == 1 && call.reason == 1226);
             }
             STRESS_CHECK(deleted, "cancel emptied "
                                       << cj << " but did not call its decode callback (cookie "
-                                      << record.r.m_newCookieIYDBDecode << ")");
+                                      << record->m_newCookieIYDBDecode << ")");
         }
         job.held = Held::Cancelled;
         STRESS_CHECK(job.icb.refs() == 1 || m_table.stranded(&job.icb),
@@ -520,29 +507,29 @@ class Stress {
         std::map<const Job*, ULONG> holder;  // live jobs by the CJ that lists them
         std::map<const Job*, bool> listed;   // cancelled jobs still listed
         for (int slot = 0; slot < kSlotCount; ++slot) {
-            Record record;
+            CJAsyncRQRecordHolder record;
             UniqueVariant names;
-            ULONG sj = 0, cj = 0, action = kUnchanged, status = 0;
+            ULONG sj = 0, cj = 0, action = CJ_ACTION_UNCHANGED, status = 0;
             STRESS_CHECK(m_object->UpdateIVarJobEntry(kSlots[slot].cycle, kSlots[slot].typ, nullptr,
-                                                      &sj, &cj, names.get(), &record.r, &action,
+                                                      &sj, &cj, names.get(), record.get(), &action,
                                                       &status) == S_OK &&
-                             action == kUnchanged,
+                             action == CJ_ACTION_UNCHANGED,
                          "record of slot " << slot);
-            if (record.r.m_pSJ == nullptr) {
+            if (record->m_pSJ == nullptr) {
                 continue;
             }
-            const std::vector<Row> rows = record.r.m_LookupTbl.vt == VT_EMPTY
+            const std::vector<Row> rows = record->m_LookupTbl.vt == VT_EMPTY
                                               ? std::vector<Row>{}
-                                              : anyptr_test::lookup_rows(&record.r.m_LookupTbl);
+                                              : anyptr_test::lookup_rows(&record->m_LookupTbl);
             const std::vector<Range> reformed = names.vt() == VT_EMPTY
                                                     ? std::vector<Range>{}
                                                     : anyptr_test::reformed_ranges(names.get());
             size_t at = 0;
-            for (ULONG i = 0; i < record.r.containing; ++i) {
-                const SJAsyncRQRecord& sjr = record.r.m_pSJ[i];
+            for (ULONG i = 0; i < record->containing; ++i) {
+                const SJAsyncRQRecord& sjr = record->m_pSJ[i];
                 const auto it = jobs.find(sjr.ES_JobID);
                 STRESS_CHECK(it != jobs.end() && it->second->slot == slot,
-                             "stranger SJ " << sjr.ES_JobID << " in " << record.r.m_ES_JobID);
+                             "stranger SJ " << sjr.ES_JobID << " in " << record->m_ES_JobID);
                 if (it != jobs.end() && it->second->held == Held::Cancelled) {
                     listed[it->second] = true;
                     STRESS_CHECK(sjr.RQStatus == SJ_CANCELLED && sjr.bICB_InterfaceValid == 0,
@@ -552,7 +539,7 @@ class Stress {
                     STRESS_CHECK(job.held == Held::Yes && holder.count(&job) == 0 &&
                                      (sjr.RQStatus == SJ_JOINED || sjr.RQStatus == SJ_RECREATED),
                                  "SJ " << job.sj << " state " << sjr.RQStatus);
-                    holder[&job] = record.r.m_ES_JobID;
+                    holder[&job] = record->m_ES_JobID;
                     STRESS_CHECK((job.icb.refs() > 1) == (sjr.bICB_InterfaceValid != 0),
                                  "SJ " << job.sj << " refs " << job.icb.refs());
                     STRESS_CHECK(sjr.VarCount == job.ranges.size() &&
@@ -562,7 +549,7 @@ class Stress {
                 at += sjr.VarCount;
             }
             STRESS_CHECK(rows.size() == at,
-                         record.r.m_ES_JobID << " has " << rows.size() << " names for " << at);
+                         record->m_ES_JobID << " has " << rows.size() << " names for " << at);
         }
         for (Client& c : m_clients) {
             for (auto it = c.jobs.begin(); it != c.jobs.end();) {

@@ -11,182 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "base/st/symcjacc/symcjacc.h"
-#include "onl/ydbservice/upp_debservice.h"
-#include "registry_fixture.h"
-#include "support/counting_unknown.h"
-#include "support/decode_callback.h"
-#include "engsys/ydbdata_class.h"
+#include "ydb_road_fixture.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-using platform::ComPtr;
-using testing_support::CountingUnknown;
-using testing_support::RecordingDecode;
-using testing_support::YdbDataClass;
-
-constexpr LONG kTyp = 1;
-// Where a request's variables start: data and record headers (32 bytes), the service and job
-// description (8), the variable count (4).
-constexpr size_t kVarsAt = 44;
-
-// A request of `count` variables, each naming (tag, index): 4-byte values, or blocks of `block`
-// bytes.
-ComPtr<IYDB_Data> Request(LONG cycle, uint32_t tag, uint32_t count, uint16_t block = 0) {
-    ComPtr<IYDB_Data> data = YdbDataClass::create();
-    EXPECT_EQ(data->InitData(1, 4, 0, 0, 0), S_OK);
-    Gen_ExStream s(data.get());
-    YDB_RecordHeader{0xC101, 0, 0}.write(s);
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(2);
-    m.m_JobDescr.m_JobType = 1;
-    m.m_JobDescr.m_Param = static_cast<uint32_t>(cycle);
-    for (uint32_t i = 0; i < count; ++i) {
-        Upp_DebVar v;
-        v.m_AddrType = 1;
-        v.m_AddrA = (tag << 16) | i;
-        if (block != 0) {
-            v.setBlock(block);
-        } else {
-            v.m_DataType = 2;
-        }
-        m.m_VarList.add(v);
-    }
-    m.write(s);
-    EXPECT_TRUE(s.good());
-    return data;
-}
-
-Bytes Contents(const ComPtr<IYDB_Data>& d) {
-    return testing_support::ydb_contents(d.get());
-}
-Bytes VarBytes(const ComPtr<IYDB_Data>& d) {
-    const Bytes all = Contents(d);
-    return all.size() < kVarsAt ? Bytes{} : Bytes(all.begin() + kVarsAt, all.end());
-}
-ULONG Word(const Bytes& b, size_t at) {
-    return b.size() < at + 4 ? 0xFFFFFFFF
-                             : b[at] | b[at + 1] << 8 | b[at + 2] << 16 | ULONG{b[at + 3]} << 24;
-}
-ULONG Calls(const ComPtr<IYDB_Data>& d, ULONG position) {
-    ULONG n = 0;
-    YdbDataClass::control(d)->GetCallCount(position, &n);
-    return n;
-}
-
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    CJAsyncRQRecord r;
-};
-
-struct Joined {
-    ULONG cj = 0, action = 0, status = 0;
-    HRESULT hr = E_FAIL;
-};
-
-struct ProbedComponent : CCollectionJobSymAcc {
-    using CCollectionJobSymAcc::m_pRQ;
-};
-
-// A decode callback reached only through QueryInterface: its IUnknown is another object.
-class TearOffDecode : public CountingUnknown {
-  public:
-    explicit TearOffDecode(RecordingDecode& inner) : m_inner(inner) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv != nullptr && IsEqualIID(riid, IID_IMC_YDBDecode)) {
-            return m_inner.QueryInterface(riid, ppv);
-        }
-        return CountingUnknown::QueryInterface(riid, ppv);
-    }
-
-  private:
-    RecordingDecode& m_inner;
-};
-
-class YdbRoadTest : public testing_support::RegistryFixture {
-  protected:
-    static void SetUpTestSuite() {
-        RegistryFixture::SetUpTestSuite();
-        dataClass = std::make_unique<YdbDataClass>();
-        ASSERT_TRUE(dataClass->ready());
-    }
-    static void TearDownTestSuite() {
-        dataClass.reset();
-        RegistryFixture::TearDownTestSuite();
-    }
-    void SetUp() override {
-        RegistryFixture::SetUp();
-        MakeComponent();
-    }
-    void MakeComponent() {
-        ComPtr<ProbedComponent> made(new ProbedComponent);  // adds the first reference
-        ASSERT_EQ(made.query(IID_IMC_CollectionJobSymAcc, object), S_OK);
-        impl = made.get();
-    }
-    bool Traced(const std::string& text, int level) const {
-        const auto all = traced(level);
-        return std::find(all.begin(), all.end(), text) != all.end();
-    }
-
-    ULONG Add(LONG cycle, IUnknown* data, ULONG sj, HRESULT expected = S_OK) {
-        ULONG status = 0xDEAD;
-        EXPECT_EQ(object->addSymbolsYDB(cycle, kTyp, data, sj, &status), expected);
-        return status;
-    }
-    Joined Join(LONG cycle, ULONG sj, IUnknown* data, Record& record, IUnknown* disp = nullptr,
-                ULONG actionIn = 0) {
-        Joined j;
-        j.action = actionIn;
-        j.hr = object->UpdateYDBJobEntry(cycle, kTyp, disp, &sj, &j.cj, data, &record.r, &j.action,
-                                         &j.status);
-        return j;
-    }
-    // One client's walk: add, join, re-create under newID when stopped, confirm until no tick is
-    // left, start through the first SJ (a later SJ would stop the job again). Returns the CJ id.
-    ULONG Walk(LONG cycle, ULONG sj, uint32_t vars, ULONG newID, RecordingDecode& decode,
-               ULONG value = 0) {
-        const ComPtr<IYDB_Data> data = Request(cycle, sj & 0xFFFF, vars);
-        EXPECT_EQ(Add(cycle, data.get(), sj), 0u);
-        Record record;
-        Joined j = Join(cycle, sj, data.get(), record, &decode);
-        ULONG status = 0, cj = record.r.m_ES_JobID;
-        Record recreated;
-        if ((j.action & 0x002) != 0) {
-            EXPECT_EQ(
-                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, &recreated.r, &status),
-                S_OK);
-            cj = newID;
-        }
-        for (LONG tick = 0; tick < std::max<LONG>(recreated.r.ticks, 1); ++tick) {
-            EXPECT_EQ(object->UpdateCJ_YDBCB(0, kTyp, cj, &decode, &status), S_OK);
-        }
-        const ULONG first = recreated.r.m_pSJ != nullptr ? recreated.r.m_pSJ[0].ES_JobID : sj;
-        ULONG result = 0;
-        EXPECT_EQ(object->startYDBService(cycle, kTyp, value, first, cj, &decode, &result), S_OK);
-        return cj;
-    }
-    CAsyncRQEntry* Entry(ULONG cj) { return impl->m_pRQ->GetAsychronRQArray(cj, kTyp); }
-    ComPtr<IYDB_Data> DataOf(ULONG cj) {
-        ComPtr<IYDB_Data> d;
-        Entry(cj)->m_spYDBData.query(d);
-        return d;
-    }
-
-    static std::unique_ptr<YdbDataClass> dataClass;
-    ComPtr<IMC_CollectionJobSymAcc> object;
-    ProbedComponent* impl = nullptr;
-};
-std::unique_ptr<YdbDataClass> YdbRoadTest::dataClass;
+using namespace ydb_road;
 
 TEST_F(YdbRoadTest, RoomLimitsDecideBetweenMergeAndCreate) {
     struct Row {
@@ -222,7 +51,7 @@ TEST_F(YdbRoadTest, RoomLimitsDecideBetweenMergeAndCreate) {
     for (ULONG sj = 1; sj <= 3; ++sj) {
         const auto data = Request(100, sj, 100);
         Add(100, data.get(), sj);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Join(100, sj, data.get(), record);
     }
     EXPECT_EQ(Entry(2)->m_dwVarCount, 200u);
@@ -244,12 +73,12 @@ TEST_F(YdbRoadTest, IdsRunUpToTheJobLimitAndThenShareIt) {
     // Each SJ joins its own CJ, not the newest one that carries the same id.
     std::vector<ULONG> ids;
     for (ULONG i = 0; i < 5; ++i) {
-        Record record;
-        EXPECT_EQ(Join(100, 0x80000001 + i, data[i].get(), record).action, 0x001u);
-        ids.push_back(record.r.m_ES_JobID);
+        CJAsyncRQRecordHolder record;
+        EXPECT_EQ(Join(100, 0x80000001 + i, data[i].get(), record).action, CJ_ACTION_ALONE);
+        ids.push_back(record->m_ES_JobID);
         Join(100, 0x80000001 + i, data[i].get(), record);
-        ASSERT_EQ(record.r.containing, 1u) << i;
-        EXPECT_EQ(record.r.m_pSJ[0].ES_JobID, 0x80000001 + i);
+        ASSERT_EQ(record->containing, 1u) << i;
+        EXPECT_EQ(record->m_pSJ[0].ES_JobID, 0x80000001 + i);
     }
     EXPECT_EQ(ids, (std::vector<ULONG>{2, 3, 4, 4, 4}));
 }
@@ -263,22 +92,22 @@ TEST_F(YdbRoadTest, AMergeKeepsTheLiveRunsInOrderByteForByte) {
     for (const auto& [sj, vars] : order) {
         data.push_back(Request(100, sj & 0xFF, vars));
         Add(100, data.back().get(), sj);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Join(100, sj, data.back().get(), record, sj == B ? &bDecode : sj == D ? &dDecode : nullptr);
     }
     for (ULONG gone : {B, D}) {
-        Record record;
+        CJAsyncRQRecordHolder record;
         ULONG cj = 0, actions = 0, status = 0;
-        ASSERT_EQ(object->cancelASynch(gone, &cj, &record.r, &actions, &status), S_OK);
-        EXPECT_EQ(actions, 0x80u);
+        ASSERT_EQ(object->cancelASynch(gone, &cj, record.get(), &actions, &status), S_OK);
+        EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED);
     }
     const auto e = Request(100, E & 0xFF, 3);
     Bytes expected = VarBytes(data[0]);
     const Bytes eVars = VarBytes(e);
     expected.insert(expected.end(), eVars.begin(), eVars.end());
     Add(100, e.get(), E);
-    Record record;
-    ASSERT_EQ(Join(100, E, e.get(), record).action, 0x057u);
+    CJAsyncRQRecordHolder record;
+    ASSERT_EQ(Join(100, E, e.get(), record).action, kRecreateMany);
 
     const Bytes got = Contents(e);  // the CJ's complete data, handed to E
     EXPECT_EQ(VarBytes(e), expected);
@@ -286,9 +115,9 @@ TEST_F(YdbRoadTest, AMergeKeepsTheLiveRunsInOrderByteForByte) {
     EXPECT_EQ(Word(got, 28), got.size() - 32);  // record length
     EXPECT_EQ(Word(got, 36), 100u);             // job parameter: the cycle
     EXPECT_EQ(got[33], 2);                      // cyclic read
-    EXPECT_EQ(record.r.containing, 3u);
-    EXPECT_EQ((std::vector<ULONG>{record.r.m_pSJ[0].ES_JobID, record.r.m_pSJ[1].ES_JobID,
-                                  record.r.m_pSJ[2].ES_JobID}),
+    EXPECT_EQ(record->containing, 3u);
+    EXPECT_EQ((std::vector<ULONG>{record->m_pSJ[0].ES_JobID, record->m_pSJ[1].ES_JobID,
+                                  record->m_pSJ[2].ES_JobID}),
               (std::vector<ULONG>{A, Z, E}));
     EXPECT_EQ(Entry(2)->m_dwVarCount, 5u);
     EXPECT_EQ(bDecode.refs(), 1u);
@@ -301,14 +130,14 @@ TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
     for (ULONG sj : {A, B, C}) {
         data.push_back(Request(100, sj & 0xFF, 2));
         Add(100, data.back().get(), sj);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Join(100, sj, data.back().get(), record);
     }
     Bytes expected = VarBytes(data[0]);
     const Bytes cVars = VarBytes(Request(100, C & 0xFF, 2));
-    Record record;
+    CJAsyncRQRecordHolder record;
     ULONG cj = 0, actions = 0, status = 0;
-    ASSERT_EQ(object->cancelASynch(B, &cj, &record.r, &actions, &status), S_OK);
+    ASSERT_EQ(object->cancelASynch(B, &cj, record.get(), &actions, &status), S_OK);
     YdbDataClass::control(DataOf(2))->SetWritable(FALSE);
     Add(100, Request(100, 4, 2).get(), 0x80000004, E_FAIL);
     EXPECT_EQ(Entry(2)->containing(), 3u);  // B's run is still in the CJ's data
@@ -325,23 +154,23 @@ TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
 TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
     const ULONG A = 0x80000001, B = 5, C = 0x80000003;
     const auto a = Request(100, 1, 1), b = Request(100, 2, 1), c = Request(100, 3, 1);
-    Record record;
+    CJAsyncRQRecordHolder record;
     Add(100, a.get(), A);
     Joined j = Join(100, A, a.get(), record, nullptr, 0x0F6);
-    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record.r.m_ES_JobID}),
-              (std::vector<ULONG>{0x001, 0, 2}));
+    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record->m_ES_JobID}),
+              (std::vector<ULONG>{CJ_ACTION_ALONE, 0, 2}));
     Add(100, b.get(), B);
-    EXPECT_EQ(Join(100, B, b.get(), record).action, 0x017u);  // two SJs, a client's own id
+    EXPECT_EQ(Join(100, B, b.get(), record).action, kRecreateTwo);  // two SJs, a client's own id
     Add(100, c.get(), C);
     j = Join(100, C, c.get(), record);
-    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record.r.containing}),
-              (std::vector<ULONG>{0x057, 2, 3}));
+    EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record->containing}),
+              (std::vector<ULONG>{kRecreateMany, 2, 3}));
     // The ring: SJ to SJ by id, back to the CJ; every joined SJ marked stopped.
     for (ULONG i = 0; i < 3; ++i) {
-        EXPECT_EQ(record.r.m_pSJ[i].next_ES_JobID, (std::array<ULONG, 3>{B, C, 2}[i]));
-        EXPECT_EQ(record.r.m_pSJ[i].RQStatus, SJ_STOPPED);
-        EXPECT_EQ(record.r.m_pSJ[i].Service, 0u);
-        EXPECT_EQ(record.r.m_pSJ[i].VarCount, 1u);
+        EXPECT_EQ(record->m_pSJ[i].next_ES_JobID, (std::array<ULONG, 3>{B, C, 2}[i]));
+        EXPECT_EQ(record->m_pSJ[i].RQStatus, SJ_STOPPED);
+        EXPECT_EQ(record->m_pSJ[i].Service, 0u);
+        EXPECT_EQ(record->m_pSJ[i].VarCount, 1u);
     }
     EXPECT_EQ(Entry(2)->ticks, 2);
 
@@ -356,15 +185,16 @@ TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
                        std::to_string(ticks),
                    1));
     }
-    EXPECT_EQ(Join(100, C, c.get(), record).action, 0x057u);  // the last one joins again
-    EXPECT_EQ(Join(100, A, a.get(), record, nullptr, 0x100).action, 0x100u);
+    EXPECT_EQ(Join(100, C, c.get(), record).action, kRecreateMany);  // the last one joins again
+    EXPECT_EQ(Join(100, A, a.get(), record, nullptr, CJ_ACTION_UNCHANGED).action,
+              CJ_ACTION_UNCHANGED);
     EXPECT_EQ(Entry(2)->containing(), 3u);
 
     // No CJ for the SJ: the CJ the client names loses a tick.
     Entry(2)->ticks = 1;
     ULONG sj = 0x80000009, cj = 2, action = 0, status = 0;
-    ASSERT_EQ(object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), &record.r, &action,
-                                        &status),
+    ASSERT_EQ(object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), record.get(),
+                                        &action, &status),
               S_OK);
     EXPECT_EQ((std::vector<ULONG>{status, action}),
               (std::vector<ULONG>{CJ_STATUS_JOB_NOT_FOUND, 1}));
@@ -417,7 +247,7 @@ TEST_F(YdbRoadTest, ForeignAndFailingDataObjectsAreAnsweredWithoutHarm) {
     EXPECT_FALSE(Entry(2)->m_spYDBData);
     MakeComponent();
     Add(100, a.get(), 1);
-    Record record;
+    CJAsyncRQRecordHolder record;
     // The joining SJ's object lacks IYDB_Data, or the CJ's data cannot be read: no join.
     EXPECT_EQ(Join(100, 1, &foreign, record).status, CJ_STATUS_JOB_NOT_FOUND);
     YdbDataClass::control(DataOf(2))->FailCall(4, 0, E_FAIL);
@@ -465,7 +295,7 @@ TEST_F(YdbRoadTest, ACollectionJobWithoutDataObjectStaysHarmless) {
     EXPECT_FALSE(Entry(2)->m_spYDBData);
     EXPECT_EQ(Add(100, b.get(), 2), 0u);
     EXPECT_EQ(traced(4).back(), "invalid interface");
-    Record record;
+    CJAsyncRQRecordHolder record;
     EXPECT_EQ(Join(100, 2, b.get(), record).status, CJ_STATUS_JOB_NOT_FOUND);
     EXPECT_EQ(Calls(b, 5), 0u);
     ULONG result = 1;
@@ -475,19 +305,19 @@ TEST_F(YdbRoadTest, ACollectionJobWithoutDataObjectStaysHarmless) {
 
 TEST_F(YdbRoadTest, NullPointersAreRefused) {
     ULONG v = 0, sj = 1, cj = 0;
-    Record record;
+    CJAsyncRQRecordHolder record;
     const auto a = Request(100, 1, 1);
     EXPECT_EQ(object->addSymbolsYDB(100, kTyp, a.get(), 1, nullptr), E_POINTER);
     EXPECT_EQ(object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), nullptr, &v, &v),
               E_POINTER);
     EXPECT_EQ(
-        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), &record.r, nullptr, &v),
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, &cj, a.get(), record.get(), nullptr, &v),
         E_POINTER);
     EXPECT_EQ(
-        object->UpdateYDBJobEntry(100, kTyp, nullptr, nullptr, &cj, a.get(), &record.r, &v, &v),
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, nullptr, &cj, a.get(), record.get(), &v, &v),
         E_POINTER);
     EXPECT_EQ(
-        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, nullptr, a.get(), &record.r, &v, &v),
+        object->UpdateYDBJobEntry(100, kTyp, nullptr, &sj, nullptr, a.get(), record.get(), &v, &v),
         E_POINTER);
     EXPECT_EQ(traced(4).back(), "error: NULL pointer argument");
     EXPECT_TRUE(impl->m_pRQ->Entries().empty());
@@ -517,17 +347,18 @@ TEST_F(YdbRoadTest, TheWholeRoadLeavesTheJobRunningAndReleasesEveryCallback) {
         // A callback behind another object's IUnknown registers all the same.
         const auto d = Request(100, 4, 1);
         Add(100, d.get(), 0x80000004);
-        Record record;
+        CJAsyncRQRecordHolder record;
         Join(100, 0x80000004, d.get(), record, &tearOff);
-        EXPECT_EQ(record.r.m_pSJ[3].bIYDBDecodeValid, 1u);
+        EXPECT_EQ(record->m_pSJ[3].bIYDBDecodeValid, 1u);
 
         // Cancelling every SJ deletes the job through its callback.
         ULONG actions = 0;
         for (ULONG sj = 0x80000001; sj <= 0x80000004; ++sj) {
             ULONG cj = 0, status = 0;
-            ASSERT_EQ(object->cancelASynch(sj, &cj, &record.r, &actions, &status), S_OK);
+            CJAsyncRQRecordHolder cancelled;  // a cancel zeroes the record it is given
+            ASSERT_EQ(object->cancelASynch(sj, &cj, cancelled.get(), &actions, &status), S_OK);
         }
-        EXPECT_EQ(actions, 0xA0u);
+        EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
         EXPECT_EQ(cjDecode.calls().back().operation, 1);
         object.reset();
     }
@@ -563,10 +394,10 @@ TEST_F(YdbRoadTest, EightClientThreadsShareCycleTimes) {
                     failures += entry == nullptr || entry->m_RQStatus != STATE_RUN ? 1 : 0;
                 }
                 if (i % 3 == 0) {
-                    Record record;
+                    CJAsyncRQRecordHolder record;
                     ULONG cjID = 0, actions = 0, status = 0;
                     failures +=
-                        object->cancelASynch(sj, &cjID, &record.r, &actions, &status) != S_OK;
+                        object->cancelASynch(sj, &cjID, record.get(), &actions, &status) != S_OK;
                 }
             }
             CoUninitialize();

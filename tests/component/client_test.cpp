@@ -79,21 +79,20 @@ void UseComponent(IMC_CollectionJobSymAcc* object) {
     // An IVar request of two single jobs: they share one collection job, which is stopped for
     // re-creation with both jobs' names, and cancelling both removes it.
     ULONG status = 1, cj = 0, action = 0;
-    CJAsyncRQRecord record{};
-    VariantInit(&record.m_LookupTbl);
+    CJAsyncRQRecordHolder record;
     for (ULONG sj : {first, second}) {
         platform::UniqueVariant names = AnyPtrNames(sj == first ? 2 : 1);
         ASSERT_EQ(object->addSymbolsIVar(100, 9, *names.get(), sj, &status), S_OK);
         EXPECT_EQ(status, 0u);
         platform::UniqueVariant reformed;
         action = 0;
-        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, reformed.get(), &record,
-                                             &action, &status),
+        ASSERT_EQ(object->UpdateIVarJobEntry(100, 9, nullptr, &sj, &cj, reformed.get(),
+                                             record.get(), &action, &status),
                   S_OK);
     }
-    EXPECT_EQ(action, 0x016u);
+    EXPECT_EQ(action, CJ_ACTION_STOP | CJ_ACTION_RECORD);
     EXPECT_EQ(cj, 2u);
-    EXPECT_EQ(record.containing, 2u);
+    EXPECT_EQ(record->containing, 2u);
     platform::UniqueVariant table;
     ULONG result = 0;
     ASSERT_EQ(object->GetIVarLookupTbl(cj, 9, table.get(), &result), S_OK);
@@ -101,18 +100,13 @@ void UseComponent(IMC_CollectionJobSymAcc* object) {
     EXPECT_EQ(SafeArrayGetUBound(table->parray, 2, &rows), S_OK);
     EXPECT_EQ(rows, 2);  // three requested names
     // The record is the client's to free, also before a cancel, which only zeroes it.
-    auto free_record = [&record] {
-        platform::UniqueVariant lookup(record.m_LookupTbl);
-        platform::UniqueTaskMem<SJAsyncRQRecord> sjs(record.m_pSJ);
-    };
     ULONG actions = 0;
-    free_record();
-    ASSERT_EQ(object->cancelASynch(first, &cj, &record, &actions, &status), S_OK);
-    EXPECT_EQ(actions, 0x80u);
-    free_record();
-    ASSERT_EQ(object->cancelASynch(second, &cj, &record, &actions, &status), S_OK);
-    EXPECT_EQ(actions, 0xA0u);
-    free_record();
+    record.reset();
+    ASSERT_EQ(object->cancelASynch(first, &cj, record.get(), &actions, &status), S_OK);
+    EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED);
+    record.reset();
+    ASSERT_EQ(object->cancelASynch(second, &cj, record.get(), &actions, &status), S_OK);
+    EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
 }
 
 TEST_F(ComponentClientTest, RegistryNamesTheModuleBesideTheClient) {

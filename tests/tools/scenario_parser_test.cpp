@@ -65,14 +65,19 @@ TEST(SimScenarioParser, BadInputNamesFileLineAndWhatWasExpected) {
         {"duration 1e3\n", "test.scn:1: expected duration=<1..10000000>, got '1e3'"},
         {ok + "duration 5\n", "test.scn:2: duration must come before the first client"},
         {"client\n",
-         "test.scn:1: expected 'client NAME cycle=MS type=N start=MS [cancel=MS] read=RANGES'"},
+         "test.scn:1: expected 'client NAME cycle=MS type=N start=MS [cancel=MS] [service=S] "
+         "read=RANGES'"},
         {"client a cycle 10\n", "test.scn:1: client 'a': expected KEY=VALUE, got 'cycle'"},
         {"client a cycle=0 type=1 start=0 read=1/1/1:0+1\n",
          "test.scn:1: expected cycle=<1..60000>, got '0'"},
         {"client a cycle=10 cycle=20\n", "test.scn:1: client 'a': cycle= given twice"},
         {"client a cycle=10 speed=3\n",
-         "test.scn:1: client 'a': unknown key 'speed' (expected cycle, type, start, cancel or "
-         "read)"},
+         "test.scn:1: client 'a': unknown key 'speed' (expected cycle, type, start, cancel, "
+         "read or service)"},
+        {"client a cycle=10 service=udp\n",
+         "test.scn:1: client 'a': service=udp (expected ivar or ydb)"},
+        {ok + "client b cycle=10 type=1 start=0 service=ydb read=1/1/1:0+1\n",
+         "test.scn:2: client 'b': its cycle and type are taken by the other service"},
         {"client a cycle=10 type=1 start=0\n", "test.scn:1: client 'a': missing read="},
         {"client a cycle=10 type=1 read=1/1/1:0+1\n", "test.scn:1: client 'a': missing start="},
         {"client a cycle=10 type=1 start=0 read=1/1:0+1\n",

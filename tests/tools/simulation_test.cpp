@@ -55,8 +55,16 @@ TEST(SimRun, TheDefaultScenarioMergesAndEveryValueArrives) {
     ASSERT_NE(late, nullptr);
     EXPECT_EQ(late->jobsWith, 2u);
     EXPECT_EQ(late->collectionJobs, 0u);
+    // The YDB clients of 100 ms share one job and receive their values through the component.
+    EXPECT_GT(r.ydbValues, 300u);
+    const cjsim::KeyStats* traces = Key(r, 100, 1);
+    ASSERT_NE(traces, nullptr);
+    EXPECT_TRUE(traces->ydb);
+    EXPECT_EQ(traces->jobsWith, 1u);
+    EXPECT_LT(traces->jobsWith, traces->jobsWithout);
     for (const char* seen : {"re-created as", "leaves collection job", "deleted (reason 1226)",
-                             "no collection job (job limit)", "unconfirmed collection job"}) {
+                             "no collection job (job limit)", "unconfirmed collection job",
+                             "re-creates collection job", "(YDB)"}) {
         EXPECT_NE(out.find(seen), std::string::npos) << seen << "\n" << out;
     }
 }
@@ -108,17 +116,33 @@ TEST(SimRun, HeavyCancellingFromEightThreadsLosesNoValue) {
     }
 }
 
-TEST(SimRun, AWrongLookupRowIsCaughtByTheVerification) {
-    cjsim::SimOptions options;
-    options.wrongRowClient = "axis2";
-    options.events = false;
+TEST(SimRun, AClientTakingTheWrongRunIsCaughtByTheVerification) {
+    // client: a lookup row (IVar) or a run (YDB) one further than its own
+    for (const char* client : {"axis2", "trace2"}) {
+        cjsim::SimOptions options;
+        options.wrongRowClient = client;
+        options.events = false;
+        std::string out;
+        const cjsim::SimResult r = Simulate(Parsed(cjsim::DefaultScenarioText()), &out, options);
+        EXPECT_EQ(r.exitCode, 1) << out;
+        EXPECT_GT(r.mismatches, 0u);
+        EXPECT_EQ(r.errors, 0u) << out;
+        EXPECT_NE(out.find(std::string(client) + ": "), std::string::npos) << out;
+        EXPECT_NE(out.find("Verification FAILED"), std::string::npos) << out;
+    }
+}
+
+TEST(SimRun, AServiceWithNothingComparedFailsTheVerification) {
+    // The YDB client starts after the last tick of its cycle: no value of it is ever compared.
     std::string out;
-    const cjsim::SimResult r = Simulate(Parsed(cjsim::DefaultScenarioText()), &out, options);
+    const cjsim::SimResult r = Simulate(Parsed("duration 100\n"
+                                               "client a cycle=10 type=9 start=0 read=1/1/1:0+1\n"
+                                               "client b cycle=60 type=1 start=70 service=ydb "
+                                               "read=1/1/1:0+1\n"),
+                                        &out);
     EXPECT_EQ(r.exitCode, 1) << out;
-    EXPECT_GT(r.mismatches, 0u);
-    EXPECT_EQ(r.errors, 0u) << out;
-    EXPECT_NE(out.find("axis2: name 0"), std::string::npos) << out;
-    EXPECT_NE(out.find("Verification FAILED"), std::string::npos) << out;
+    EXPECT_EQ(r.ydbValues, 0u);
+    EXPECT_NE(out.find("no value of the YDB service was compared"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -63,6 +63,10 @@ HRESULT RegisterCallbackTable(std::string& error) {
     return RegisterModule("mccbtable.dll", "the callback-table module", error);
 }
 
+HRESULT RegisterYDBDataClass(std::string& error) {
+    return RegisterModule("ydbdata.dll", "the YDB data object module", error);
+}
+
 HRESULT CreateComponent(platform::ComPtr<IMC_CollectionJobSymAcc>& out, std::string& error) {
     out.reset();
     // By its ProgID, as a client does. Not registered (or registered elsewhere and gone): register

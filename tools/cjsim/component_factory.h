@@ -12,6 +12,10 @@ namespace cjsim {
 // clients' callbacks as cookies of that table). On failure, error says why.
 HRESULT RegisterCallbackTable(std::string& error);
 
+// Makes the YDB data object class reachable through CoCreateInstance, for the YDB clients and
+// the component's collection jobs. On failure, error says why.
+HRESULT RegisterYDBDataClass(std::string& error);
+
 // Creates one component object as a client would and hands out its interface.
 HRESULT CreateComponent(platform::ComPtr<IMC_CollectionJobSymAcc>& out, std::string& error);
 

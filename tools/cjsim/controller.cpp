@@ -132,6 +132,16 @@ bool Controller::Read(unsigned long rt, size_t pos, size_t offset, size_t count,
     return true;
 }
 
+bool Controller::Name(unsigned long rt, size_t pos, NameRange& out) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto it = m_jobs.find(rt);
+    if (it == m_jobs.end() || pos >= it->second.names.size()) {
+        return false;
+    }
+    out = it->second.names[pos];
+    return true;
+}
+
 std::vector<ControllerJob> Controller::Jobs() const {
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<ControllerJob> jobs;

@@ -56,6 +56,8 @@ class Controller {
     // the tick they were read at. False when the job or the name does not exist.
     bool Read(unsigned long rt, size_t pos, size_t offset, size_t count, unsigned long& tick,
               std::vector<uint32_t>& out) const;
+    // Name `pos` of a job; false when the job or the name does not exist.
+    bool Name(unsigned long rt, size_t pos, NameRange& out) const;
     std::vector<ControllerJob> Jobs() const;
     // Jobs and names the controller carries per (cycle, type).
     std::map<std::pair<long, long>, std::pair<size_t, size_t>> Load() const;

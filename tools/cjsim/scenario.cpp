@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <istream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -85,7 +86,9 @@ ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
     ClientSpec c;
     c.line = line;
     if (!(words >> c.name) || c.name.find('=') != std::string::npos) {
-        throw Failure{"expected 'client NAME cycle=MS type=N start=MS [cancel=MS] read=RANGES'"};
+        throw Failure{
+            "expected 'client NAME cycle=MS type=N start=MS [cancel=MS] [service=S] "
+            "read=RANGES'"};
     }
     std::set<std::string> seen;
     std::string word;
@@ -108,9 +111,13 @@ ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
             c.cancel = static_cast<unsigned long>(Number(key, value, 0, 10000000));
         } else if (key == "read") {
             c.names = Ranges(value);
+        } else if (key == "service" && (value == "ivar" || value == "ydb")) {
+            c.ydb = value == "ydb";
+        } else if (key == "service") {
+            throw Failure{"client '" + c.name + "': service=" + value + " (expected ivar or ydb)"};
         } else {
             throw Failure{"client '" + c.name + "': unknown key '" + key +
-                          "' (expected cycle, type, start, cancel or read)"};
+                          "' (expected cycle, type, start, cancel, read or service)"};
         }
     }
     for (const char* required : {"cycle", "type", "start", "read"}) {
@@ -136,6 +143,7 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
     Scenario s;
     s.source = file;
     std::set<std::string> names;
+    std::map<std::pair<long, long>, bool> services;  // (cycle, type): YDB
     std::string text;
     int line = 0;
     try {
@@ -152,8 +160,15 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
             }
             if (keyword == "client") {
                 s.clients.push_back(Client(words, line, s.duration));
-                if (!names.insert(s.clients.back().name).second) {
-                    throw Failure{"client '" + s.clients.back().name + "' defined twice"};
+                const ClientSpec& c = s.clients.back();
+                if (!names.insert(c.name).second) {
+                    throw Failure{"client '" + c.name + "' defined twice"};
+                }
+                // The component looks collection jobs up by cycle and type alone.
+                if (!services.emplace(std::make_pair(c.cycle, c.type), c.ydb).first->second !=
+                    !c.ydb) {
+                    throw Failure{"client '" + c.name +
+                                  "': its cycle and type are taken by the other service"};
                 }
                 continue;
             }
@@ -230,6 +245,16 @@ client late2   cycle=20 type=9 start=170 read=5/1/5:4+4
 # Another type has its own ids.
 client plc1    cycle=100 type=3 start=60 read=1/10/5:0+8
 client plc2    cycle=100 type=3 start=160 read=1/10/5:6+6
+
+# YDB clients: one variable per element, the values of each cycle handed to every client by
+# UpdateYDBValues. Three share a job (re-created at each join); one leaves, a late one joins.
+client trace1  cycle=100 type=1 start=30 service=ydb read=1/10/5:0+4,2/10/5:0+2
+client trace2  cycle=100 type=1 start=130 service=ydb read=1/10/5:2+6
+client trace3  cycle=100 type=1 start=230 cancel=650 service=ydb read=6/2/5:0+3
+client trace4  cycle=100 type=1 start=750 service=ydb read=6/2/5:3+3
+# Two on 50 ms, the first leaves last: its job is deleted.
+client scope1  cycle=50 type=1 start=50 cancel=1100 service=ydb read=3/1/6:0+8
+client scope2  cycle=50 type=1 start=90 cancel=500 service=ydb read=3/1/6:4+8
 )";
 }
 
@@ -240,7 +265,7 @@ const char* ScenarioFormatHelp() {
   threads N          client threads, 1..64 (default 4); clients are dealt out round-robin
   limit N            job limit handed to the component (setMaxJobs), 3..999 (default 8);
                      collection jobs get ids 2..N-1 per type
-  client NAME cycle=MS type=N start=MS [cancel=MS] read=RANGE[,RANGE...]
+  client NAME cycle=MS type=N start=MS [cancel=MS] [service=ivar|ydb] read=RANGE[,RANGE...]
                      a client that asks at 'start' for the ranges to be read every 'cycle'
                      ms as job type 'type', and cancels at 'cancel' (never when left out)
   RANGE              UNIT/AREA/TYP:FIRST+COUNT, for example 1/10/5:0+8 = elements 0..7 of

@@ -1,5 +1,5 @@
 // Scenarios of the simulator: clients with their cycle times, types, ANY-pointer ranges and
-// start/cancel times, read from a line-based text format (docs/simulator.md).
+// start/cancel times and services, read from a line-based text format (docs/simulator.md).
 #pragma once
 
 #include <iosfwd>
@@ -24,6 +24,7 @@ struct ClientSpec {
     long cycle = 0;  // ms of the virtual clock
     long type = 0;   // job type
     std::vector<NameRange> names;
+    bool ydb = false;  // the YDB service: one variable per element; else the IVar service
     unsigned long start = 0;
     unsigned long cancel = kNever;
     int line = 0;

@@ -1,4 +1,4 @@
-// The simulation: client threads walking the component's IVar road against a simulated
+// The simulation: client threads walking the component's IVar and YDB roads against a simulated
 // controller on a virtual clock, with a summary and the verification of every value received.
 #include "simulator.h"
 
@@ -25,6 +25,7 @@
 #include "platform/com_object.h"
 #include "platform/module.h"
 #include "platform/raii.h"
+#include "ydb_messages.h"
 
 namespace cjsim {
 
@@ -34,11 +35,11 @@ using platform::ComPtr;
 using platform::UniqueVariant;
 using Key = std::pair<long, long>;  // (cycle, type)
 
-constexpr ULONG kActionAlone = 0x001;
-constexpr ULONG kActionRecreate = 0x002;
-constexpr ULONG kCancelCJRemoved = 0x02;
-constexpr ULONG kCancelSJRemoved = 0x80;
-constexpr ULONG kCancelCJDeleted = 0xA0;
+constexpr ULONG kActionAlone = CJ_ACTION_ALONE;
+constexpr ULONG kActionRecreate = CJ_ACTION_STOP;
+constexpr ULONG kCancelCJRemoved = CJ_CANCEL_CJ_REMOVED;
+constexpr ULONG kCancelSJRemoved = CJ_CANCEL_SJ_REMOVED;
+constexpr ULONG kCancelCJDeleted = CJ_CANCEL_CJ_DELETED | CJ_CANCEL_SJ_REMOVED;
 constexpr ULONG kReasonRecreate = 1;
 // ES ids that clients give re-created collection jobs: above any job limit.
 constexpr ULONG kFirstRecreatedID = 1000;
@@ -57,19 +58,22 @@ std::string RangeText(const NameRange& r) {
     return Format("%d/%d/%d:%d+%d", r.unit, r.area, r.typ, r.start, r.cnt);
 }
 
+// What a client would read without the component: its names, or on the YDB service one
+// variable per element.
+size_t Requested(const ClientSpec& spec) {
+    size_t n = spec.names.size();
+    if (spec.ydb) {
+        n = 0;
+        for (const NameRange& r : spec.names) {
+            n += static_cast<size_t>(r.cnt);
+        }
+    }
+    return n;
+}
+
 // A client's record, freed as a client must free it.
-struct Record {
-    Record() {
-        std::memset(static_cast<void*>(&r), 0, sizeof r);
-        VariantInit(&r.m_LookupTbl);
-    }
-    ~Record() {
-        VariantClear(&r.m_LookupTbl);
-        CoTaskMemFree(r.m_pSJ);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    CJAsyncRQRecord r;
+struct Record : CJAsyncRQRecordHolder {
+    CJAsyncRQRecord& r = *get();
 };
 
 UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
@@ -208,6 +212,25 @@ class Crew {
     std::vector<std::thread> m_threads;
 };
 
+// The device's instance details as the clients report them: value comparison on, without which
+// UpdateYDBValues finds no job. Lives on the stack.
+class ValueComparisonOn final
+    : public platform::ComObject<ValueComparisonOn, platform::CallerOwned, IMC_InstDetails> {
+  public:
+    // clang-format off
+#define RESERVED(n) HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
+    RESERVED(3) RESERVED(4) RESERVED(5) RESERVED(6) RESERVED(7) RESERVED(8) RESERVED(9)
+    RESERVED(10) RESERVED(11) RESERVED(12) RESERVED(13) RESERVED(14) RESERVED(15)
+#undef RESERVED
+        // clang-format on
+        HRESULT STDMETHODCALLTYPE
+        getAttributeByTypeID(VARIANT, BSTR, BSTR* pValue, ULONG* pResult) override {
+        *pValue = SysAllocString(OLESTR("YES"));
+        *pResult = 0;
+        return *pValue == nullptr ? E_OUTOFMEMORY : S_OK;
+    }
+};
+
 class Simulation;
 
 // A client's callback: the single job's callback interface and the collection job's decode
@@ -243,6 +266,10 @@ struct Client {
     unsigned long rt = 0;  // controller job that reads for it
     ULONG cjEs = 0;        // its collection job, when in one
     ULONG base = 0;        // position of its first name among the collection job's names
+    // YDB clients: one variable per element; the request, the values handed over each cycle
+    // and the output object they arrive in.
+    std::vector<NameRange> elements;
+    ComPtr<IYDB_Data> request, values, out;
 };
 
 struct Event {
@@ -318,8 +345,15 @@ class Simulation {
 
     void Road(Client& c);
     void Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames);
+    size_t HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, unsigned long rt,
+                    ULONG& base);
+    void RoadYDB(Client& c);
+    void StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action);
     void Cancel(Client& c);
     void ReadValues(Client& c);
+    void ReadYDBValues(Client& c);
+    void CompareYDB(const Client& c, const std::vector<NameRange>& arrived,
+                    const std::vector<uint32_t>& got);
     void Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
                  const std::vector<uint32_t>& got);
     void Sample();
@@ -340,6 +374,8 @@ class Simulation {
     std::atomic<ULONG> m_nextCJ{kFirstRecreatedID};
     unsigned long m_tick = 0;  // written by the clock between phases only
     std::atomic<uint64_t> m_reads{0}, m_values{0}, m_mismatches{0}, m_errors{0};
+    std::atomic<uint64_t> m_ydbReads{0}, m_ydbValues{0};
+    std::set<Key> m_ydbKeys;  // (cycle, type) of the YDB clients
     std::mutex m_problemsLock;
     std::vector<std::string> m_problems;
     // Statistics, kept by the clock thread.
@@ -371,6 +407,10 @@ HRESULT STDMETHODCALLTYPE ClientCallback::UpdateJob(ULONG jobID, CJAsyncRQRecord
 // single job stopped for re-creation is dropped by the next merge into its collection job
 // unless its client has reported the re-creation first.
 void Simulation::Road(Client& c) {
+    if (c.spec->ydb) {
+        RoadYDB(c);
+        return;
+    }
     std::lock_guard<std::mutex> road(RoadLock(*c.spec));
     const LONG cycle = c.spec->cycle, typ = c.spec->type;
     ULONG sj = 0, status = 0;
@@ -462,11 +502,24 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
                      static_cast<unsigned>(rtSeen), rt));
     }
 
-    // The new job reads for every single job of the collection job, in the record's order.
     ULONG base = 0;
+    const size_t handedOver = HandOver(c, state.r, newCJ, rt, base);
+    m_controller.SetRing(newCJ, state.r);
+    Note(Format(
+        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
+        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
+        c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
+        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
+}
+
+// The new job reads for every single job of the collection job, in the record's order. Returns
+// how many were live, with the collection job's variable count in base.
+size_t Simulation::HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, unsigned long rt,
+                            ULONG& base) {
     size_t handedOver = 0;
-    for (ULONG i = 0; state.r.m_pSJ != nullptr && i < state.r.containing; ++i) {
-        const SJAsyncRQRecord& sj = state.r.m_pSJ[i];
+    for (ULONG i = 0; record.m_pSJ != nullptr && i < record.containing; ++i) {
+        const SJAsyncRQRecord& sj = record.m_pSJ[i];
         Client* owner = nullptr;
         {
             std::lock_guard<std::mutex> guard(m_bySJLock);
@@ -475,7 +528,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         }
         if (owner == nullptr) {
             Error(Format("%s: collection job %u holds single job %u of no client",
-                         c.spec->name.c_str(), static_cast<unsigned>(newCJ),
+                         c.spec->name.c_str(), static_cast<unsigned>(cj),
                          static_cast<unsigned>(sj.ES_JobID)));
         } else if (Live(*owner) || owner == &c) {
             if (owner->phase == Phase::Alone) {
@@ -483,19 +536,185 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
             }
             owner->phase = Phase::InCJ;
             owner->rt = rt;
-            owner->cjEs = newCJ;
+            owner->cjEs = cj;
             owner->base = base;
             ++handedOver;
         }
         base += sj.VarCount;
     }
-    m_controller.SetRing(newCJ, state.r);
-    Note(Format(
-        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
-        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
-        c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
-        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
-        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
+    return handedOver;
+}
+
+// A YDB client's road: its request as a debug-service message in a data object made through
+// COM, added and joined; the action word says whether the job is created or re-created.
+void Simulation::RoadYDB(Client& c) {
+    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    ULONG sj = 0, status = 0;
+    m_component->newJobID(&sj);
+    c.sj = sj;
+    {
+        std::lock_guard<std::mutex> guard(m_bySJLock);
+        m_bySJ[sj] = &c;
+    }
+    c.elements = Elements(c.spec->names);
+    c.request = CreateYDBData();
+    c.values = CreateYDBData();
+    c.out = CreateYDBData();
+    if (!c.values || !c.out || !WriteRequest(c.request.get(), c.spec->cycle, c.elements)) {
+        Error(Format("%s: no YDB data object for the request", c.spec->name.c_str()));
+        c.phase = Phase::Failed;
+        return;
+    }
+    HRESULT hr =
+        m_component->addSymbolsYDB(c.spec->cycle, c.spec->type, c.request.get(), sj, &status);
+    if (!Check(hr, status, c, "addSymbolsYDB")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    CJAsyncRQRecordHolder record;
+    ULONG cj = 0, action = 0;
+    hr = m_component->UpdateYDBJobEntry(c.spec->cycle, c.spec->type, c.callback.get(), &sj, &cj,
+                                        c.request.get(), record.get(), &action, &status);
+    if (!Check(hr, status, c, "UpdateYDBJobEntry")) {
+        c.phase = Phase::Failed;
+        return;
+    }
+    StartYDBJob(c, *record.get(), action);
+}
+
+// Creates the job on the controller from the message the join handed over (re-creating it when
+// it was stopped), confirms it once per tick, starts it, and hands it to its single jobs.
+void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action) {
+    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    std::vector<NameRange> variables;
+    std::vector<uint32_t> unused;
+    if ((action != kActionAlone && (action & kActionRecreate) == 0) ||
+        !ReadVariables(c.request.get(), variables, unused)) {
+        Error(Format("%s: action 0x%03X with no job to create", c.spec->name.c_str(),
+                     static_cast<unsigned>(action)));
+        c.phase = Phase::Failed;
+        return;
+    }
+    const ULONG cj = joined.m_ES_JobID;
+    ULONG es = cj, status = 0, first = c.sj;
+    LONG ticks = joined.ticks;
+    CJAsyncRQRecordHolder state;
+    const CJAsyncRQRecord* ring = &joined;
+    if ((action & kActionRecreate) != 0) {
+        if (const unsigned long oldRt = m_controller.FindCollection(cj, typ); oldRt != 0) {
+            Check(m_component->deleteYDBCJob(cj, typ, kReasonRecreate, &status), status, c,
+                  "deleteYDBCJob");
+            if (m_controller.Exists(oldRt)) {
+                Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.spec->name.c_str(),
+                             static_cast<unsigned>(cj), oldRt));
+                m_controller.Remove(oldRt);
+            }
+        }
+        es = m_nextCJ++;
+        ULONG stateAction = action;
+        Check(m_component->UpdateJobState(cycle, typ, c.sj, es, &stateAction, state.get(), &status),
+              status, c, "UpdateJobState");
+        first = state->m_pSJ != nullptr ? state->m_pSJ[0].ES_JobID : c.sj;
+        ticks = state->ticks;
+        ring = state.get();
+    }
+    const unsigned long rt = m_controller.Create(cycle, typ, variables, es, cj, true);
+    Check(m_component->setRt_JobID(cycle, typ, c.sj, es, rt, &status), status, c, "setRt_JobID");
+    do {
+        Check(m_component->UpdateCJ_YDBCB(0, typ, es, c.callback.get(), &status), status, c,
+              "UpdateCJ_YDBCB");
+    } while (--ticks > 0);
+    ULONG result = 0;
+    Check(m_component->startYDBService(cycle, typ, 0, first, es, c.callback.get(), &result), 0, c,
+          "startYDBService");
+    // A job created for this single job alone: the join's record was taken before it joined.
+    ULONG base = static_cast<ULONG>(c.elements.size());
+    size_t handedOver = 1;
+    if (ring == &joined) {
+        c.phase = Phase::InCJ;
+        c.rt = rt;
+        c.cjEs = es;
+        c.base = 0;
+    } else {
+        base = 0;
+        handedOver = HandOver(c, *ring, es, rt, base);
+    }
+    m_controller.SetRing(es, *ring);
+    Note(
+        Format("%-8s start  %4ldms typ %ld, %zu variables (YDB): %s collection job %u "
+               "(action 0x%03X): %zu single jobs, %u variables; job rt %lu",
+               c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.elements.size(),
+               es == cj ? "creates" : "re-creates", static_cast<unsigned>(es),
+               static_cast<unsigned>(action), handedOver, static_cast<unsigned>(base), rt));
+}
+
+// The controller's response for the collection job this cycle; the client takes its own run
+// into its data object and has the component hand it to its output object.
+void Simulation::ReadYDBValues(Client& c) {
+    ++m_reads;
+    ++m_ydbReads;
+    const size_t base = c.base + (c.wrongRow ? 1 : 0);
+    std::vector<NameRange> run;
+    std::vector<uint32_t> values, one;
+    for (size_t k = 0; k < c.elements.size(); ++k) {
+        NameRange name;
+        unsigned long tick = kNoSample;
+        if (!m_controller.Name(c.rt, base + k, name) ||
+            !m_controller.Read(c.rt, base + k, 0, 0, tick, one) || tick != m_tick ||
+            one.size() != 1) {
+            Mismatch(Format("%s: variable %zu: no value of this cycle on the controller",
+                            c.spec->name.c_str(), k));
+            return;
+        }
+        run.push_back(name);
+        values.push_back(one[0]);
+    }
+    if (!WriteValues(c.values.get(), c.rt, run, values) || !ResetOutput(c.out.get())) {
+        Error(Format("%s: its data objects cannot be written", c.spec->name.c_str()));
+        return;
+    }
+    CJAsyncRQRecordHolder record;
+    ULONG cj = 0, status = 0;
+    const HRESULT hr =
+        m_component->UpdateYDBValues(c.sj, c.values.get(), c.out.get(), &cj, record.get(), &status);
+    if (!Check(hr, status, c, "UpdateYDBValues")) {
+        return;
+    }
+    std::vector<NameRange> arrived;
+    if (cj != c.cjEs || !ReadVariables(c.out.get(), arrived, values)) {
+        Mismatch(Format("%s: no answer of collection job %u in its output object",
+                        c.spec->name.c_str(), static_cast<unsigned>(c.cjEs)));
+        return;
+    }
+    CompareYDB(c, arrived, values);
+}
+
+void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arrived,
+                            const std::vector<uint32_t>& got) {
+    if (arrived.size() != c.elements.size()) {
+        Mismatch(Format("%s: %zu variables arrived, %zu requested", c.spec->name.c_str(),
+                        arrived.size(), c.elements.size()));
+        return;
+    }
+    for (size_t k = 0; k < arrived.size(); ++k) {
+        const NameRange& want = c.elements[k];
+        const NameRange& a = arrived[k];
+        if (a.unit != want.unit || a.area != want.area || a.typ != want.typ ||
+            a.start != want.start) {
+            Mismatch(Format("%s: variable %zu arrived as %s, requested %s", c.spec->name.c_str(), k,
+                            RangeText(a).c_str(), RangeText(want).c_str()));
+            return;
+        }
+        ++m_values;
+        ++m_ydbValues;
+        const uint32_t memory = MemoryValue(want, want.start, m_tick);
+        if (got[k] != memory) {
+            Mismatch(Format("%s: variable %zu (%s): received 0x%08X, memory holds 0x%08X",
+                            c.spec->name.c_str(), k, RangeText(want).c_str(),
+                            static_cast<unsigned>(got[k]), static_cast<unsigned>(memory)));
+            return;
+        }
+    }
 }
 
 void Simulation::Cancel(Client& c) {
@@ -518,8 +737,9 @@ void Simulation::Cancel(Client& c) {
     } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
         // The controller keeps reading its names until the next merge drops them.
         ULONG updateStatus = 0;
-        Check(m_component->updateIVarCJob(cj, c.spec->type, &updateStatus), updateStatus, c,
-              "updateIVarCJob");
+        Check(c.spec->ydb ? m_component->updateYDBCJob(cj, c.spec->type, &updateStatus)
+                          : m_component->updateIVarCJob(cj, c.spec->type, &updateStatus),
+              updateStatus, c, "update of the collection job");
         outcome = Format("leaves collection job %u, which runs on", static_cast<unsigned>(cj));
     } else if (c.phase == Phase::InCJ && actions == kCancelCJDeleted) {
         if (m_controller.Exists(c.rt)) {
@@ -562,6 +782,10 @@ void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampl
 }
 
 void Simulation::ReadValues(Client& c) {
+    if (c.spec->ydb) {
+        ReadYDBValues(c);
+        return;
+    }
     ++m_reads;
     std::vector<uint32_t> got;
     unsigned long sampleTick = kNoSample;
@@ -605,7 +829,7 @@ void Simulation::Sample() {
         if (Live(c)) {
             auto& l = live[{c.spec->cycle, c.spec->type}];
             l.first += 1;
-            l.second += c.spec->names.size();
+            l.second += Requested(*c.spec);
             ++total;
         }
     }
@@ -699,35 +923,58 @@ SimResult Simulation::Report() {
     result.mismatches = m_mismatches;
     result.errors = m_errors;
     result.peakTick = m_peakTick;
-    m_out << "\nSummary per cycle time and type, at t=" << m_peakTick
-          << " (the moment with the most live clients); reads are names per cycle, averaged over "
-             "the run\n";
-    m_out << " cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
+    result.ydbReads = m_ydbReads;
+    result.ydbValues = m_ydbValues;
+    m_out << "\nSummary per service, cycle time and type, at t=" << m_peakTick
+          << " (the moment with the most live clients); reads are names (YDB: variables) per "
+             "cycle, averaged over the run\n";
+    m_out << "service  cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
              "reformed | reads w/o   with\n";
+    std::array<std::array<size_t, 2>, 2> jobs{};  // [YDB][with]
+    std::array<bool, 2> present{};
     for (auto& [key, s] : m_stats) {
         const uint64_t runs = m_executions[key];
         s.readsWithout = runs == 0 ? 0.0 : static_cast<double>(m_namesWithout[key]) / runs;
         s.readsWith = runs == 0 ? 0.0 : static_cast<double>(m_namesWith[key]) / runs;
         result.peakJobsWithout += s.jobsWithout;
         result.peakJobsWith += s.jobsWith;
-        m_out << Format("%6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n", s.cycle,
-                        s.type, s.clients, s.jobsWithout, s.jobsWith, s.collectionJobs, s.requested,
-                        s.reformed, s.readsWithout, s.readsWith);
+        jobs[s.ydb][0] += s.jobsWithout;
+        jobs[s.ydb][1] += s.jobsWith;
+        present[s.ydb] = true;
+        m_out << Format("%-7s %6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n",
+                        s.ydb ? "YDB" : "IVar", s.cycle, s.type, s.clients, s.jobsWithout,
+                        s.jobsWith, s.collectionJobs, s.requested, s.reformed, s.readsWithout,
+                        s.readsWith);
         result.keys.push_back(s);
     }
-    m_out << Format("Jobs on the controller at t=%lu: %zu without the component, %zu with it.\n",
-                    m_peakTick, result.peakJobsWithout, result.peakJobsWith);
+    m_out << Format(
+        "Jobs on the controller at t=%lu: %zu without the component, %zu with it "
+        "(IVar %zu / %zu, YDB %zu / %zu).\n",
+        m_peakTick, result.peakJobsWithout, result.peakJobsWith, jobs[0][0], jobs[0][1], jobs[1][0],
+        jobs[1][1]);
+    const uint64_t ivarReads = result.reads - result.ydbReads;
+    const uint64_t ivarValues = result.values - result.ydbValues;
     m_out << "\nVerification: " << result.reads << " reads, " << result.values
-          << " values compared with a direct read of the simulated memory at the same tick\n";
+          << " values compared with a direct read of the simulated memory at the same tick (IVar "
+          << ivarReads << " reads, " << ivarValues << " values; YDB " << result.ydbReads
+          << " reads, " << result.ydbValues << " values)\n";
+    // A service whose clients had nothing compared has verified nothing.
+    const bool idle = (present[0] && ivarValues == 0) || (present[1] && result.ydbValues == 0);
+    if (idle) {
+        m_problems.push_back(Format("no value of %s was compared", present[0] && ivarValues == 0
+                                                                       ? "the IVar service"
+                                                                       : "the YDB service"));
+    }
     for (const std::string& p : m_problems) {
         m_out << "  " << p << "\n";
     }
-    if (result.mismatches == 0 && result.errors == 0) {
+    if (result.mismatches == 0 && result.errors == 0 && !idle) {
         m_out << "Verification PASSED: every value every client received matches the memory.\n";
         result.exitCode = 0;
     } else {
         m_out << "Verification FAILED: " << result.mismatches << " mismatches, " << result.errors
-              << " errors on the road.\n";
+              << " errors on the road" << (idle ? ", a service with nothing compared" : "")
+              << ".\n";
         result.exitCode = 1;
     }
     return result;
@@ -735,12 +982,21 @@ SimResult Simulation::Report() {
 
 SimResult Simulation::Run() {
     std::string error;
-    if (FAILED(RegisterCallbackTable(error)) || FAILED(CreateComponent(m_component, error))) {
+    if (FAILED(RegisterCallbackTable(error)) || FAILED(RegisterYDBDataClass(error)) ||
+        FAILED(CreateComponent(m_component, error))) {
         m_out << "cjsim: " << error << "\n";
         return {};
     }
-    ULONG maxJobs = 0, maxSize = 0, flag = 0;
-    m_component->getMaxJobs(&maxJobs, &maxSize, &flag);
+    ValueComparisonOn details;
+    UniqueVariant devType;
+    if (FAILED(m_component->checkProperties(*devType.get(), "cjsim", &details))) {
+        m_out << "cjsim: the component refused the device properties\n";
+        return {};
+    }
+    // setMaxJobs sets the YDB byte limit as well: keep the one in force.
+    ULONG maxJobs = 0, info = 0, flag = 0, maxVars = 0, maxSize = 0;
+    m_component->getMaxJobs(&maxJobs, &info, &flag);
+    m_component->getLimits(&maxVars, &maxSize);
     m_component->setMaxJobs(m_scenario.jobLimit, maxSize, flag);
 
     const int threads =
@@ -763,7 +1019,11 @@ SimResult Simulation::Run() {
         KeyStats& s = m_stats[{c.spec->cycle, c.spec->type}];
         s.cycle = c.spec->cycle;
         s.type = c.spec->type;
+        s.ydb = c.spec->ydb;
         ++s.clients;
+        if (c.spec->ydb) {
+            m_ydbKeys.insert({c.spec->cycle, c.spec->type});
+        }
     }
     m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
                     m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
@@ -810,7 +1070,7 @@ SimResult Simulation::Run() {
                 std::map<Key, uint64_t> without;
                 for (const Client& c : m_clients) {
                     if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
-                        without[{c.spec->cycle, c.spec->type}] += c.spec->names.size();
+                        without[{c.spec->cycle, c.spec->type}] += Requested(*c.spec);
                     }
                 }
                 for (const auto& [key, names] : without) {
@@ -843,7 +1103,11 @@ SimResult Simulation::Run() {
     for (const ControllerJob& job : m_controller.Jobs()) {
         if (job.collection) {
             ULONG status = 0;
-            m_component->updateIVarCJob(job.es, job.type, &status);
+            if (m_ydbKeys.count({job.cycle, job.type}) != 0) {
+                m_component->updateYDBCJob(job.es, job.type, &status);
+            } else {
+                m_component->updateIVarCJob(job.es, job.type, &status);
+            }
         }
     }
     std::vector<Event> closing;

@@ -1,4 +1,4 @@
-// The simulation: client threads walking the component's IVar road against a simulated
+// The simulation: client threads walking the component's IVar and YDB roads against a simulated
 // controller on a virtual clock, with a summary and the verification of every value received.
 #pragma once
 
@@ -24,6 +24,7 @@ struct SimOptions {
 struct KeyStats {
     long cycle = 0;
     long type = 0;
+    bool ydb = false;        // the service: YDB or IVar
     size_t clients = 0;      // single jobs of the scenario
     size_t jobsWithout = 0;  // live single jobs: the jobs a controller carries without us
     size_t jobsWith = 0;     // jobs the controller carries
@@ -40,6 +41,8 @@ struct SimResult {
     uint64_t values = 0;
     uint64_t mismatches = 0;
     uint64_t errors = 0;
+    uint64_t ydbReads = 0;  // of reads and values, those of YDB clients
+    uint64_t ydbValues = 0;
     unsigned long peakTick = 0;
     size_t peakJobsWithout = 0;
     size_t peakJobsWith = 0;

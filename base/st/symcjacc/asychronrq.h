@@ -1,6 +1,7 @@
-// The request registry of one component object: collection-job (CJ) entries with their
-// single-job (SJ) entries, the lock that guards them, and the callback cookies that let the
-// component reach its clients' callbacks from any thread.
+// The request registry of one component object (its job bookkeeping; the Windows registry is
+// only touched by registration): collection-job (CJ) entries with their single-job (SJ) entries,
+// the lock that guards them, and the callback cookies that let the component reach its clients'
+// callbacks from any thread.
 #pragma once
 
 #include <list>
@@ -57,18 +58,18 @@ struct SAsyncCookiePair {
 
 // The plain fields of a collection job.
 struct SAsyncRQFields {
-    ULONG m_ES_JobID = 0;
-    ULONG m_RT_JobID = 0;
+    ULONG m_ES_JobID = 0;  // the engineering system's id (ES), chosen here or by the client
+    ULONG m_RT_JobID = 0;  // the controller's run-time id (RT), reported by setRt_JobID
     LONG m_Typ = 0;
     LONG m_RQStatus = STATE_CREATED;
-    LONG ms = 0;
+    LONG ms = 0;                    // cycle time in milliseconds; 0: not cyclic
     ULONG m_dwVarCountAdded = 0;    // variables brought by the latest addition
     ULONG m_dwLastSJ_ES_JobID = 0;  // the SJ that asked last
     ULONG m_dwPrev_ES_JobID = 0;    // m_ES_JobID before the last renumbering
     ULONG m_dwReserved = 0;
     ULONG m_dwVarCount = 0;  // room test
     ULONG m_dwDataSize = 0;  // room test
-    LONG ticks = 0;
+    LONG ticks = 0;          // merges not yet confirmed; a YDB CJ runs again at 0
     ULONG m_oldCookieIYDBDecode = 0;
     ULONG m_bOldIYDBDecodeValid = 0;
     ULONG m_newCookieIYDBDecode = 0;
@@ -118,9 +119,14 @@ class CAsychronRQ {
     SAsyncSymRQEntry* AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEntry* sj, LONG typ);
     // Appends to exactly this CJ (its id may be shared: YDB CJs at the job limit all carry it).
     SAsyncSymRQEntry* AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj);
-    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept;  // also previous ids
-    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID) noexcept;            // any type
+    // Despite "Array", the Get... lookups return one entry (or null), never an array.
+    // The CJ of this id or previous id and this type.
+    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept;
+    CAsyncRQEntry* GetAsychronRQArray(ULONG cjJobID) noexcept;  // current id only, any type
+    // Lookup by single job: the CJ of this cycle and type that holds the SJ (or joined it last).
     CAsyncRQEntry* GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept;
+    // Room test: the first CJ of this cycle and type that stays within both limits after the
+    // addition (none for cycle 0).
     CAsyncRQEntry* GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLimit, ULONG sizeLimit,
                                      ULONG varsToAdd, ULONG bytesToAdd) noexcept;
     static SAsyncSymRQEntry* GetAsychronSymRQArray(CAsyncRQEntry* cj, ULONG sjJobID) noexcept;

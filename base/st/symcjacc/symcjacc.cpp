@@ -178,10 +178,3 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::newJobID(ULONG* pID) {
     *pID = next;
     return S_OK;
 }
-
-// ---- the YDB service's values, not available in this build ----------------------------------
-
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG, IUnknown*, IUnknown*, ULONG*,
-                                                                CJAsyncRQRecord*, ULONG*) {
-    return E_NOTIMPL;
-}

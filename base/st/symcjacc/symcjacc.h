@@ -14,6 +14,8 @@
 #include "platform/com_object.h"
 #include "platform/winapi.h"
 
+class Upp_DebVar;
+
 // The YDB contents base frames the records the object writes into collection jobs' data objects.
 // IUnknown is free-threaded: its count changes atomically.
 class CCollectionJobSymAcc
@@ -81,19 +83,8 @@ class CCollectionJobSymAcc
                                               ULONG cjJobID, IUnknown* sjDisp,
                                               ULONG* pResult) override;
 
-    // Flat copy of a CJ for a client; the caller holds the lock and has reset the record.
-    HRESULT FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord, const CAsyncRQEntry& cj);
-    // Joins an SJ to its YDB CJ (after UpdateYDBJobEntry, and again when its service starts).
-    HRESULT UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp, IUnknown* sjICB, ULONG* pSJJobID,
-                           ULONG* pCJJobID, CJAsyncRQRecord* pRecord, ULONG* pAction,
-                           ULONG* pStatus);
-    // Joins an SJ to its IVar CJ (after UpdateIVarJobEntry handed out the CJ's names).
-    HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
-                            CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus);
-    // Trace dumps: every entry (when level 1 is on), one client record, one CJ's optimizing.
-    void dumpJobEntries(const char* heading);
-    static void dumpCJJobEntry(const CJAsyncRQRecord& record);
-    static HRESULT dumpNameOptimizing(const CAsyncRQEntry& cj);
+    // The hook every variable handed on to a single job passes; a trace scope only.
+    static void dumpYDBvalues(const Upp_DebVar& variable);
 
   protected:
     std::unique_ptr<CAsychronRQ> m_pRQ;
@@ -109,4 +100,17 @@ class CCollectionJobSymAcc
     CCoCtorDtorTrace m_CtorDtorTrace{"CCollectionJobSymAcc"};
     std::mutex m_TypeIDLock;  // a string cannot be stored atomically
     std::string m_strTypeID;
+
+  private:
+    // Steps only the component's own methods take; tests reach them through the interface.
+    // Joins an SJ to its YDB CJ (after UpdateYDBJobEntry, and again when its service starts).
+    HRESULT UpdateJobEntry(LONG cycle, LONG typ, IUnknown* sjDisp, IUnknown* sjICB, ULONG* pSJJobID,
+                           ULONG* pCJJobID, CJAsyncRQRecord* pRecord, ULONG* pAction,
+                           ULONG* pStatus);
+    // Joins an SJ to its IVar CJ (after UpdateIVarJobEntry handed out the CJ's names).
+    HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
+                            CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus);
+    // Trace dumps: every entry (when level 1 is on), one client record.
+    void dumpJobEntries(const char* heading);
+    static void dumpCJJobEntry(const CJAsyncRQRecord& record);
 };

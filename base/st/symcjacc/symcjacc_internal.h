@@ -1,10 +1,11 @@
 // Shared by the sources of the component object: the trace source name, the method scope and
-// the null-pointer test, and the job records' constants.
+// the null-pointer test, the job records' constants, and the steps more than one road takes.
 #pragma once
 
 #include <cstring>
 
 #include "base/st/symcjacc/asychronrq.h"
+#include "base/st/symcjacc/symcjacc_record.h"
 #include "co/co_trace.h"
 #include "collectionjobsymacc.h"
 
@@ -20,11 +21,6 @@ inline constexpr LONG kTypeUnreported = 1001;
 inline constexpr ULONG kIVarMaxVars = 0x400;
 inline constexpr ULONG kIVarMaxSize = 0x2000;
 
-// Frees what a client's record holds and leaves it zeroed with an empty VARIANT (the joins).
-void ResetRecord(CJAsyncRQRecord* record) noexcept;
-// Zeroes a record without reading it, for the calls that accept an unzeroed one.
-void ZeroRecord(CJAsyncRQRecord* record) noexcept;
-
 // Stops a CJ for re-creation: SJs still joined are marked, and the SJs form a ring by id
 // through the CJ.
 void RebuildRing(CAsyncRQEntry& cj);
@@ -39,14 +35,18 @@ inline platform::ComPtr<IMC_YDBDecode> AsDecode(const platform::ComPtr<IUnknown>
     return decode;
 }
 
-// A record filled for the component's own use and freed when it goes.
-struct LocalRecord {
-    LocalRecord() noexcept { ZeroRecord(&record); }
-    ~LocalRecord() { ResetRecord(&record); }
-    LocalRecord(const LocalRecord&) = delete;
-    LocalRecord& operator=(const LocalRecord&) = delete;
-    CJAsyncRQRecord record;
-};
+// True while the registry still holds exactly this CJ (it may have left while the lock was
+// released).
+bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept;
+
+enum class DecodeSide { IYDBDecode, ICB_Decode };
+
+// Deletes exactly the CJ found under `lock` (null: none) on the target through its decode
+// callback, which is fetched with revocation while `lock` is released and called outside it.
+// Inside a cancel the cancel's own hold keeps the lock taken throughout. Traces as the delete
+// method of its side.
+HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, ULONG cjJobID,
+                       ULONG reason, ULONG maxJobs, DecodeSide side, ULONG* pStatus);
 
 }  // namespace symcjacc
 

@@ -1,6 +1,6 @@
-// Adding variables on the IVar service: merging a client's names into a collection job of the
-// same cycle and type or creating one, and handing the client the CJ's names and record.
-#include <cstring>
+// The IVar road: merging a client's names into a collection job of the same cycle and type or
+// creating one (both reform the names into the CJ's target names and lookup table), then handing
+// the client the CJ's names and record and joining its SJ.
 #include <utility>
 
 #include "base/st/symcjacc/symcjacc.h"
@@ -12,21 +12,224 @@
 
 using namespace symcjacc;
 
-void symcjacc::ZeroRecord(CJAsyncRQRecord* record) noexcept {
-    std::memset(static_cast<void*>(record), 0, sizeof *record);
-    VariantInit(&record->m_LookupTbl);
+namespace {
+
+// What one adding call brings.
+struct SIVarAddition {
+    LONG cycle;
+    LONG typ;
+    VARIANT* names;  // the client's names, empty or a vector of count
+    LONG count;
+    ULONG sjJobID;
+};
+
+// The one failure tail of the adding road: the client reads the failure from the status word,
+// the call itself succeeds. The step that failed has traced why.
+HRESULT AddFailed(ULONG* pStatus) {
+    *pStatus = CJ_STATUS_ADD_FAILED;
+    return S_OK;
 }
 
-void symcjacc::ResetRecord(CJAsyncRQRecord* record) noexcept {
-    (void)VariantClear(&record->m_LookupTbl);
-    CoTaskMemFree(record->m_pSJ);
-    ZeroRecord(record);
+bool CountNames(CCoTrace& trace, VARIANT& names, LONG& count) {
+    count = 0;
+    if (names.vt == VT_EMPTY) {
+        return true;
+    }
+    SAFEARRAYBOUND bound{};
+    if (FAILED(VariantSafeArrayGetBounds(&names, 1, &bound))) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayGetBounds");
+        return false;
+    }
+    count = static_cast<LONG>(bound.cElements);
+    return true;
 }
 
-HRESULT CCollectionJobSymAcc::dumpNameOptimizing(const CAsyncRQEntry& cj) {
-    return CAnyPtrOptimizer::dumpNameOptimizing(cj.m_vRequestedNames.get(),
-                                                cj.m_vReformedNames.get(), cj.m_vLookupTbl.get());
+// Drops the names (and the SJs) of cancelled and stopped SJs from the CJ's requested names; each
+// SJ owns the next run of its variable count. `kept` is the number of names left.
+bool KeepLiveNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG& kept) {
+    const ULONG cjID = cj.m_ES_JobID;
+    platform::UniqueVariant live;
+    if (FAILED(VariantSafeArrayCreate(live.get(), VT_VARIANT, 1, 0, 0))) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreate");
+        return false;
+    }
+    LONG src = 0;
+    LONG dst = 0;
+    for (auto it = cj.m_SJList.begin(); it != cj.m_SJList.end();) {
+        const LONG n = static_cast<LONG>(it->dwVarCount);
+        if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
+            src += n;
+            const ULONG sjID = it->ES_JobID;
+            // This very SJ's callbacks: a lookup by id could reach another job's.
+            CAsychronRQ::ReleaseAsyncSymRQ(*it);
+            CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+                     static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
+            it = cj.m_SJList.erase(it);
+            continue;
+        }
+        CO_TRACE(trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
+                 static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
+        SAFEARRAYBOUND grown{static_cast<ULONG>(dst + n), 0};
+        if (FAILED(SafeArrayRedim(live->parray, &grown))) {
+            CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
+            return false;
+        }
+        if (n > 0 && FAILED(VariantSafeArrayCopyRange(live.get(), dst, cj.m_vRequestedNames.get(),
+                                                      src, 1, n))) {
+            CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
+            return false;
+        }
+        src += n;
+        dst += n;
+        ++it;
+    }
+    kept = dst;
+    return SUCCEEDED(cj.m_vRequestedNames.copy_from(live.get()));
 }
+
+// Appends the client's names to the CJ's requested names, after the `kept` ones.
+bool AppendNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG kept, const SIVarAddition& add) {
+    SAFEARRAYBOUND grown{static_cast<ULONG>(kept + add.count), 0};
+    if (FAILED(SafeArrayRedim(cj.m_vRequestedNames->parray, &grown))) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
+        return false;
+    }
+    if (add.count > 0 && FAILED(VariantSafeArrayCopyRange(cj.m_vRequestedNames.get(), kept,
+                                                          add.names, 0, 1, add.count))) {
+        CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
+        return false;
+    }
+    return true;
+}
+
+// The requested names of a new CJ: a copy of the client's.
+bool CopyNames(CCoTrace& trace, CAsyncRQEntry& cj, const SIVarAddition& add) {
+    const ULONG elements = static_cast<ULONG>(add.count);
+    if (FAILED(VariantSafeArrayCreateVector(cj.m_vRequestedNames.get(), VT_VARIANT, &elements))) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreateVector");
+        return false;
+    }
+    if (add.count > 0 && FAILED(VariantSafeArrayCopyRange(cj.m_vRequestedNames.get(), 0, add.names,
+                                                          0, 1, add.count))) {
+        CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
+        return false;
+    }
+    return true;
+}
+
+// Reforms the requested names into the target names and the lookup table, built aside: on
+// failure a running job keeps its previous names and table.
+bool ReformNames(CAnyPtrOptimizer& optimizer, CAsyncRQEntry& cj) {
+    platform::UniqueVariant reformed;
+    platform::UniqueVariant lookup;
+    platform::UniqueVariant targetNames;
+    if (optimizer.processNames(cj.m_vRequestedNames.get(), reformed.put(), lookup.put()) != S_OK ||
+        FAILED(targetNames.copy_from(reformed.get()))) {
+        return false;
+    }
+    cj.m_vReformedNames = std::move(reformed);
+    cj.m_vLookupTbl = std::move(lookup);
+    cj.m_vNames = std::move(targetNames);
+    return true;
+}
+
+HRESULT DumpOptimizing(CCoTrace& trace, const CAsyncRQEntry& cj) {
+    const HRESULT hr = CAnyPtrOptimizer::dumpNameOptimizing(
+        cj.m_vRequestedNames.get(), cj.m_vReformedNames.get(), cj.m_vLookupTbl.get());
+    if (hr != S_OK) {
+        CO_TRACE(trace, TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
+    }
+    return hr;
+}
+
+HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimizer,
+                  const SIVarAddition& add, ULONG* pStatus) {
+    const ULONG cjID = cj.m_ES_JobID;
+    cj.ticks += 1;
+    CO_TRACE(trace, TRACE_INFO,
+             "Asynchron read: collection job for cycle %dms with JobID %u found (try "
+             "update adding %d variables), ticks increased: %d",
+             static_cast<int>(add.cycle), static_cast<unsigned>(cjID), static_cast<int>(add.count),
+             static_cast<int>(cj.ticks));
+    LONG kept = 0;
+    if (!KeepLiveNames(trace, cj, kept) || !AppendNames(trace, cj, kept, add) ||
+        !ReformNames(optimizer, cj)) {
+        return AddFailed(pStatus);
+    }
+    const HRESULT hr = DumpOptimizing(trace, cj);
+    cj.m_dwVarCountAdded = static_cast<ULONG>(add.count);
+    cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    if (hr == S_OK) {
+        CO_TRACE(trace, TRACE_INFO,
+                 "Asynchron read: %d variable(s) added to collection-job %u (now %d vars)",
+                 static_cast<int>(add.count), static_cast<unsigned>(cjID),
+                 static_cast<int>(kept + add.count));
+        return S_OK;
+    }
+    CO_TRACE(trace, TRACE_ERROR,
+             "Asynchron read/write extension of jobcreation for JobID %u failed.",
+             static_cast<unsigned>(cjID));
+    return E_FAIL;
+}
+
+// The smallest id from 2 that no CJ of the type uses; the job limit when all below it are taken.
+ULONG FreeIVarJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
+    ULONG id = 2;
+    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
+        ++id;
+    }
+    return id;
+}
+
+HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptimizer& optimizer,
+                   const SIVarAddition& add, ULONG* pStatus) {
+    const ULONG id = FreeIVarJobID(rq, add.typ, maxJobs);
+    CO_TRACE(trace, TRACE_INFO,
+             "Asynchron read: creating new collection job for cycle %dms with JobID %d",
+             static_cast<int>(add.cycle), static_cast<int>(id));
+    if (id >= maxJobs) {
+        CO_TRACE(trace, TRACE_INFO, "no more collection-jobs possible.");
+        return S_OK;
+    }
+    CAsyncRQEntry entry;
+    entry.m_ES_JobID = id;
+    entry.m_Typ = add.typ;
+    entry.m_RQStatus = STATE_CREATED;
+    entry.ms = add.cycle;
+    CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id), 1);
+    if (!CopyNames(trace, entry, add) || !ReformNames(optimizer, entry)) {
+        return AddFailed(pStatus);
+    }
+    const HRESULT hr = DumpOptimizing(trace, entry);
+    CAsyncRQEntry* stored = rq.AddAsychronRQ(entry);
+    stored->m_dwVarCountAdded = static_cast<ULONG>(add.count);
+    stored->m_dwVarCount = static_cast<ULONG>(add.count);
+    stored->m_dwDataSize = 0;
+    stored->m_dwLastSJ_ES_JobID = add.sjJobID;
+    stored->m_dwPrev_ES_JobID = 0;
+    stored->m_dwReserved = 0;
+    if (SUCCEEDED(hr)) {
+        CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
+                 static_cast<int>(add.count), static_cast<unsigned>(id),
+                 static_cast<int>(add.cycle));
+    }
+    return hr;
+}
+
+// The SJ an IVar join adds to its CJ.
+SAsyncSymRQEntry JoiningSJ(ULONG sjJobID, const CAsyncRQEntry& cj) {
+    SAsyncSymRQEntry sj;
+    sj.ES_JobID = sjJobID;
+    sj.dwService = 1;
+    sj.Typ = 9;
+    sj.RQStatus = SJ_JOINED;
+    sj.parent_ES_JobID = cj.m_ES_JobID;
+    sj.next_ES_JobID = 2;
+    sj.dwVarCount = cj.m_dwVarCountAdded;
+    return sj;
+}
+
+}  // namespace
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG typ, VARIANT names,
                                                                ULONG sjJobID, ULONG* pStatus) {
@@ -34,15 +237,9 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
     try {
         CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
-        LONG count = 0;
-        if (names.vt != VT_EMPTY) {
-            SAFEARRAYBOUND bound{};
-            if (FAILED(VariantSafeArrayGetBounds(&names, 1, &bound))) {
-                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayGetBounds");
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            count = static_cast<LONG>(bound.cElements);
+        SIVarAddition add{cycle, typ, &names, 0, sjJobID};
+        if (!CountNames(trace, names, add.count)) {
+            return AddFailed(pStatus);
         }
         CAnyPtrOptimizer optimizer;
         (void)optimizer.initOptimizer();
@@ -53,157 +250,9 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         }
         CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, kIVarMaxVars, kIVarMaxSize, 0, 0);
         if (cj != nullptr) {
-            // Merge: drop the names of cancelled SJs, append the new ones.
-            const ULONG cjID = cj->m_ES_JobID;
-            cj->ticks += 1;
-            CO_TRACE(trace, TRACE_INFO,
-                     "Asynchron read: collection job for cycle %dms with JobID %u found (try "
-                     "update adding %d variables), ticks increased: %d",
-                     static_cast<int>(cycle), static_cast<unsigned>(cjID), static_cast<int>(count),
-                     static_cast<int>(cj->ticks));
-            platform::UniqueVariant kept;
-            if (FAILED(VariantSafeArrayCreate(kept.get(), VT_VARIANT, 1, 0, 0))) {
-                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreate");
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            LONG src = 0;
-            LONG dst = 0;
-            for (auto it = cj->m_SJList.begin(); it != cj->m_SJList.end();) {
-                const LONG n = static_cast<LONG>(it->dwVarCount);
-                if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
-                    src += n;
-                    const ULONG sjID = it->ES_JobID;
-                    // This very SJ's callbacks: a lookup by id could reach another job's.
-                    CAsychronRQ::ReleaseAsyncSymRQ(*it);
-                    CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
-                             static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
-                    it = cj->m_SJList.erase(it);
-                    continue;
-                }
-                CO_TRACE(
-                    trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
-                    static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
-                SAFEARRAYBOUND grown{static_cast<ULONG>(dst + n), 0};
-                if (FAILED(SafeArrayRedim(kept->parray, &grown))) {
-                    CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
-                    *pStatus = CJ_STATUS_ADD_FAILED;
-                    return S_OK;
-                }
-                if (n > 0 && FAILED(VariantSafeArrayCopyRange(
-                                 kept.get(), dst, cj->m_vRequestedNames.get(), src, 1, n))) {
-                    CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
-                    *pStatus = CJ_STATUS_ADD_FAILED;
-                    return S_OK;
-                }
-                src += n;
-                dst += n;
-                ++it;
-            }
-            if (FAILED(cj->m_vRequestedNames.copy_from(kept.get()))) {
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            kept.reset();
-            const LONG total = dst + count;
-            SAFEARRAYBOUND grown{static_cast<ULONG>(total), 0};
-            if (FAILED(SafeArrayRedim(cj->m_vRequestedNames->parray, &grown))) {
-                CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            if (count > 0 && FAILED(VariantSafeArrayCopyRange(cj->m_vRequestedNames.get(), dst,
-                                                              &names, 0, 1, count))) {
-                CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            // Built aside: on failure the job keeps running on its previous names and table.
-            platform::UniqueVariant reformed;
-            platform::UniqueVariant lookup;
-            platform::UniqueVariant targetNames;
-            if (optimizer.processNames(cj->m_vRequestedNames.get(), reformed.put(), lookup.put()) !=
-                    S_OK ||
-                FAILED(targetNames.copy_from(reformed.get()))) {
-                *pStatus = CJ_STATUS_ADD_FAILED;
-                return S_OK;
-            }
-            cj->m_vReformedNames = std::move(reformed);
-            cj->m_vLookupTbl = std::move(lookup);
-            cj->m_vNames = std::move(targetNames);
-            const HRESULT hr = dumpNameOptimizing(*cj);
-            if (hr != S_OK) {
-                CO_TRACE(trace, TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
-            }
-            cj->m_dwVarCountAdded = static_cast<ULONG>(count);
-            cj->m_dwLastSJ_ES_JobID = sjJobID;
-            if (hr == S_OK) {
-                CO_TRACE(trace, TRACE_INFO,
-                         "Asynchron read: %d variable(s) added to collection-job %u (now %d vars)",
-                         static_cast<int>(count), static_cast<unsigned>(cjID),
-                         static_cast<int>(total));
-                return S_OK;
-            }
-            CO_TRACE(trace, TRACE_ERROR,
-                     "Asynchron read/write extension of jobcreation for JobID %u failed.",
-                     static_cast<unsigned>(cjID));
-            return E_FAIL;
+            return MergeIVar(trace, *cj, optimizer, add, pStatus);
         }
-
-        // Create: the smallest id from 2 that no CJ of this type uses, below the job limit.
-        const ULONG maxJobs = m_dwMaxJobs;
-        ULONG id = 2;
-        while (id < maxJobs && m_pRQ->GetAsychronRQArray(id, typ) != nullptr) {
-            ++id;
-        }
-        CO_TRACE(trace, TRACE_INFO,
-                 "Asynchron read: creating new collection job for cycle %dms with JobID %d",
-                 static_cast<int>(cycle), static_cast<int>(id));
-        if (id >= maxJobs) {
-            CO_TRACE(trace, TRACE_INFO, "no more collection-jobs possible.");
-            return S_OK;
-        }
-        CAsyncRQEntry entry;
-        entry.m_ES_JobID = id;
-        entry.m_Typ = typ;
-        entry.m_RQStatus = STATE_CREATED;
-        entry.ms = cycle;
-        CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id), 1);
-        const ULONG elements = static_cast<ULONG>(count);
-        if (FAILED(VariantSafeArrayCreateVector(entry.m_vRequestedNames.get(), VT_VARIANT,
-                                                &elements))) {
-            CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreateVector");
-            *pStatus = CJ_STATUS_ADD_FAILED;
-            return S_OK;
-        }
-        if (count > 0 && FAILED(VariantSafeArrayCopyRange(entry.m_vRequestedNames.get(), 0, &names,
-                                                          0, 1, count))) {
-            CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
-            *pStatus = CJ_STATUS_ADD_FAILED;
-            return S_OK;
-        }
-        if (optimizer.processNames(entry.m_vRequestedNames.get(), entry.m_vReformedNames.put(),
-                                   entry.m_vLookupTbl.put()) != S_OK ||
-            FAILED(entry.m_vNames.copy_from(entry.m_vReformedNames.get()))) {
-            *pStatus = CJ_STATUS_ADD_FAILED;
-            return S_OK;
-        }
-        const HRESULT hr = dumpNameOptimizing(entry);
-        if (hr != S_OK) {
-            CO_TRACE(trace, TRACE_INFO, "dumpNameOptimizing failed %d", static_cast<int>(hr));
-        }
-        CAsyncRQEntry* stored = m_pRQ->AddAsychronRQ(entry);
-        stored->m_dwVarCountAdded = elements;
-        stored->m_dwVarCount = elements;
-        stored->m_dwDataSize = 0;
-        stored->m_dwLastSJ_ES_JobID = sjJobID;
-        stored->m_dwPrev_ES_JobID = 0;
-        stored->m_dwReserved = 0;
-        if (SUCCEEDED(hr)) {
-            CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
-                     static_cast<int>(count), static_cast<unsigned>(id), static_cast<int>(cycle));
-        }
-        return hr;
+        return CreateIVar(trace, *m_pRQ, m_dwMaxJobs, optimizer, add, pStatus);
     }
     CO_CATCH_RETURN_TRACED(trace)
 }
@@ -248,55 +297,60 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
     CO_CATCH_RETURN_TRACED(trace)
 }
 
-HRESULT CCollectionJobSymAcc::FillCJAsychronRQEntry(CJAsyncRQRecord* pRecord,
-                                                    const CAsyncRQEntry& cj) {
-    CJ_SCOPE(trace, "FillCJAsychronRQEntry");
-    pRecord->m_Typ = cj.m_Typ;
-    pRecord->m_ES_JobID = cj.m_ES_JobID;
-    pRecord->m_RT_JobID = cj.m_RT_JobID;
-    pRecord->m_RQStatus = static_cast<USHORT>(cj.m_RQStatus);
-    pRecord->ms = cj.ms;
-    pRecord->m_oldCookieIYDBDecode = cj.m_oldCookieIYDBDecode;
-    pRecord->m_bOldIYDBDecodeValid = cj.m_bOldIYDBDecodeValid;
-    pRecord->m_newCookieIYDBDecode = cj.m_newCookieIYDBDecode;
-    pRecord->m_bNewIYDBDecodeValid = cj.m_bNewIYDBDecodeValid;
-    pRecord->m_oldCookieICB_Decode = cj.m_oldCookieICB_Decode;
-    pRecord->m_bOldICB_DecodeValid = cj.m_bOldICB_DecodeValid;
-    pRecord->m_newCookieICB_Decode = cj.m_newCookieICB_Decode;
-    pRecord->m_bNewICB_DecodeValid = cj.m_bNewICB_DecodeValid;
-    pRecord->m_VarCount = cj.m_dwVarCountAdded;
-    pRecord->ticks = cj.ticks;
-    CO_TRACE(trace, TRACE_INFO, "collection job %u -> state %u, ticks: %d",
-             static_cast<unsigned>(cj.m_ES_JobID), static_cast<unsigned>(cj.m_RQStatus),
-             static_cast<int>(cj.ticks));
-    const HRESULT hr = VariantCopy(&pRecord->m_LookupTbl, cj.m_vLookupTbl.get());
-    if (FAILED(hr)) {
-        CO_TRACE(trace, TRACE_ERROR, "failed to copy (AnyPtr Optimizer) LookupTbl, hr=%d",
-                 static_cast<int>(hr));
-        return hr;
+HRESULT CCollectionJobSymAcc::UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB,
+                                              ULONG* pSJJobID, ULONG* pCJJobID,
+                                              CJAsyncRQRecord* pRecord, ULONG* pAction,
+                                              ULONG* pStatus) {
+    CJ_SCOPE(trace, "UpdateIVarEntry");
+    try {
+        *pStatus = 0;
+        ULONG action = CJ_ACTION_ALONE;
+        if ((*pAction & CJ_ACTION_UNCHANGED) != 0) {
+            return S_OK;
+        }
+        CAsyncRQGuard lock(m_pRQ.get());
+        if (!m_pRQ) {
+            return E_OUTOFMEMORY;
+        }
+        const ULONG sjJobID = *pSJJobID;
+        CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, sjJobID);
+        if (cj == nullptr) {
+            CO_TRACE(trace, TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
+                     static_cast<int>(cycle), static_cast<unsigned>(sjJobID),
+                     static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
+            return S_OK;
+        }
+        if (cj->m_RQStatus != STATE_CREATED && cj->m_ES_JobID > m_dwMaxJobs) {
+            action = CJ_ACTION_EXTRA | CJ_ACTION_ALONE;
+        }
+        SAsyncSymRQEntry sj = JoiningSJ(sjJobID, *cj);
+        if (sjICB != nullptr) {
+            CAsychronRQ::CallbackICB_Interface(sjICB, sj);
+        }
+        if (m_pRQ->AddAsyncSymRQ(cj->m_ES_JobID, &sj, typ) == nullptr) {
+            CAsychronRQ::CallbackICB_Interface(nullptr, sj);  // nowhere to keep the cookie
+            return S_OK;
+        }
+        const ULONG n = cj->containing();
+        if (n < m_dwMinSymSize) {
+            return S_OK;
+        }
+        if (cj->m_RQStatus != STATE_STOP) {
+            action = (action & ~CJ_ACTION_ALONE) | CJ_ACTION_STOP;
+            cj->m_RQStatus = STATE_STOP;
+            CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d",
+                     static_cast<unsigned>(cj->m_ES_JobID), static_cast<int>(STATE_STOP));
+            RebuildRing(*cj);
+        }
+        ResetRecord(pRecord);
+        (void)FillCJAsychronRQEntry(pRecord, *cj);
+        action |= CJ_ACTION_RECORD;
+        *pCJJobID = cj->m_ES_JobID;
+        *pAction = action;
+        CO_TRACE(trace, TRACE_INFO, "cycle: %d, single job %u, collection job %u, actions %x",
+                 static_cast<int>(cycle), static_cast<unsigned>(sjJobID),
+                 static_cast<unsigned>(*pCJJobID), static_cast<unsigned>(action));
+        return S_OK;
     }
-    pRecord->containing = cj.containing();
-    pRecord->m_pSJ = static_cast<SJAsyncRQRecord*>(
-        CoTaskMemAlloc(sizeof(SJAsyncRQRecord) * (pRecord->containing + 1)));
-    if (pRecord->m_pSJ == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    SJAsyncRQRecord* out = pRecord->m_pSJ;
-    for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-        std::memset(static_cast<void*>(out), 0, sizeof *out);
-        out->Typ = sj.Typ;
-        out->Reserved = sj.dwReserved;
-        out->RQStatus = sj.RQStatus;
-        out->ES_JobID = sj.ES_JobID;
-        out->Service = sj.dwService;
-        out->parent_ES_JobID = sj.parent_ES_JobID;
-        out->next_ES_JobID = sj.next_ES_JobID;
-        out->VarCount = sj.dwVarCount;
-        out->CookieICB_Interface = sj.CookieICB_Interface;
-        out->bICB_InterfaceValid = sj.bICB_InterfaceValid;
-        out->CookieIYDBDecode = sj.CookieIYDBDecode;
-        out->bIYDBDecodeValid = sj.bIYDBDecodeValid;
-        ++out;
-    }
-    return S_OK;
+    CO_CATCH_RETURN_TRACED(trace)
 }

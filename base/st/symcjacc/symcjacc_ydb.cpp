@@ -54,6 +54,8 @@ HRESULT Refuse(ULONG* pStatus, ULONG status) {
 struct SYDBMessage {
     SYDBMessage() : message(kMessageVariant, kListTag) {}
     Upp_DebVarService message;
+    YDB_DataHeader dataHeader;
+    YDB_RecordHeader recordHeader;
     ULONG size = 0;
     HRESULT restored = E_FAIL;
 };
@@ -70,10 +72,8 @@ void ReadMessage(IYDB_Data* data, SYDBMessage& out) {
     if (!sized || !placed || FAILED(data->Seek(kDataHeaderOffset, 0, &ignored))) {
         stream.setBad();
     }
-    YDB_DataHeader dataHeader;
-    YDB_RecordHeader recordHeader;
-    dataHeader.read(stream);
-    recordHeader.read(stream);
+    out.dataHeader.read(stream);
+    out.recordHeader.read(stream);
     (void)out.message.read(stream);  // a failed read leaves m_Status set
     out.restored = placed ? data->Seek(position, 0, &ignored) : E_FAIL;
     if (sized) {
@@ -507,9 +507,9 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG
             }
             // Joins again; what the join answers is not the caller's business. No CJ leaves
             // the registry in a join, so cj stays valid.
-            LocalRecord local;
+            CJAsyncRQRecordHolder local;
             ULONG sj = sjJobID, cjID = cjJobID, action = 0, status = 0;
-            (void)UpdateJobEntry(cycle, typ, sjDisp, nullptr, &sj, &cjID, &local.record, &action,
+            (void)UpdateJobEntry(cycle, typ, sjDisp, nullptr, &sj, &cjID, local.get(), &action,
                                  &status);
             pair = cj->IYDBDecodePair();
         }
@@ -519,6 +519,213 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG
             (void)decode->StartService(cycle, value, sjJobID, cjJobID, pResult);
         }
         return S_OK;
+    }
+    CO_CATCH_RETURN_TRACED(trace)
+}
+
+// ---- each cycle's values, handed to one single job ----------------------------------------
+
+namespace {
+
+// A cyclic job's values: service type 11, in a record of the CJ's command with sub-command 1.
+constexpr uint32_t kServiceValues = 11;
+// Answers that go to the consumer as they came.
+constexpr uint32_t kServicePassedOn = 12;
+constexpr uint32_t kQualifierPassedOn = 7;
+constexpr uint16_t kSubCmdValues = 1;
+// The UPP response of a failed stream, for a message whose position could not be put back.
+constexpr int32_t kStreamFailed = 4;
+
+// The SJ's values and where they go.
+struct SValuesCall {
+    ULONG jobID;
+    ULONG cjJobID;
+    LONG cycle;
+    IUnknown* sjData;
+    IUnknown* outData;
+};
+
+// The CJ of the first SJ, in registry order, that is jobID or whose CJ is jobID.
+const CAsyncRQEntry* FindValuesCJ(const CAsychronRQ& rq, ULONG jobID) {
+    for (const CAsyncRQEntry& cj : rq.Entries()) {
+        for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
+            if (sj.ES_JobID == jobID || sj.parent_ES_JobID == jobID) {
+                return &cj;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// A read fails with its message's UPP response, or with a stream failure when the data object's
+// position could not be put back.
+HRESULT FailedRead(const SYDBMessage& m, ULONG* pStatus) {
+    const int32_t response =
+        m.message.m_Status != 0 ? static_cast<int32_t>(m.message.m_Status) : kStreamFailed;
+    *pStatus = CRTErrorDecoder::mapUPPErrorOnESError(response);
+    return E_FAIL;
+}
+bool ReadFailed(const SYDBMessage& m) {
+    return m.message.m_Status != 0 || FAILED(m.restored);
+}
+
+HRESULT FailedYDB(CCoTrace& trace, ULONG* pStatus, HRESULT hr) {
+    CO_TRACE(trace, TRACE_ERROR, "error accessing YDB");
+    *pStatus = CJ_STATUS_JOB_NOT_FOUND;
+    return hr;
+}
+
+// The SJ's variables, in order, as the CJ's values of this cycle.
+bool BuildResponse(CCoTrace& trace, const SYDBMessage& single, const SValuesCall& call,
+                   Upp_DebVarService& response) {
+    response.setServiceType(kServiceValues);
+    response.m_JobDescr.m_JobType = kJobTypeCycle;
+    response.m_JobDescr.m_Param = static_cast<uint32_t>(call.cycle);
+    const Upp_DebVarList& vars = single.message.m_VarList;
+    CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u mit %d variablen, RTJobID: %d",
+             static_cast<unsigned>(call.jobID), static_cast<int>(vars.m_Count),
+             static_cast<int>(single.dataHeader.m_Words[1]));
+    for (const Gen_ExListElem* e = vars.m_pHead; e != nullptr; e = e->m_pNext) {
+        const Upp_DebVar& var = static_cast<const Upp_DebVar&>(*e);
+        CCollectionJobSymAcc::dumpYDBvalues(var);
+        response.m_VarList.add(var);
+    }
+    response.setResponse();
+    return response.m_VarList.m_Error == 0;  // a variable not copied would be lost silently
+}
+
+// Writes the CJ's data header and a record of the CJ's command holding the message, and
+// commits. A failure puts the object's size and position back: no half answer is handed on.
+bool WriteOutput(YDB_Contents& contents, IYDB_Data* out, const SYDBMessage& cj,
+                 Upp_DebVarService& message) {
+    ULONG size = 0;
+    ULONG position = 0;
+    if (FAILED(out->GetByteCount(&size)) || FAILED(out->GetPosition(&position))) {
+        return false;
+    }
+    bool written = false;
+    {
+        ContentsUse use(contents);
+        if (contents.createData(out)) {
+            cj.dataHeader.write(*contents.m_pStream);
+            if (contents.beginRecord(cj.recordHeader.m_Cmd, nullptr, nullptr, kSubCmdValues)) {
+                message.write(*contents.m_pStream);
+                written = contents.m_pStream->ok() && contents.finishRecord(out);
+            }
+        }
+    }
+    if (written && SUCCEEDED(out->Commit())) {
+        return true;
+    }
+    ULONG ignored = 0;
+    (void)out->SetByteCount(size);
+    (void)out->Seek(position, 0, &ignored);
+    return false;
+}
+
+// An output object that is missing or not ready gets nothing, and the client hears of it.
+HRESULT HandToOutput(CCoTrace& trace, YDB_Contents& contents, const SValuesCall& call,
+                     const SYDBMessage& cj, Upp_DebVarService& message, ULONG* pStatus) {
+    const ComPtr<IYDB_Data> out = AsYDB(call.outData);
+    if (!out) {
+        return FailedYDB(trace, pStatus, S_OK);
+    }
+    ULONG ready = 0;
+    const HRESULT hr = out->IsWritable(&ready);
+    if (FAILED(hr) || ready == 0) {
+        return FailedYDB(trace, pStatus, FAILED(hr) ? E_FAIL : S_OK);
+    }
+    if (!WriteOutput(contents, out.get(), cj, message)) {
+        return FailedYDB(trace, pStatus, E_FAIL);
+    }
+    CO_TRACE(trace, TRACE_INFO, "YDB-data copied for SJ ES_JobID: %u",
+             static_cast<unsigned>(call.jobID));
+    return S_OK;
+}
+
+// The CJ's data object keeps its request: a merge reads it as the CJ's message and a joining
+// SJ receives it, so the SJ's response is never written back into it.
+HRESULT HandOnValues(CCoTrace& trace, YDB_Contents& contents, IYDB_Data* cjData, SValuesCall& call,
+                     ULONG* pStatus) {
+    SYDBMessage collection;
+    ReadMessage(cjData, collection);
+    CO_TRACE(trace, TRACE_INFO, "Cmd %d in collection job JobID: %u",
+             static_cast<int>(collection.message.m_ServiceType),
+             static_cast<unsigned>(call.cjJobID));
+    if (ReadFailed(collection)) {
+        return FailedRead(collection, pStatus);
+    }
+    const Upp_DebJobDescr& job = collection.message.m_JobDescr;
+    call.cycle = job.m_JobType == kJobTypeCycle ? static_cast<LONG>(job.m_Param) : 0;
+    const ComPtr<IYDB_Data> sj = AsYDB(call.sjData);
+    if (!sj) {
+        return FailedYDB(trace, pStatus, S_OK);
+    }
+    SYDBMessage single;  // its own object: nothing of the CJ's read reaches the SJ's answer
+    ReadMessage(sj.get(), single);
+    if (ReadFailed(single)) {
+        return FailedRead(single, pStatus);
+    }
+    const Upp_DebVarService& m = single.message;
+    if (m.m_ServiceType == kServicePassedOn || m.m_RspQualifier == kQualifierPassedOn) {
+        return HandToOutput(trace, contents, call, collection, single.message, pStatus);
+    }
+    Upp_DebVarService response(kMessageVariant, kListTag);
+    if (FAILED(sj->Commit()) || !BuildResponse(trace, single, call, response)) {
+        return FailedYDB(trace, pStatus, E_FAIL);
+    }
+    return HandToOutput(trace, contents, call, collection, response, pStatus);
+}
+
+}  // namespace
+
+void CCollectionJobSymAcc::dumpYDBvalues(const Upp_DebVar&) {
+    CJ_SCOPE(trace, "dumpYDBvalues");
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG jobID, IUnknown* sjData,
+                                                                IUnknown* outData, ULONG* pCJJobID,
+                                                                CJAsyncRQRecord* pRecord,
+                                                                ULONG* pStatus) {
+    CJ_SCOPE(trace, "UpdateYDBValues");
+    try {
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        *pStatus = 0;
+        if (pRecord != nullptr) {
+            ResetRecord(pRecord);
+        }
+        CAsyncRQGuard lock(m_pRQ.get());
+        if (!m_pRQ) {
+            return E_OUTOFMEMORY;
+        }
+        const CAsyncRQEntry* cj = m_bValueComparison ? FindValuesCJ(*m_pRQ, jobID) : nullptr;
+        if (cj == nullptr) {
+            CO_TRACE(trace, TRACE_WARNING, "collection job %u not found",
+                     static_cast<unsigned>(jobID));
+            return Refuse(pStatus, CJ_STATUS_JOB_NOT_FOUND);
+        }
+        SValuesCall call{jobID, cj->m_ES_JobID, cj->ms, sjData, outData};
+        if (pCJJobID != nullptr) {
+            *pCJJobID = call.cjJobID;
+        }
+        if (cj->m_RQStatus == STATE_STOP) {
+            CO_TRACE(trace, TRACE_INFO, "creation of collection job %u,cycle: %d in progress",
+                     static_cast<unsigned>(call.cjJobID), static_cast<int>(call.cycle));
+            return Refuse(pStatus, CJ_STATUS_RECREATING);
+        }
+        const ComPtr<IYDB_Data> cjData = AsYDB(cj->m_spYDBData.get());
+        if (!cjData) {
+            CO_TRACE(trace, TRACE_ERROR, "QI for IYDB_Data failed");
+            *pStatus = CJ_STATUS_JOB_NOT_FOUND;  // a CJ whose data object could not be made
+            return E_FAIL;
+        }
+        const HRESULT hr = HandOnValues(trace, *this, cjData.get(), call, pStatus);
+        CO_TRACE(trace, TRACE_INFO, "values set in collection job %u,cycle: %d",
+                 static_cast<unsigned>(call.cjJobID), static_cast<int>(call.cycle));
+        if (pRecord != nullptr) {
+            (void)FillCJAsychronRQEntry(pRecord, *cj);
+        }
+        return hr;
     }
     CO_CATCH_RETURN_TRACED(trace)
 }

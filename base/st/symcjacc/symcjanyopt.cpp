@@ -132,6 +132,58 @@ HRESULT dump_fields(CCoTrace& trace, SAFEARRAY* psa, LONG index, NameFields* fie
     return S_OK;
 }
 
+HRESULT dump_reformed(CCoTrace& trace, const VARIANT* reformed, const SAFEARRAYBOUND& bound) {
+    char line[256];
+    CO_TRACE(trace, TRACE_INFO, "dumping reformed Names:");
+    for (ULONG i = 0; i < bound.cElements; ++i) {
+        NameFields f;
+        const HRESULT hr =
+            dump_fields(trace, reformed->parray, bound.lLbound + static_cast<LONG>(i), &f);
+        if (hr != S_OK) {
+            return hr;
+        }
+        std::snprintf(line, sizeof line,
+                      "AnyPtr[%02d] := { %x %x %x Typ:%02d Area:%04d, Cnt:%02d, "
+                      "SubArea[%03d..%03d] }",
+                      static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
+                      f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt());
+        CO_TRACE(trace, TRACE_INFO, "%s", line);
+    }
+    return S_OK;
+}
+
+HRESULT dump_requested(CCoTrace& trace, const VARIANT* requested, const VARIANT* lookup,
+                       const SAFEARRAYBOUND& bound) {
+    char line[256];
+    CO_TRACE(trace, TRACE_INFO, "dumping original Names and Lookup:");
+    for (ULONG i = 0; i < bound.cElements; ++i) {
+        NameFields f;
+        HRESULT hr =
+            dump_fields(trace, requested->parray, bound.lLbound + static_cast<LONG>(i), &f);
+        if (hr != S_OK) {
+            return hr;
+        }
+        LONG row[3] = {};
+        for (LONG c = 0; c < 3; ++c) {
+            LONG indices[2] = {c, static_cast<LONG>(i)};
+            hr = VariantSafeArrayGetElement(lookup, indices, &row[c]);
+            if (FAILED(hr)) {
+                CO_TRACE(trace, TRACE_ERROR, "VariantSafeArrayGetElement failed: %d",
+                         static_cast<int>(hr));
+                return hr;
+            }
+        }
+        std::snprintf(line, sizeof line,
+                      "AnyPtr[%02d] :=  %x %x %x Typ:%02d Area:%04d, Cnt:%02d,                 "
+                      "SubArea[%03d..%03d], Lookup at Pos:%02d, Offs:%02d, Cnt:%02d ",
+                      static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
+                      f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt(), static_cast<int>(row[0]),
+                      static_cast<int>(row[1]), static_cast<int>(row[2]));
+        CO_TRACE(trace, TRACE_INFO, "%s", line);
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 void AnyPtrItemBytes(const DWORD elements[3], BYTE item[anyptr::kItemBytes]) {
@@ -522,47 +574,9 @@ HRESULT CAnyPtrOptimizer::dumpNameOptimizing(const VARIANT* requested, const VAR
         return hr;
     }
 
-    char line[256];
-    CO_TRACE(trace, TRACE_INFO, "dumping reformed Names:");
-    for (ULONG i = 0; i < reformedBound.cElements; ++i) {
-        NameFields f;
-        hr = dump_fields(trace, reformed->parray, reformedBound.lLbound + static_cast<LONG>(i), &f);
-        if (hr != S_OK) {
-            return hr;
-        }
-        std::snprintf(line, sizeof line,
-                      "AnyPtr[%02d] := { %x %x %x Typ:%02d Area:%04d, Cnt:%02d, "
-                      "SubArea[%03d..%03d] }",
-                      static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
-                      f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt());
-        CO_TRACE(trace, TRACE_INFO, "%s", line);
+    hr = dump_reformed(trace, reformed, reformedBound);
+    if (hr != S_OK) {
+        return hr;
     }
-
-    CO_TRACE(trace, TRACE_INFO, "dumping original Names and Lookup:");
-    for (ULONG i = 0; i < requestedBound.cElements; ++i) {
-        NameFields f;
-        hr = dump_fields(trace, requested->parray, requestedBound.lLbound + static_cast<LONG>(i),
-                         &f);
-        if (hr != S_OK) {
-            return hr;
-        }
-        LONG row[3] = {};
-        for (LONG c = 0; c < 3; ++c) {
-            LONG indices[2] = {c, static_cast<LONG>(i)};
-            hr = VariantSafeArrayGetElement(lookup, indices, &row[c]);
-            if (FAILED(hr)) {
-                CO_TRACE(trace, TRACE_ERROR, "VariantSafeArrayGetElement failed: %d",
-                         static_cast<int>(hr));
-                return hr;
-            }
-        }
-        std::snprintf(line, sizeof line,
-                      "AnyPtr[%02d] :=  %x %x %x Typ:%02d Area:%04d, Cnt:%02d,                 "
-                      "SubArea[%03d..%03d], Lookup at Pos:%02d, Offs:%02d, Cnt:%02d ",
-                      static_cast<int>(i), f.item[0], f.item[1], f.item[2], f.Typ(), f.Area(),
-                      f.Cnt(), f.SubArea(), f.SubArea() + f.Cnt(), static_cast<int>(row[0]),
-                      static_cast<int>(row[1]), static_cast<int>(row[2]));
-        CO_TRACE(trace, TRACE_INFO, "%s", line);
-    }
-    return S_OK;
+    return dump_requested(trace, requested, lookup, requestedBound);
 }
