@@ -10,6 +10,7 @@
 
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
+#include "platform/com_object.h"
 #include "support/inst_details.h"
 #include "support/standin_classes.h"
 #include "engsys/ydbdata_class.h"
@@ -35,20 +36,9 @@ void ServeClass() {
 }
 
 // A growable byte buffer behind IYDB_Data: what the message classes need and nothing more.
-class PlainBuffer final : public IYDB_Data {
+class PlainBuffer final
+    : public platform::ComObject<PlainBuffer, platform::DeleteAtZero, IYDB_Data> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IYDB_Data) ? this : nullptr;
-        return *ppv == nullptr ? E_NOINTERFACE : (AddRef(), S_OK);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_refs;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetByteCount(ULONG* n) override {
         *n = static_cast<ULONG>(bytes.size());
         return S_OK;
@@ -111,12 +101,11 @@ class PlainBuffer final : public IYDB_Data {
     std::vector<BYTE> bytes;
 
   private:
-    ULONG m_refs = 1;
     size_t m_pos = 0;
 };
 
 ComPtr<PlainBuffer> Plain(std::vector<BYTE> bytes) {
-    auto b = ComPtr<PlainBuffer>::attach(new PlainBuffer);  // takes the first reference
+    auto b = ComPtr<PlainBuffer>(new PlainBuffer);  // adds the first reference
     b->bytes = std::move(bytes);
     return b;
 }
