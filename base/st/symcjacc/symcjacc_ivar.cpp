@@ -30,6 +30,12 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         CJ_RETURN_IF_NULL(pStatus);
         *pStatus = 0;
         LONG count = 0;
+        if (names.vt != VT_EMPTY && !VariantIsNoArray(&names) && !VariantHoldsPlainVector(&names)) {
+            CO_TRACE(TRACE_ERROR, "error unsupported names array, vt 0x%X",
+                     static_cast<unsigned int>(names.vt));
+            *pStatus = CJ_STATUS_ADD_FAILED;
+            return S_OK;
+        }
         if (names.vt != VT_EMPTY) {
             SAFEARRAYBOUND bound{};
             if (FAILED(VariantSafeArrayGetBounds(&names, 1, &bound))) {
