@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-all_targets=(upp_message ivar_names)
+all_targets=(upp_message ivar_names regscript registry_file scenario)
 if [[ $# -ge 2 ]]; then
     if [[ " ${all_targets[*]} " != *" $2 "* ]]; then
         echo "unknown fuzz target $2 (one of: ${all_targets[*]})" >&2
