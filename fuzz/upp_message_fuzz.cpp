@@ -22,6 +22,12 @@ using fuzzing::MemoryYdbData;
 constexpr size_t kHeldPerByte = 256;
 constexpr size_t kHeldSlack = 16 * 1024;
 
+// Blocks named in four bytes write their whole length as a response: images of messages that
+// announce far more data than their input held are not written, so that time goes to reading.
+bool worth_writing(const Upp_DebVarService& m, size_t inputSize) {
+    return m.m_VarList.m_DataSize <= 16 * inputSize + 4096;
+}
+
 Bytes image(Upp_DebVarService& m) {
     MemoryYdbData d;
     Gen_ExStream s(&d);
@@ -50,7 +56,7 @@ void read_as(const Bytes& bytes, uint32_t variant) {
     Gen_ExStream s(&d);
     const bool read = m.read(s);
     fuzzing::check_held(before, bytes.size(), kHeldPerByte, kHeldSlack);
-    if (read && m.m_Status == 0) {
+    if (read && m.m_Status == 0 && worth_writing(m, bytes.size())) {
         check_round_trip(m, variant);
     }
 }
@@ -106,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 m.setResponse();
                 m.m_VarList.read(rest);
                 fuzzing::check_held(before, input.size(), kHeldPerByte, kHeldSlack);
-                (void)image(m);
+                if (worth_writing(m, input.size())) {
+                    (void)image(m);
+                }
             }
             break;
         }

@@ -3,6 +3,8 @@
 # build/fuzz and runs each, or only TARGET, for a bounded time (seconds, default 60) on its seed
 # corpus from fuzz/corpus:  scripts/fuzz.sh [SECONDS [TARGET]]
 # New inputs go to build/fuzz/work/TARGET; findings to build/fuzz/work/TARGET/artifacts.
+# Runs keep a small quarantine and two frames of allocation stack, which doubles their speed;
+# replay a finding with ASAN_OPTIONS=malloc_context_size=30 for its full stacks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +37,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$work/corpus" "$work/artifacts"
     echo "== fuzz $target for ${seconds}s"
     if ! LD_LIBRARY_PATH="$runtime" \
-        ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:verify_asan_link_order=0:quarantine_size_mb=16" \
+        ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:verify_asan_link_order=0:quarantine_size_mb=4:malloc_context_size=2" \
         UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
         "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
