@@ -39,10 +39,12 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
                            int count) {
     CO_TRACE_SCOPE("h/safearrayhlp", "SafeArrayCopyRange");
     // One index per element is passed on; an array of more dimensions would read the others
-    // from past it.
-    if (SafeArrayGetDim(src) != 1 || SafeArrayGetDim(dst) != 1) {
-        CO_TRACE(TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u",
-                 SafeArrayGetDim(src), SafeArrayGetDim(dst));
+    // from past it. (Missing arrays fail on their bounds below.)
+    const UINT srcDims = src != nullptr ? SafeArrayGetDim(src) : 1;
+    const UINT dstDims = dst != nullptr ? SafeArrayGetDim(dst) : 1;
+    if (srcDims != 1 || dstDims != 1) {
+        CO_TRACE(TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u", srcDims,
+                 dstDims);
         return DISP_E_BADINDEX;
     }
     // Dimension 1 is always read, whatever number of dimensions is asked for.
