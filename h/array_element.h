@@ -17,8 +17,11 @@ class CArrayElement {
     CArrayElement(const CArrayElement&) = delete;
     CArrayElement& operator=(const CArrayElement&) = delete;
 
-    // Element kinds that a VARIANT-sized cell can hold.
-    static bool Fits(const SAFEARRAY* psa) noexcept { return psa->cbElements <= sizeof(VARIANT); }
+    // Element kinds that a VARIANT-sized cell can hold. A record is copied by its record info
+    // into memory it owns, never as bytes, so records never fit.
+    static bool Fits(const SAFEARRAY* psa) noexcept {
+        return psa->cbElements <= sizeof(VARIANT) && !(psa->fFeatures & FADF_RECORD);
+    }
     // True when elements of a can be stored into b as they are.
     static bool SameKind(const SAFEARRAY* a, const SAFEARRAY* b) noexcept {
         return a->cbElements == b->cbElements && Ownership(a->fFeatures) == Ownership(b->fFeatures);
@@ -53,7 +56,7 @@ class CArrayElement {
 
   private:
     static USHORT Ownership(USHORT features) noexcept {
-        return features & (FADF_VARIANT | FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH);
+        return features & (FADF_VARIANT | FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_RECORD);
     }
 
     USHORT m_features;

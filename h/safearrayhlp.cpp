@@ -22,7 +22,14 @@ HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
             CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetUBound, dim %d", d);
             return hr;
         }
-        bounds[d - 1].cElements = static_cast<ULONG>(upper - lower + 1);
+        // An array whose end passes LONG's range reports a wrapped upper bound; its elements
+        // cannot be indexed, so such bounds are refused rather than counted.
+        const long long count = static_cast<long long>(upper) - lower + 1;
+        if (count < 0 || count > 0xFFFFFFFFll) {
+            CO_TRACE(trace, TRACE_ERROR, "error on bounds check, dim %d", d);
+            return DISP_E_BADINDEX;
+        }
+        bounds[d - 1].cElements = static_cast<ULONG>(count);
         bounds[d - 1].lLbound = lower;
     }
     return S_OK;
@@ -31,6 +38,15 @@ HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
 HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int srcOffset, int dims,
                            int count) {
     CO_TRACE_SCOPE(trace, "h/safearrayhlp", "SafeArrayCopyRange");
+    // One index per element is passed on; an array of more dimensions would read the others
+    // from past it. (Missing arrays fail on their bounds below.)
+    const UINT srcDims = src != nullptr ? SafeArrayGetDim(src) : 1;
+    const UINT dstDims = dst != nullptr ? SafeArrayGetDim(dst) : 1;
+    if (srcDims != 1 || dstDims != 1) {
+        CO_TRACE(trace, TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u", srcDims,
+                 dstDims);
+        return DISP_E_BADINDEX;
+    }
     // Dimension 1 is always read, whatever number of dimensions is asked for.
     const size_t records = static_cast<size_t>(std::max(dims, 1));
     std::vector<SAFEARRAYBOUND> srcBounds(records);
@@ -55,8 +71,6 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
                  dstOffset, count, static_cast<int>(dstSize));
         return DISP_E_BADINDEX;
     }
-    LONG srcIndex = srcOffset + srcBounds[0].lLbound;
-    LONG dstIndex = dstOffset + dstBounds[0].lLbound;
     if (count <= 0) {
         return S_OK;
     }
@@ -69,7 +83,12 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
         return DISP_E_BADVARTYPE;
     }
     CArrayElement element(src);
-    for (int i = 0; i < count; ++i, ++srcIndex, ++dstIndex) {
+    for (int i = 0; i < count; ++i) {
+        // Within the checked ranges, whose bounds fit in LONG.
+        LONG srcIndex =
+            static_cast<LONG>(srcBounds[0].lLbound + static_cast<long long>(srcOffset) + i);
+        LONG dstIndex =
+            static_cast<LONG>(dstBounds[0].lLbound + static_cast<long long>(dstOffset) + i);
         hr = SafeArrayGetElement(src, &srcIndex, element.Slot());
         if (FAILED(hr)) {
             CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-offset %d",

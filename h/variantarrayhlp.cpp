@@ -2,6 +2,7 @@
 #include "h/variantarrayhlp.h"
 
 #include <cstring>
+#include <limits>
 
 #include "co/co_trace.h"
 #include "h/array_element.h"
@@ -16,6 +17,16 @@ SAFEARRAY* held_array(const VARIANT* v) {
         return nullptr;
     }
     return v->parray;
+}
+
+// lower + offset as an index, or false when it lies outside LONG's range.
+bool index_at(LONG lower, int offset, LONG* index) {
+    const long long i = static_cast<long long>(lower) + offset;
+    if (i < std::numeric_limits<LONG>::min() || i > std::numeric_limits<LONG>::max()) {
+        return false;
+    }
+    *index = static_cast<LONG>(i);
+    return true;
 }
 
 // Fetches element `index` of psa as a VARIANT of the array's element type.
@@ -93,7 +104,9 @@ HRESULT read_one(CCoTrace& trace, const VARIANT* src, SAFEARRAY* from, int srcOf
                  static_cast<int>(src->vt));
         return hr;
     }
-    hr = fetch_as_variant(from, lower + srcOffset, temporary.put());
+    LONG index = 0;
+    hr = index_at(lower, srcOffset, &index) ? fetch_as_variant(from, index, temporary.put())
+                                            : DISP_E_BADINDEX;
     if (FAILED(hr)) {
         CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-type %d",
                  static_cast<int>(src->vt));
@@ -120,8 +133,9 @@ HRESULT write_one(CCoTrace& trace, VARIANT* dst, SAFEARRAY* to, int dstOffset,
                  static_cast<int>(dst->vt), 1);
         return hr;
     }
-    const LONG index = lower + dstOffset;
-    hr = store_variant(to, index, temporary.get());
+    LONG index = 0;
+    hr = index_at(lower, dstOffset, &index) ? store_variant(to, index, temporary.get())
+                                            : DISP_E_BADINDEX;
     if (FAILED(hr)) {
         CO_TRACE(trace, TRACE_ERROR,
                  "error on SafeArrayPutElement, src-type %d, dst-type %d, indices %d",
@@ -135,6 +149,12 @@ HRESULT write_one(CCoTrace& trace, VARIANT* dst, SAFEARRAY* to, int dstOffset,
 
 bool VariantIsNoArray(const VARIANT* v) {
     return (v->vt & (VT_ARRAY | VT_VECTOR)) == 0;
+}
+
+bool VariantHoldsPlainVector(const VARIANT* v) {
+    SAFEARRAY* psa = held_array(v);
+    return psa != nullptr && SafeArrayGetDim(psa) == 1 && !(psa->fFeatures & FADF_RECORD) &&
+           (v->vt & VT_TYPEMASK) != VT_RECORD;
 }
 
 HRESULT VariantSafeArrayGetBounds(const VARIANT* v, int dims, SAFEARRAYBOUND* bounds) {
@@ -221,6 +241,23 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     if ((from == nullptr && (srcOffset != 0 || !VariantIsNoArray(src))) ||
         (to == nullptr && (dstOffset != 0 || !VariantIsNoArray(dst)))) {
         CO_TRACE(trace, TRACE_ERROR, "unexpected fall-trough");
+        return DISP_E_BADVARTYPE;
+    }
+    // One index is passed on and elements move as bytes: arrays of more dimensions and of
+    // records are refused, as the range copy refuses them.
+    const UINT fromDims = from != nullptr ? SafeArrayGetDim(from) : 1;
+    const UINT toDims = to != nullptr ? SafeArrayGetDim(to) : 1;
+    if (fromDims != 1 || toDims != 1) {
+        CO_TRACE(trace, TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u", fromDims,
+                 toDims);
+        return DISP_E_BADINDEX;
+    }
+    const USHORT fromFeatures = from != nullptr ? from->fFeatures : 0;
+    const USHORT toFeatures = to != nullptr ? to->fFeatures : 0;
+    if ((fromFeatures | toFeatures) & FADF_RECORD) {
+        CO_TRACE(trace, TRACE_ERROR,
+                 "error on element type check, src-features 0x%X, dst-features 0x%X",
+                 static_cast<unsigned int>(fromFeatures), static_cast<unsigned int>(toFeatures));
         return DISP_E_BADVARTYPE;
     }
     platform::UniqueVariant temporary;

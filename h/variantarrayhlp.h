@@ -5,6 +5,9 @@
 
 // True when the VARIANT holds no array (neither the array nor the vector bit).
 bool VariantIsNoArray(const VARIANT* v);
+// True when the VARIANT itself (not by reference) holds a one-dimensional array that is not of
+// records: the arrays the range copies take.
+bool VariantHoldsPlainVector(const VARIANT* v);
 
 HRESULT VariantSafeArrayGetBounds(const VARIANT* v, int dims, SAFEARRAYBOUND* bounds);
 HRESULT VariantSafeArrayGetElement(const VARIANT* v, LONG* indices, void* element);

@@ -416,11 +416,16 @@ void Upp_DataVariant::readValue(Gen_ExStream& s) {
             s >> m_Value;
             break;
         case kBlock:
-            if (m_BufferLength != 0) {
-                if (m_pBuffer == nullptr) {
+            // Allocated only while the stream is good and kept only when the bytes came: a
+            // response must not make every block a request named hold its full length.
+            if (m_BufferLength != 0 && s.ok()) {
+                const bool fresh = m_pBuffer == nullptr;
+                if (fresh) {
                     allocate(m_BufferLength);
                 }
-                s.readArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8);
+                if (!s.readArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8) && fresh) {
+                    m_pBuffer.reset();
+                }
             }
             break;
         case kString: {
@@ -719,8 +724,9 @@ void Upp_DebVarList::read(Gen_ExStream& s) {
                 return;
             }
             s.readArray(m_Selection.m_pBytes.get(), bytes, YDB_ELEM_U8);
+            // Each loop stops at the first failure: a failed stream reads nothing more.
             uint32_t i = 0;
-            for (Gen_ExListElem* e = m_pHead; e != nullptr; e = e->m_pNext, ++i) {
+            for (Gen_ExListElem* e = m_pHead; e != nullptr && s.ok(); e = e->m_pNext, ++i) {
                 if (isSelected(i)) {
                     e->read(s);
                 }
@@ -728,7 +734,7 @@ void Upp_DebVarList::read(Gen_ExStream& s) {
             break;
         }
         case 6:
-            for (Gen_ExListElem* e = m_pHead; e != nullptr; e = e->m_pNext) {
+            for (Gen_ExListElem* e = m_pHead; e != nullptr && s.ok(); e = e->m_pNext) {
                 e->read(s);
             }
             break;

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -389,7 +390,9 @@ HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
         return DISP_E_BADINDEX;
     }
     const SAFEARRAYBOUND& b = psa->rgsabound[psa->cDims - nDim];
-    *plUbound = static_cast<LONG>(b.lLbound + static_cast<LONG>(b.cElements) - 1);
+    // Past LONG's range the upper bound wraps to 32 bits, as it does on Windows.
+    const long long upper = static_cast<long long>(b.lLbound) + b.cElements - 1;
+    *plUbound = static_cast<LONG>(static_cast<ULONG>(upper));
     return S_OK;
 }
 
@@ -442,7 +445,10 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
     for (USHORT d = 0; d < psa->cDims; ++d) {
         const SAFEARRAYBOUND& b = psa->rgsabound[psa->cDims - 1 - d];
         const long long offset = static_cast<long long>(rgIndices[d]) - b.lLbound;
-        if (offset < 0 || offset >= static_cast<long long>(b.cElements)) {
+        // Windows reaches no element of a dimension whose end passes LONG's range.
+        const long long end = static_cast<long long>(b.lLbound) + b.cElements;
+        if (offset < 0 || offset >= static_cast<long long>(b.cElements) ||
+            end > std::numeric_limits<LONG>::max()) {
             return DISP_E_BADINDEX;
         }
         cell += static_cast<ULONG>(offset) * stride;

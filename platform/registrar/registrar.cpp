@@ -239,7 +239,7 @@ class Parser {
                 }
                 expect_token();
                 NamedValue v;
-                v.name = name_token();
+                v.name = name_token(false);
                 expect_token();
                 if (!is("=")) {
                     throw BadScript{};
@@ -252,8 +252,11 @@ class Parser {
         }
     }
 
-    olestring name_token() const {
-        if (is_punct_token()) {
+    // The registry takes names as C strings: a NUL would cut a name short, and an empty key name
+    // would stand for the parent key itself, which unregistering would then delete.
+    olestring name_token(bool key) const {
+        if (is_punct_token() || (key && m_token.text.empty()) ||
+            m_token.text.find(OLECHAR(0)) != olestring::npos) {
             throw BadScript{};
         }
         return m_token.text;
@@ -271,7 +274,7 @@ class Parser {
             }
             expect_token();
         }
-        k.name = name_token();
+        k.name = name_token(true);
         // Peek: a default value, a body, or the next key.
         const size_t mark = m_pos;
         if (next_token() && is("=")) {

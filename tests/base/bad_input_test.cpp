@@ -147,14 +147,14 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         const Answer a{t.c->addSymbolsIVar(kCycle, kTyp, *n.get(), 7, &s), s};
         (void)n.release();
         return a; },
-        S_OK, CJ_STATUS_ADD_FAILED, 4, "error SafeArrayGetBounds"},
+        S_OK, CJ_STATUS_ADD_FAILED, 4, "error unsupported names array"},
     {"addSymbolsIVar", "names held by reference", [&](BadInputTest& t) {
         UniqueVariant held = anyptr_test::names_of({R(0, 1)});
         VARIANT n;
         n.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
         n.pparray = &held->parray;
         return Answer{t.c->addSymbolsIVar(kCycle, kTyp, n, 7, &s), s}; },
-        S_OK, CJ_STATUS_ADD_FAILED, 4, "error SafeArrayGetBounds"},
+        S_OK, CJ_STATUS_ADD_FAILED, 4, "error unsupported names array"},
     {"addSymbolsIVar", "names that are not ANY pointers (strings)", [&](BadInputTest& t) {
         std::vector<UniqueVariant> e(2);
         for (UniqueVariant& v : e) {

@@ -14,6 +14,7 @@
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
+#include "support/record_array.h"
 #include "support/scoped_setting.h"
 
 namespace {
@@ -151,6 +152,46 @@ TEST_F(IVarRoadTest, AddsMergeByCycleAndTypeOrCreateWithinTheJobLimit) {
     ULONG status = 0;
     EXPECT_EQ(object->addSymbolsIVar(100, 9, bad, 1, &status), S_OK);
     EXPECT_EQ(status, CJ_STATUS_ADD_FAILED);
+}
+
+// Names the copies cannot take are refused before anything is looked up or copied: no CJ is
+// created and a CJ that a merge would have chosen keeps its ticks and names.
+TEST_F(IVarRoadTest, NamesArraysOfOtherShapesAreRefusedUpFront) {
+    SAFEARRAYBOUND twoDims[2] = {{2, 0}, {2, 0}};
+    UniqueVariant square;
+    square->vt = VT_ARRAY | VT_VARIANT;
+    square->parray = SafeArrayCreate(VT_VARIANT, 2, twoDims);
+    testing_support::RecordArray records(2);
+    ASSERT_TRUE(records.ready());
+    UniqueVariant held = anyptr_test::names_of({R(0, 1), R(1, 1)});
+    VARIANT byRef;
+    VariantInit(&byRef);
+    byRef.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
+    byRef.pparray = &held->parray;
+    VARIANT none;
+    VariantInit(&none);
+    none.vt = VT_ARRAY | VT_VARIANT;
+    none.parray = nullptr;
+    const std::pair<const char*, const VARIANT*> kinds[] = {
+        {"error unsupported names array, vt 0x200C", square.get()},
+        {"error unsupported names array, vt 0x2024", records.variant()},
+        {"error unsupported names array, vt 0x600C", &byRef},
+        {"error unsupported names array, vt 0x200C", &none},
+    };
+    EXPECT_EQ(Add(100, 9, {R(0, 1)}, 0x80000001), 0u);
+    for (LONG cycle : {100, 200}) {  // 100 finds CJ 2 to merge into, 200 would create CJ 3
+        for (const auto& kind : kinds) {
+            SCOPED_TRACE(kind.first);
+            capture.clear();
+            ULONG status = 0;
+            EXPECT_EQ(object->addSymbolsIVar(cycle, 9, *kind.second, 0x80000002, &status), S_OK);
+            EXPECT_EQ(status, CJ_STATUS_ADD_FAILED);
+            EXPECT_EQ(traced(4), std::vector<std::string>({kind.first}));
+        }
+    }
+    EXPECT_EQ(Entry(2, 9)->ticks, 0);
+    EXPECT_EQ(LookupRows(2, 9).size(), 1u);
+    EXPECT_EQ(Entry(3, 9), nullptr);
 }
 
 TEST_F(IVarRoadTest, AFullCollectionJobIsNotChosenForAMerge) {

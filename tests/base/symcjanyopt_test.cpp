@@ -8,6 +8,7 @@
 
 #include "anyptr_names.h"
 #include "btl/settings.h"
+#include "support/record_array.h"
 #include "support/scoped_setting.h"
 #include "support/trace_capture.h"
 #include "support/wstr.h"
@@ -235,11 +236,14 @@ TEST_F(AnyPtrTraced, NamesArraysOfAnyOtherShapePassUnchangedOrFail) {
         {"by-reference element", names_with(by_ref(VT_I4)), S_OK, notAName},
         {"array of BSTR", vector_of(VT_BSTR, 0, 2), S_OK, notVariants},
         {"array of VT_I4", vector_of(VT_I4, 0, 3), S_OK, notVariants},
-        {"no array", with_vt(VT_I4, nullptr), DISP_E_BADVARTYPE, ""},
-        {"null array", with_vt(VT_ARRAY | VT_VARIANT, nullptr), DISP_E_BADVARTYPE, ""},
-        {"by reference", by_ref(VT_VARIANT), DISP_E_BADVARTYPE, ""},
+        {"no array", with_vt(VT_I4, nullptr), DISP_E_BADVARTYPE,
+         "4 error unsupported names array, vt 0x3"},
+        {"null array", with_vt(VT_ARRAY | VT_VARIANT, nullptr), DISP_E_BADVARTYPE,
+         "4 error unsupported names array, vt 0x200C"},
+        {"by reference", by_ref(VT_VARIANT), DISP_E_BADVARTYPE,
+         "4 error unsupported names array, vt 0x600C"},
         {"two dimensions", with_vt(VT_ARRAY | VT_VARIANT, SafeArrayCreate(VT_VARIANT, 2, twoDims)),
-         E_INVALIDARG, ""},
+         E_INVALIDARG, "4 error unsupported names array, vt 0x200C"},
     };
     for (auto& s : shapes) {
         SCOPED_TRACE(s.name);
@@ -250,17 +254,31 @@ TEST_F(AnyPtrTraced, NamesArraysOfAnyOtherShapePassUnchangedOrFail) {
         reformed->vt = VT_BSTR;  // freed when replaced, kept on failure
         reformed->bstrVal = UniqueBstr::from(OLESTR("old")).release();
         ASSERT_EQ(opt.processNames(s.names.get(), reformed.get(), lookup.get()), s.hr);
+        EXPECT_EQ(traced(), std::vector<std::string>({s.trace}));
         if (s.hr != S_OK) {
             EXPECT_EQ(reformed.vt(), VT_BSTR);
             EXPECT_EQ(lookup.vt(), VT_EMPTY);
             continue;
         }
-        EXPECT_EQ(traced(), std::vector<std::string>({s.trace}));
         EXPECT_EQ(reformed.vt(), s.names.vt());
         EXPECT_NE(reformed->parray, s.names->parray);
         LONG upper = -1;
         SafeArrayGetUBound(s.names->parray, 1, &upper);
         EXPECT_EQ(lookup_rows(lookup.get()), identity_rows(static_cast<size_t>(upper + 1)));
+    }
+    // Records are refused by their kind in every state, before the pass-through copies them.
+    testing_support::RecordArray records(2);
+    ASSERT_TRUE(records.ready());
+    for (DWORD state : {CAnyPtrOptimizer::STATE_OFF, CAnyPtrOptimizer::STATE_MERGE}) {
+        capture.clear();
+        CAnyPtrOptimizer opt;
+        opt.setState(state);
+        UniqueVariant reformed, lookup;
+        EXPECT_EQ(opt.processNames(records.variant(), reformed.get(), lookup.get()),
+                  DISP_E_BADVARTYPE);
+        EXPECT_EQ(traced(),
+                  std::vector<std::string>({"4 error unsupported names array, vt 0x2024"}));
+        EXPECT_EQ(reformed.vt(), VT_EMPTY);
     }
     UniqueVariant out;
     EXPECT_EQ(CAnyPtrOptimizer().processNames(target.get(), nullptr, out.get()), E_POINTER);

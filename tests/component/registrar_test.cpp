@@ -165,6 +165,7 @@ TEST_F(RegistrarTest, BadScriptsChangeNothing) {
         {"HKCR { A = s '%MODULE' }", DISP_E_EXCEPTION},  // unterminated variable
         {"HKCR { A = s '%OTHER%' }", E_INVALIDARG},      // no such variable
         {"HKCR { = }", DISP_E_EXCEPTION},
+        {"HKCR { NoRemove A { '' } }", DISP_E_EXCEPTION},  // the parent by another name
     };
     std::string deep = "HKCR";
     for (int i = 0; i < 100000; ++i) {
@@ -175,6 +176,10 @@ TEST_F(RegistrarTest, BadScriptsChangeNothing) {
         EXPECT_TRUE(subkeys(sandbox(), OLESTR("")).empty()) << c.script;
     }
     EXPECT_EQ(run(deep.c_str(), Mode::Register), DISP_E_EXCEPTION);
+    const char withNul[] = "HKCR { A\0B }";  // the registry would see the name cut short
+    EXPECT_EQ(cj_registrar::RunScript(withNul, sizeof withNul - 1, Mode::Register, {}, sandbox()),
+              DISP_E_EXCEPTION);
+    EXPECT_TRUE(subkeys(sandbox(), OLESTR("")).empty());
 }
 
 TEST_F(RegistrarTest, FailedRegistrationIsUndone) {

@@ -1,6 +1,7 @@
 // Bounds, range copies and VARIANT-held arrays, with the traces of every refusal.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "h/variantarrayhlp.h"
 #include "platform/raii.h"
 #include "support/counting_unknown.h"
+#include "support/record_array.h"
 #include "support/trace_capture.h"
 #include "support/wstr.h"
 
@@ -137,6 +139,98 @@ TEST_F(ArrayHelperTest, RangeCopyRefusesMixedElementKinds) {
     EXPECT_EQ(SafeArrayCopyRange(variants.get(), 0, numbers.get(), 0, 1, 2), DISP_E_BADVARTYPE);
     ASSERT_EQ(errors().size(), 1u);
     EXPECT_EQ(errors()[0].rfind("error on element type check", 0), 0u);
+}
+
+// The copies pass one index per element and move elements as bytes: arrays of more dimensions
+// (whose further indices would be read from past the caller's) and arrays of records are refused
+// before an element is touched, on either side and through either helper.
+TEST_F(ArrayHelperTest, CopiesRefuseArraysOfMoreDimensionsAndOfRecords) {
+    SAFEARRAYBOUND twoDims[2] = {{2, 0}, {2, 0}};
+    UniqueVariant square;
+    square->vt = VT_ARRAY | VT_VARIANT;
+    square->parray = SafeArrayCreate(VT_VARIANT, 2, twoDims);
+    testing_support::RecordArray records(4);
+    ASSERT_TRUE(records.ready());
+    UniqueVariant names;
+    const ULONG four = 4;
+    ASSERT_EQ(VariantSafeArrayCreateVector(names.get(), VT_VARIANT, &four), S_OK);
+    struct {
+        VARIANT* dst;
+        VARIANT* src;
+        int count;
+        HRESULT hr;
+        const char* trace;  // the start of the one error traced
+    } cases[] = {
+        // dst           src              count  hr                 trace
+        {names.get(), square.get(), 2, DISP_E_BADINDEX,
+         "error on dimension check, src-dims 2, dst-dims 1"},
+        {names.get(), square.get(), 1, DISP_E_BADINDEX,
+         "error on dimension check, src-dims 2, dst-dims 1"},
+        {square.get(), names.get(), 2, DISP_E_BADINDEX,
+         "error on dimension check, src-dims 1, dst-dims 2"},
+        {square.get(), names.get(), 1, DISP_E_BADINDEX,
+         "error on dimension check, src-dims 1, dst-dims 2"},
+        {names.get(), records.variant(), 2, DISP_E_BADVARTYPE, "error on element type check"},
+        {names.get(), records.variant(), 1, DISP_E_BADVARTYPE, "error on element type check"},
+        {records.variant(), names.get(), 1, DISP_E_BADVARTYPE, "error on element type check"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trace);
+        capture.clear();
+        EXPECT_EQ(VariantSafeArrayCopyRange(c.dst, 0, c.src, 0, 1, c.count), c.hr);
+        ASSERT_EQ(errors().size(), 1u);
+        EXPECT_EQ(errors()[0].rfind(c.trace, 0), 0u) << errors()[0];
+    }
+    UniqueVariant first;
+    LONG zero = 0;
+    ASSERT_EQ(VariantSafeArrayGetElement(names.get(), &zero, first.get()), S_OK);
+    EXPECT_EQ(first.vt(), VT_EMPTY);  // nothing was stored
+    EXPECT_EQ(SafeArrayCopyRange(names->parray, 0, records.array(), 0, 1, 1), DISP_E_BADVARTYPE);
+}
+
+// Near the ends of LONG's range: bounds whose end passes it (the upper bound wraps) are refused
+// rather than counted, and no index is reckoned past it.
+TEST_F(ArrayHelperTest, BoundsAndIndicesAtTheEndsOfTheLongRange) {
+    struct {
+        LONG lower;
+        ULONG count;
+        HRESULT hr;
+    } bounds[] = {
+        // lower         count  hr
+        {INT_MAX - 2, 10, DISP_E_BADINDEX},
+        {INT_MAX - 2, 3, S_OK},
+        {INT_MIN, 3, S_OK},
+    };
+    for (const auto& b : bounds) {
+        capture.clear();
+        UniqueSafeArray psa(SafeArrayCreateVector(VT_I4, b.lower, b.count));
+        SAFEARRAYBOUND got = {};
+        ASSERT_EQ(SafeArrayGetBounds(psa.get(), 1, &got), b.hr) << b.lower;
+        if (b.hr == S_OK) {
+            EXPECT_EQ(got.cElements, b.count);
+            EXPECT_EQ(got.lLbound, b.lower);
+        } else {
+            EXPECT_EQ(errors(), (std::vector<std::string>{"error on bounds check, dim 1"}));
+        }
+    }
+    // Elements of a dimension ending at INT_MAX cannot be reached (as on Windows); the copy stops
+    // at the first.
+    capture.clear();
+    UniqueSafeArray high(SafeArrayCreateVector(VT_I4, INT_MAX - 1, 2));
+    UniqueSafeArray low = i4_array(INT_MIN, {1, 2, 3});
+    EXPECT_EQ(SafeArrayCopyRange(low.get(), 0, high.get(), 0, 1, 2), DISP_E_BADINDEX);
+    EXPECT_EQ(errors(),
+              (std::vector<std::string>{"error on SafeArrayGetElement, src-offset 2147483646"}));
+
+    UniqueVariant src;
+    src->vt = VT_ARRAY | VT_I4;
+    src->parray = low.release();
+    UniqueVariant one;
+    ASSERT_EQ(VariantSafeArrayCopyRange(one.get(), 0, src.get(), 2, 1, 1), S_OK);
+    EXPECT_EQ(one->lVal, 3);
+    capture.clear();
+    EXPECT_EQ(VariantSafeArrayCopyRange(one.get(), 0, src.get(), -1, 1, 1), DISP_E_BADINDEX);
+    EXPECT_EQ(errors(), (std::vector<std::string>{"error on SafeArrayGetElement, src-type 8195"}));
 }
 
 TEST_F(ArrayHelperTest, SingleElementFromAPlainVariantIntoAnArrayOfVariant) {

@@ -453,6 +453,32 @@ TEST_F(UppMessageTest, BlocksNamedByARequestAreSizedButNotHeld) {
     EXPECT_EQ(image(out), expected);
 }
 
+// A response read into a message whose request named blocks holds a block's bytes only when they
+// arrived: two bytes must not make every named block hold its full length.
+TEST_F(UppMessageTest, AResponseHoldsOnlyTheBlockBytesThatArrived) {
+    Bytes request = {0, 1, 0, 0};
+    put32(request, 64);
+    for (int i = 0; i < 64; ++i) {
+        put(request, {6, 10, 0xFF, 0xFF});
+    }
+    for (BYTE type : {9, 60}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        Upp_DebVarService m(1, -1);
+        ASSERT_TRUE(read_into(m, request));
+        Bytes response = {1, type};
+        if (type == 60) {
+            put32(response, 0);
+            response.insert(response.end(), 8, 0xFF);  // every variable selected
+        }
+        put(response, {0, 1, 2});  // an access result, then two bytes of a block
+        EXPECT_FALSE(read_into(m, response));
+        EXPECT_EQ(m.m_Status, 4u);
+        for (const Upp_DebVar* v : elements(m.m_VarList)) {
+            EXPECT_EQ(v->buffer(), nullptr);
+        }
+    }
+}
+
 TEST_F(UppMessageTest, JobDescriptionIsReadOnce) {
     Bytes first = {0, 1};
     put32(first, 250);

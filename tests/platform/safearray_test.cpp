@@ -2,6 +2,7 @@
 // locking, redimensioning and copies. Runs against our layer and against the system's.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -128,6 +129,38 @@ TEST_F(TwoDimTest, BoundsPerDimensionAndReversedDescriptor) {
     EXPECT_EQ(psa.get()->rgsabound[1].lLbound, 1);
     EXPECT_EQ(SafeArrayGetLBound(psa.get(), 0, &lb), DISP_E_BADINDEX);
     EXPECT_EQ(SafeArrayGetUBound(psa.get(), 3, &ub), DISP_E_BADINDEX);
+}
+
+// Bounds whose end passes LONG's range (probed under Wine): the array is created, its upper
+// bound wraps to 32 bits, and none of its elements can be reached.
+TEST(SafeArrayBoundsTest, EndsPastTheLongRangeWrapAndReachNoElement) {
+    struct {
+        LONG lower;
+        ULONG count;
+        LONG upper;
+        bool reachable;
+    } cases[] = {
+        // lower        count  upper          reachable
+        {INT_MAX - 2, 10, -2147483642, false}, {INT_MAX - 2, 3, INT_MAX, false},
+        {INT_MAX - 2, 2, INT_MAX - 1, true},   {INT_MAX, 1, INT_MAX, false},
+        {INT_MIN, 10, INT_MIN + 9, true},      {INT_MIN, 0, INT_MAX, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lower);
+        SAFEARRAYBOUND bound = {c.count, c.lower};
+        UniqueSafeArray psa(SafeArrayCreate(VT_I4, 1, &bound));
+        ASSERT_TRUE(psa);
+        LONG upper = 0;
+        ASSERT_EQ(SafeArrayGetUBound(psa.get(), 1, &upper), S_OK);
+        EXPECT_EQ(upper, c.upper);
+        LONG first = c.lower;
+        LONG value = 7;
+        EXPECT_EQ(SafeArrayPutElement(psa.get(), &first, &value),
+                  c.reachable ? S_OK : DISP_E_BADINDEX);
+        LONG last = upper;
+        EXPECT_EQ(SafeArrayGetElement(psa.get(), &last, &value),
+                  c.reachable ? S_OK : DISP_E_BADINDEX);
+    }
 }
 
 TEST_F(TwoDimTest, FirstIndexVariesFastest) {

@@ -238,6 +238,11 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         CJ_RETURN_IF_NULL(trace, pStatus);
         *pStatus = 0;
         SIVarAddition add{cycle, typ, &names, 0, sjJobID};
+        if (names.vt != VT_EMPTY && !VariantIsNoArray(&names) && !VariantHoldsPlainVector(&names)) {
+            CO_TRACE(trace, TRACE_ERROR, "error unsupported names array, vt 0x%X",
+                     static_cast<unsigned int>(names.vt));
+            return AddFailed(pStatus);
+        }
         if (!CountNames(trace, names, add.count)) {
             return AddFailed(pStatus);
         }

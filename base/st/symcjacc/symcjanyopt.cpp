@@ -43,15 +43,16 @@ const SettingKey& optimizer_key() {
     return key;
 }
 
-// The one-dimensional array a VARIANT holds itself (not by reference). A names array of more
-// dimensions is refused: its rows could not be numbered as the lookup table numbers them.
+// The one-dimensional array a VARIANT holds itself (not by reference, not of records). A names
+// array of more dimensions is refused: its rows could not be numbered as the lookup table
+// numbers them.
 HRESULT held_vector(const VARIANT* v, SAFEARRAY** out) {
     *out = nullptr;
     if (VariantIsNoArray(v) || (v->vt & VT_BYREF) || v->parray == nullptr) {
         return DISP_E_BADVARTYPE;
     }
-    if (SafeArrayGetDim(v->parray) != 1) {
-        return E_INVALIDARG;
+    if (!VariantHoldsPlainVector(v)) {
+        return SafeArrayGetDim(v->parray) != 1 ? E_INVALIDARG : DISP_E_BADVARTYPE;
     }
     *out = v->parray;
     return S_OK;
@@ -486,6 +487,8 @@ HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reform
     SAFEARRAYBOUND bound = {};
     HRESULT hr = vector_bounds(requested, &bound);
     if (FAILED(hr)) {
+        CO_TRACE(trace, TRACE_ERROR, "error unsupported names array, vt 0x%X",
+                 static_cast<unsigned int>(requested->vt));
         return hr;
     }
     m_NameCount = bound.cElements;
