@@ -26,13 +26,13 @@ struct Entry {
     }
 };
 
-struct Recorder {
+struct Recorder final : reg::StoreSink {
     std::vector<Entry> entries;
-    bool key(int root, const std::vector<std::u16string>& path) {
+    bool key(int root, const std::vector<std::u16string>& path) override {
         entries.push_back({true, root, path, {}, 0, {}});
         return true;
     }
-    bool value(const std::u16string& name, uint32_t type, std::vector<uint8_t>& data) {
+    bool value(const std::u16string& name, uint32_t type, std::vector<uint8_t>& data) override {
         entries.push_back({false, 0, {}, name, type, data});
         return true;
     }

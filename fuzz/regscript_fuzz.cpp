@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "component/registrar.h"
+#include "platform/registrar/registrar.h"
 #include "platform/module.h"
 
 namespace {
