@@ -511,6 +511,19 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         t.CompareValues();
         return Answer{t.c->UpdateYDBValues(kUnknown, nullptr, nullptr, &w, nullptr, &s), s}; },
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 3, "collection job 2147483801 not found"},
+    {"UpdateYDBValues", "data object without IYDB_Data", [&](BadInputTest& t) {
+        t.CompareValues();
+        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
+        EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
+        CJAsyncRQRecordHolder r;
+        ULONG sj = kSJ3, cj = 0, action = 0;
+        EXPECT_EQ(t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, d.get(), r.get(), &action,
+                                         &s), S_OK);
+        CountingUnknown foreign;
+        const HRESULT hr = t.c->UpdateYDBValues(kSJ3, &foreign, nullptr, &w, nullptr, &s);
+        EXPECT_EQ(foreign.refs(), 1u);
+        return Answer{hr, s}; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
     {"UpdateYDBValues", "job of the IVar road (no data object)", [&](BadInputTest& t) {
         t.CompareValues();
         CJAsyncRQRecordHolder r;
