@@ -1,9 +1,9 @@
 // Every interface method given what a careless or hostile client may pass: null pointers,
 // unzeroed records where they are accepted, wrong names, data objects that are missing, foreign
 // or failing, unknown ids, calls out of order, failing callbacks and a missing callback table.
-// Each row starts from
-// the same running collection job and ends by releasing the component: every callback object
-// must be back at its starting reference count. docs/robustness.md lists these rows.
+// Each row starts from the same running collection job and ends by releasing the component:
+// every callback object must be back at its starting reference count. docs/robustness.md lists
+// these rows.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -117,6 +117,17 @@ class BadInputTest : public testing_support::RegistryFixture {
         ULONG status = 0xDEAD;
         EXPECT_EQ(c->addSymbolsYDB(200, kTyp, data.get(), sj, &status), S_OK);
         return status;
+    }
+    // kSJ3 joining cycle 200 with that data object: the HRESULT and the status.
+    Answer JoinYDB(IUnknown* data, ULONG* action = nullptr) {
+        CJAsyncRQRecordHolder r;
+        ULONG sj = kSJ3, cj = 0, status = 0, a = 0;
+        const HRESULT hr =
+            c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, data, r.get(), &a, &status);
+        if (action != nullptr) {
+            *action = a;
+        }
+        return Answer{hr, status};
     }
     // A third single job joined into the running job, which stops it for re-creation.
     void StopByThirdJob() {
@@ -462,43 +473,32 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
                                           Or(i, 4, &s)); }), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
     {"UpdateYDBJobEntry", "no job of that cycle and type (no add before)", [&](BadInputTest& t) {
-        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
-        CJAsyncRQRecordHolder r;
-        ULONG sj = kSJ3, cj = 0, action = 0;
-        const HRESULT hr = t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, d.get(), r.get(), &action, &s);
+        ULONG action = 0;
+        const Answer a = t.JoinYDB(ydb_road::Request(200, 3, 1).get(), &action);
         EXPECT_EQ(action, CJ_ACTION_ALONE);
-        return Answer{hr, s}; },
+        return a; },
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 4,
         "single job: 2147483651 collection job: 0 not found"},
     {"UpdateYDBJobEntry", "data object without IYDB_Data", [&](BadInputTest& t) {
         EXPECT_EQ(t.AddYDB(kSJ3, ydb_road::Request(200, 3, 1)), 0u);
         CountingUnknown foreign;
-        CJAsyncRQRecordHolder r;
-        ULONG sj = kSJ3, cj = 0, action = 0;
-        (void)t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, &foreign, r.get(), &action,
-                                     &s);
+        const Answer a = t.JoinYDB(&foreign);
         EXPECT_EQ(foreign.refs(), 1u);
-        return Answer{S_OK, s}; },
+        return a; },
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
     {"UpdateYDBJobEntry", "data object refusing writes (left as it was)", [&](BadInputTest& t) {
         const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
         EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
         YdbDataClass::control(d)->SetWritable(FALSE);
-        CJAsyncRQRecordHolder r;
-        ULONG sj = kSJ3, cj = 0, action = 0;
-        const HRESULT hr = t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, d.get(), r.get(),
-                                                  &action, &s);
+        const Answer a = t.JoinYDB(d.get());
         EXPECT_EQ(ydb_road::Calls(d, 5), 0u);  // no contents written
-        return Answer{hr, s}; },
+        return a; },
         S_OK, 0, 0, ""},
     {"UpdateYDBJobEntry", "data object whose write fails", [&](BadInputTest& t) {
         const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
         EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
         YdbDataClass::control(d)->FailCall(5, 0, E_FAIL);
-        CJAsyncRQRecordHolder r;
-        ULONG sj = kSJ3, cj = 0, action = 0;
-        return Answer{t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, d.get(), r.get(),
-                                             &action, &s), s}; },
+        return t.JoinYDB(d.get()); },
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
     {"UpdateYDBValues", "pStatus null", [](BadInputTest& t) {
         return Answer{t.c->UpdateYDBValues(kSJ1, nullptr, nullptr, nullptr, nullptr, nullptr),
@@ -515,10 +515,7 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         t.CompareValues();
         const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
         EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
-        CJAsyncRQRecordHolder r;
-        ULONG sj = kSJ3, cj = 0, action = 0;
-        EXPECT_EQ(t.c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, d.get(), r.get(), &action,
-                                         &s), S_OK);
+        EXPECT_EQ(t.JoinYDB(d.get()).word, 0u);
         CountingUnknown foreign;
         const HRESULT hr = t.c->UpdateYDBValues(kSJ3, &foreign, nullptr, &w, nullptr, &s);
         EXPECT_EQ(foreign.refs(), 1u);
