@@ -1,12 +1,14 @@
-// Every interface method of the IVar road and the job bounds given what a careless or hostile
-// client may pass: null pointers, unzeroed records where they are accepted, wrong names, unknown
-// ids, calls out of order, failing callbacks and a missing callback table. Each row starts from
-// the same running collection job and ends by releasing the component: every callback object
-// must be back at its starting reference count. docs/robustness.md lists these rows.
+// Every interface method given what a careless or hostile client may pass: null pointers,
+// unzeroed records where they are accepted, wrong names, data objects that are missing, foreign
+// or failing, unknown ids, calls out of order, failing callbacks and a missing callback table.
+// Each row starts from the same running collection job and ends by releasing the component:
+// every callback object must be back at its starting reference count. docs/robustness.md lists
+// these rows.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,10 @@
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
+#include "support/inst_details.h"
+#include "support/record_array.h"
 #include "support/standin_classes.h"
+#include "ydb_road_fixture.h"
 
 namespace {
 
@@ -24,9 +29,11 @@ using platform::ComPtr;
 using platform::UniqueVariant;
 using testing_support::CountingUnknown;
 using testing_support::RecordingDecode;
+using testing_support::YdbDataClass;
 
 constexpr ULONG kSJ1 = 0x80000001;  // the running job's single jobs
 constexpr ULONG kSJ2 = 0x80000002;
+constexpr ULONG kSJ3 = 0x80000003;
 constexpr ULONG kCJ = 50;  // the running job's id (re-created from 2)
 constexpr ULONG kUnknown = 0x80000099;
 constexpr LONG kTyp = 9;
@@ -57,6 +64,15 @@ struct Answer {
 
 class BadInputTest : public testing_support::RegistryFixture {
   public:  // the rows reach the component through the fixture
+    static void SetUpTestSuite() {
+        RegistryFixture::SetUpTestSuite();
+        dataClass = std::make_unique<YdbDataClass>();
+        ASSERT_TRUE(dataClass->ready());
+    }
+    static void TearDownTestSuite() {
+        dataClass.reset();
+        RegistryFixture::TearDownTestSuite();
+    }
     void SetUp() override {
         RegistryFixture::SetUp();
         ComPtr<CCollectionJobSymAcc> made(new CCollectionJobSymAcc);  // adds the first reference
@@ -90,6 +106,43 @@ class BadInputTest : public testing_support::RegistryFixture {
         return false;
     }
 
+    // Values are handed on only once the device asks for value comparison.
+    void CompareValues() {
+        testing_support::InstDetails details;
+        UniqueVariant dev;
+        EXPECT_EQ(c->checkProperties(*dev.get(), "D", &details), S_OK);
+    }
+    // A YDB request of one variable added by sj on cycle 200; the status it got.
+    ULONG AddYDB(ULONG sj, const ComPtr<IYDB_Data>& data) {
+        ULONG status = 0xDEAD;
+        EXPECT_EQ(c->addSymbolsYDB(200, kTyp, data.get(), sj, &status), S_OK);
+        return status;
+    }
+    // kSJ3 joining cycle 200 with that data object: the HRESULT and the status.
+    Answer JoinYDB(IUnknown* data, ULONG* action = nullptr) {
+        CJAsyncRQRecordHolder r;
+        ULONG sj = kSJ3, cj = 0, status = 0, a = 0;
+        const HRESULT hr =
+            c->UpdateYDBJobEntry(200, kTyp, nullptr, &sj, &cj, data, r.get(), &a, &status);
+        if (action != nullptr) {
+            *action = a;
+        }
+        return Answer{hr, status};
+    }
+    // A third single job joined into the running job, which stops it for re-creation.
+    void StopByThirdJob() {
+        ULONG status = 0, cj = 0, action = 0, id = kSJ3;
+        UniqueVariant names = anyptr_test::names_of({R(3, 1)});
+        EXPECT_EQ(c->addSymbolsIVar(kCycle, kTyp, *names.get(), kSJ3, &status), S_OK);
+        UniqueVariant handed;
+        CJAsyncRQRecordHolder record;
+        EXPECT_EQ(c->UpdateIVarJobEntry(kCycle, kTyp, nullptr, &id, &cj, handed.get(), record.get(),
+                                        &action, &status),
+                  S_OK);
+        EXPECT_NE(action & CJ_ACTION_STOP, 0u);
+    }
+
+    static inline std::unique_ptr<YdbDataClass> dataClass;
     ComPtr<IMC_CollectionJobSymAcc> c;
     CountingUnknown icb1, icb2;
     RecordingDecode decode;
@@ -155,6 +208,17 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         n.pparray = &held->parray;
         return Answer{t.c->addSymbolsIVar(kCycle, kTyp, n, 7, &s), s}; },
         S_OK, CJ_STATUS_ADD_FAILED, 4, "error unsupported names array"},
+    {"addSymbolsIVar", "names array of two dimensions", [&](BadInputTest& t) {
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+        UniqueVariant n = Kind(VT_ARRAY | VT_VARIANT);
+        n->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+        return Answer{t.c->addSymbolsIVar(kCycle, kTyp, *n.get(), 7, &s), s}; },
+        S_OK, CJ_STATUS_ADD_FAILED, 4, "error unsupported names array, vt 0x200C"},
+    {"addSymbolsIVar", "names array of records", [&](BadInputTest& t) {
+        testing_support::RecordArray n(2);
+        EXPECT_TRUE(n.ready());
+        return Answer{t.c->addSymbolsIVar(kCycle, kTyp, *n.variant(), 7, &s), s}; },
+        S_OK, CJ_STATUS_ADD_FAILED, 4, "error unsupported names array, vt 0x2024"},
     {"addSymbolsIVar", "names that are not ANY pointers (strings)", [&](BadInputTest& t) {
         std::vector<UniqueVariant> e(2);
         for (UniqueVariant& v : e) {
@@ -392,6 +456,92 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
     {"existCycle", "unknown cycle", [&](BadInputTest& t) {
         return Answer{t.c->existCycle(300, kTyp, kSJ1, &w, &w2), w2}; },
         S_OK, 4, 0, ""},
+    {"addSymbolsYDB", "pStatus null", [](BadInputTest& t) {
+        return Answer{t.c->addSymbolsYDB(200, kTyp, nullptr, kSJ3, nullptr), 0}; },
+        E_POINTER, 0, 4, "error: NULL pointer argument"},
+    {"addSymbolsYDB", "data object whose read fails", [&](BadInputTest& t) {
+        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
+        YdbDataClass::control(d)->FailCall(3, 0, E_FAIL);
+        return Answer{S_OK, t.AddYDB(kSJ3, d)}; },
+        S_OK, 91, 4, "response from UPP: 'unknown syntax for service'"},
+    {"UpdateYDBJobEntry", "each of its five pointers null", [&](BadInputTest& t) {
+        return Answer{EachNull(5, [&](int i) {
+            CJAsyncRQRecordHolder r;
+            ULONG sj = kSJ3;
+            return t.c->UpdateYDBJobEntry(200, kTyp, nullptr, Or(i, 0, &sj), Or(i, 1, &w),
+                                          nullptr, Or(i, 2, r.get()), Or(i, 3, &w2),
+                                          Or(i, 4, &s)); }), 0}; },
+        E_POINTER, 0, 4, "error: NULL pointer argument"},
+    {"UpdateYDBJobEntry", "no job of that cycle and type (no add before)", [&](BadInputTest& t) {
+        ULONG action = 0;
+        const Answer a = t.JoinYDB(ydb_road::Request(200, 3, 1).get(), &action);
+        EXPECT_EQ(action, CJ_ACTION_ALONE);
+        return a; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 4,
+        "single job: 2147483651 collection job: 0 not found"},
+    {"UpdateYDBJobEntry", "data object without IYDB_Data", [&](BadInputTest& t) {
+        EXPECT_EQ(t.AddYDB(kSJ3, ydb_road::Request(200, 3, 1)), 0u);
+        CountingUnknown foreign;
+        const Answer a = t.JoinYDB(&foreign);
+        EXPECT_EQ(foreign.refs(), 1u);
+        return a; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
+    {"UpdateYDBJobEntry", "data object refusing writes (left as it was)", [&](BadInputTest& t) {
+        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
+        EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
+        YdbDataClass::control(d)->SetWritable(FALSE);
+        const Answer a = t.JoinYDB(d.get());
+        EXPECT_EQ(ydb_road::Calls(d, 5), 0u);  // no contents written
+        return a; },
+        S_OK, 0, 0, ""},
+    {"UpdateYDBJobEntry", "data object whose write fails", [&](BadInputTest& t) {
+        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
+        EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
+        YdbDataClass::control(d)->FailCall(5, 0, E_FAIL);
+        return t.JoinYDB(d.get()); },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
+    {"UpdateYDBValues", "pStatus null", [](BadInputTest& t) {
+        return Answer{t.c->UpdateYDBValues(kSJ1, nullptr, nullptr, nullptr, nullptr, nullptr),
+                      0}; },
+        E_POINTER, 0, 4, "error: NULL pointer argument"},
+    {"UpdateYDBValues", "value comparison off", [&](BadInputTest& t) {
+        return Answer{t.c->UpdateYDBValues(kSJ1, nullptr, nullptr, &w, nullptr, &s), s}; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 3, "collection job 2147483649 not found"},
+    {"UpdateYDBValues", "unknown id", [&](BadInputTest& t) {
+        t.CompareValues();
+        return Answer{t.c->UpdateYDBValues(kUnknown, nullptr, nullptr, &w, nullptr, &s), s}; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 3, "collection job 2147483801 not found"},
+    {"UpdateYDBValues", "data object without IYDB_Data", [&](BadInputTest& t) {
+        t.CompareValues();
+        const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
+        EXPECT_EQ(t.AddYDB(kSJ3, d), 0u);
+        EXPECT_EQ(t.JoinYDB(d.get()).word, 0u);
+        CountingUnknown foreign;
+        const HRESULT hr = t.c->UpdateYDBValues(kSJ3, &foreign, nullptr, &w, nullptr, &s);
+        EXPECT_EQ(foreign.refs(), 1u);
+        return Answer{hr, s}; },
+        S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB"},
+    {"UpdateYDBValues", "job of the IVar road (no data object)", [&](BadInputTest& t) {
+        t.CompareValues();
+        CJAsyncRQRecordHolder r;
+        return Answer{t.c->UpdateYDBValues(kSJ1, nullptr, nullptr, nullptr, r.get(), &s), s}; },
+        E_FAIL, CJ_STATUS_JOB_NOT_FOUND, 4, "QI for IYDB_Data failed"},
+    {"UpdateYDBValues", "a stopped job", [&](BadInputTest& t) {
+        t.CompareValues();
+        t.StopByThirdJob();
+        return Answer{t.c->UpdateYDBValues(kSJ1, nullptr, nullptr, &w, nullptr, &s), s}; },
+        S_OK, CJ_STATUS_RECREATING, 0, ""},
+    {"startYDBService", "pResult null", [](BadInputTest& t) {
+        return Answer{t.c->startYDBService(kCycle, kTyp, 1, kSJ1, kCJ, nullptr, nullptr), 0}; },
+        E_POINTER, 0, 4, "error: NULL pointer argument"},
+    {"startYDBService", "unknown id", [&](BadInputTest& t) {
+        w = 1;
+        return Answer{t.c->startYDBService(kCycle, kTyp, 1, kSJ1, 77, nullptr, &w), w}; },
+        S_OK, 0, 0, ""},
+    {"startYDBService", "job without a YDB decode callback", [&](BadInputTest& t) {
+        w = 1;
+        return Answer{t.c->startYDBService(kCycle, kTyp, 1, kSJ1, kCJ, &t.icb1, &w), w}; },
+        S_OK, 0, 0, ""},
     {"newJobID", "pointer null", [](BadInputTest& t) {
         return Answer{t.c->newJobID(nullptr), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
