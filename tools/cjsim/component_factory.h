@@ -19,6 +19,9 @@ HRESULT RegisterYDBDataClass(std::string& error);
 // Creates one component object as a client would and hands out its interface.
 HRESULT CreateComponent(platform::ComPtr<IMC_CollectionJobSymAcc>& out, std::string& error);
 
+// The optimizer switch's value that merges overlapping and touching ranges.
+inline constexpr DWORD kOptimizerMerge = 2;
+
 // Sets the optimizer switch for this run (merge overlapping and touching ranges) and puts the
 // previous value back when destroyed.
 class OptimizerSetting {

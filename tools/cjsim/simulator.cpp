@@ -18,7 +18,6 @@
 #include <set>
 #include <thread>
 
-#include "base/st/symcjacc/symcjanyopt.h"
 #include "component_factory.h"
 #include "controller.h"
 #include "engsys/exports.h"
@@ -76,6 +75,62 @@ struct Record : CJAsyncRQRecordHolder {
     CJAsyncRQRecord& r = *get();
 };
 
+// The simulator's own codec of ANY-pointer names, so that a fault in the component's codec cannot
+// hide in the check of its output. A name is three VT_I4 whose little-endian images are the 12
+// item bytes: 12 0A A2, Typ, then Cnt, Unit, Area and SubArea as big-endian 16-bit fields.
+constexpr BYTE kNameHeader[3] = {0x12, 0x0A, 0xA2};
+
+UniqueVariant NameOf(const NameRange& n) {
+    BYTE item[12] = {kNameHeader[0], kNameHeader[1], kNameHeader[2], static_cast<BYTE>(n.typ)};
+    const int fields[] = {n.cnt, n.unit, n.area, n.start};
+    for (int f = 0; f < 4; ++f) {
+        item[4 + 2 * f] = static_cast<BYTE>(fields[f] >> 8);
+        item[5 + 2 * f] = static_cast<BYTE>(fields[f]);
+    }
+    UniqueVariant name;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 3);
+    if (array == nullptr) {
+        throw std::bad_alloc();
+    }
+    name.get()->vt = VT_ARRAY | VT_I4;
+    name.get()->parray = array;
+    for (LONG e = 0; e < 3; ++e) {
+        const BYTE* b = item + 4 * e;
+        LONG element =
+            static_cast<LONG>(static_cast<ULONG>(b[0]) | static_cast<ULONG>(b[1]) << 8 |
+                              static_cast<ULONG>(b[2]) << 16 | static_cast<ULONG>(b[3]) << 24);
+        if (FAILED(SafeArrayPutElement(array, &e, &element))) {
+            throw std::bad_alloc();
+        }
+    }
+    return name;
+}
+
+// False for anything but a name in the form above.
+bool RangeOf(const VARIANT* name, NameRange& out) {
+    LONG lower = -1, upper = -1;
+    if (name->vt != (VT_ARRAY | VT_I4) || name->parray == nullptr ||
+        SafeArrayGetDim(name->parray) != 1 || FAILED(SafeArrayGetLBound(name->parray, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(name->parray, 1, &upper)) || lower != 0 || upper != 2) {
+        return false;
+    }
+    BYTE b[12] = {};
+    for (LONG e = 0; e < 3; ++e) {
+        LONG element = 0;
+        if (FAILED(SafeArrayGetElement(name->parray, &e, &element))) {
+            return false;
+        }
+        for (int k = 0; k < 4; ++k) {
+            b[4 * e + k] = static_cast<BYTE>(static_cast<ULONG>(element) >> (8 * k));
+        }
+    }
+    if (!std::equal(kNameHeader, kNameHeader + 3, b)) {
+        return false;
+    }
+    out = {(b[6] << 8) | b[7], (b[8] << 8) | b[9], b[3], (b[10] << 8) | b[11], (b[4] << 8) | b[5]};
+    return true;
+}
+
 UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
     UniqueVariant names;
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(ranges.size()));
@@ -85,11 +140,8 @@ UniqueVariant NamesOf(const std::vector<NameRange>& ranges) {
     names.get()->vt = VT_ARRAY | VT_VARIANT;
     names.get()->parray = array;
     for (LONG i = 0; i < static_cast<LONG>(ranges.size()); ++i) {
-        const NameRange& n = ranges[static_cast<size_t>(i)];
-        const AnyPtrRec rec{n.start, n.cnt, 0, n.area, n.typ, n.unit, i, -1};
-        UniqueVariant name;
-        if (FAILED(makeAnyPtrName(rec, name.get())) ||
-            FAILED(SafeArrayPutElement(array, &i, name.get()))) {
+        UniqueVariant name = NameOf(ranges[static_cast<size_t>(i)]);
+        if (FAILED(SafeArrayPutElement(array, &i, name.get()))) {
             throw std::bad_alloc();
         }
     }
@@ -109,15 +161,12 @@ bool RangesOf(const VARIANT* names, std::vector<NameRange>& out) {
     }
     for (LONG i = lower; i <= upper; ++i) {
         UniqueVariant element;
-        DWORD e[3] = {};
-        BYTE b[anyptr::kItemBytes] = {};
+        NameRange range;
         if (FAILED(SafeArrayGetElement(names->parray, &i, element.get())) ||
-            FAILED(GetAnyPtrFromName(element.get(), e))) {
+            !RangeOf(element.get(), range)) {
             return false;
         }
-        AnyPtrItemBytes(e, b);
-        out.push_back({(b[6] << 8) | b[7], (b[8] << 8) | b[9], b[3], (b[10] << 8) | b[11],
-                       (b[4] << 8) | b[5]});
+        out.push_back(range);
     }
     return true;
 }
@@ -1143,7 +1192,7 @@ SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std
             setLevels(1, 1, (1u << 1) | (1u << 3) | (1u << 4));  // the component's tracer
         }
         // Merge overlapping and touching ranges, for this run only.
-        OptimizerSetting merging(CAnyPtrOptimizer::STATE_MERGE);
+        OptimizerSetting merging(kOptimizerMerge);
         try {
             Simulation simulation(scenario, options, out);
             result = simulation.Run();
