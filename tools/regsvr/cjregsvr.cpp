@@ -6,6 +6,9 @@
 
 #include "platform/module.h"
 #include "platform/winapi.h"
+#ifndef _WIN32
+#include "platform/nonwin/registry_store.h"
+#endif
 
 namespace {
 
@@ -15,6 +18,7 @@ enum ExitCode {
     kLoadFailed = 2,
     kNoEntryPoint = 3,
     kEntryPointFailed = 4,
+    kNotSaved = 5,
 };
 
 void usage(FILE* out) {
@@ -29,7 +33,7 @@ void usage(FILE* out) {
         "the platform's: on Linux the file named by PLATFORM_REGISTRY_FILE (without it the\n"
         "registration is lost when the program ends).\n"
         "Exit codes: 0 done, 1 usage, 2 module not loaded, 3 entry point missing,\n"
-        "4 entry point failed.\n",
+        "4 entry point failed, 5 the registry store could not be saved.\n",
         out);
 }
 
@@ -83,6 +87,14 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+#ifndef _WIN32
+    if (platform_registry::store_path().empty()) {
+        std::fputs(
+            "cjregsvr: warning: PLATFORM_REGISTRY_FILE is not set, so the registration "
+            "ends with this program\n",
+            stderr);
+    }
+#endif
     const platform::UniqueModule loaded(LoadLibraryA(module));
     if (!loaded) {
         report("cannot load", module, GetLastError());
@@ -101,6 +113,14 @@ int main(int argc, char** argv) {
         report(what.c_str(), module, static_cast<DWORD>(hr));
         return kEntryPointFailed;
     }
+#ifndef _WIN32
+    const std::string problem = platform_registry::store_problem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "cjregsvr: %s of %s ran, but the registry store was not saved: %s\n",
+                     entry, module, problem.c_str());
+        return kNotSaved;
+    }
+#endif
     if (!silent) {
         std::printf("cjregsvr: %s of %s succeeded\n", entry, module);
     }
