@@ -26,8 +26,9 @@ void usage(FILE* out) {
         "usage: cjregsvr [-u] [-s] MODULE\n"
         "Registers the in-process server MODULE by its DllRegisterServer, or with -u\n"
         "unregisters it by its DllUnregisterServer.\n"
-        "  -u        unregister\n"
-        "  -s        silent: no message on success\n"
+        "  -u          unregister\n"
+        "  -s          silent: no message on success\n"
+        "  --version   the version\n"
         "  -h, --help  this text\n"
         "MODULE is a path or a module name (name.dll is libname.so on Linux). The registry is\n"
         "the platform's: on Linux the file named by PLATFORM_REGISTRY_FILE (without it the\n"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0 ||
             std::strcmp(arg, "/?") == 0) {
             usage(stdout);
+            return kOk;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            std::puts("cjregsvr " CJ_VERSION);
             return kOk;
         }
         if (std::strcmp(arg, "-u") == 0 || std::strcmp(arg, "/u") == 0) {
