@@ -102,7 +102,12 @@ int main(int argc, char** argv) {
 #endif
     const platform::UniqueModule loaded(LoadLibraryA(module));
     if (!loaded) {
-        report("cannot load", module, GetLastError());
+        const DWORD code = GetLastError();
+        report("cannot load", module, code);
+#ifndef _WIN32
+        // The code alone says "not found" for every failure; the loader knows which it was.
+        std::fprintf(stderr, "cjregsvr: the loader says: %s\n", PlatformLastLoadError());
+#endif
         return kLoadFailed;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
