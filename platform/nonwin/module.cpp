@@ -21,6 +21,7 @@
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local std::string t_loadError;
 
 std::string to_utf8(const WCHAR* s, size_t n) {
     return platform_registry::utf16_to_utf8(s, n);
@@ -122,12 +123,19 @@ HMODULE load_module(const std::string& name, const void* caller) {
     map_module_name(name, dir, file);
     void* handle = nullptr;
     std::string lastError;
+    bool foundError = false;
     auto attempt = [&](const std::string& path) {
         if (handle == nullptr) {
             handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (handle == nullptr) {
+                // A file that is there but will not load says more than a later miss.
                 const char* e = dlerror();
-                lastError = e != nullptr ? e : path;
+                const bool found =
+                    path.find('/') != std::string::npos && access(path.c_str(), F_OK) == 0;
+                if (lastError.empty() || !foundError) {
+                    lastError = e != nullptr ? e : path;
+                    foundError = found;
+                }
             }
         }
     };
@@ -159,8 +167,10 @@ HMODULE load_module(const std::string& name, const void* caller) {
         std::string message = "LoadLibrary(" + name + "): " + lastError + "\n";
         OutputDebugStringA(message.c_str());
         t_lastError = ERROR_MOD_NOT_FOUND;
+        t_loadError = lastError;
         return nullptr;
     }
+    t_loadError.clear();
     return as_module(handle);
 }
 
@@ -521,4 +531,8 @@ int WideCharToMultiByte(UINT, DWORD, LPCWSTR src, int srcLen, LPSTR dest, int de
     }
     std::memcpy(dest, narrow.data(), narrow.size());
     return static_cast<int>(narrow.size());
+}
+
+const char* PlatformLastLoadError() {
+    return t_loadError.c_str();
 }

@@ -47,6 +47,9 @@ typedef INT_PTR(WINAPI* FARPROC)();
 
 WINBASEAPI HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
 WINBASEAPI HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+// Why the last LoadLibrary of this thread failed, in the loader's words (empty after success):
+// the last error code alone cannot tell a missing file from one with a missing symbol.
+PLATFORM_API const char* PlatformLastLoadError();
 WINBASEAPI FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 WINBASEAPI BOOL FreeLibrary(HMODULE hLibModule);
 WINBASEAPI HMODULE GetModuleHandleW(LPCWSTR lpModuleName);

@@ -3,6 +3,7 @@
 #include "platform/nonwin/winreg.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,11 +17,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/nonwin/registry_file.h"
+#include "platform/nonwin/registry_store.h"
 #include "platform/nonwin/registry_text.h"
 
 namespace {
@@ -156,6 +159,8 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
         ok = n > 0;
         done += ok ? static_cast<size_t>(n) : 0;
     }
+    // On disk before it takes the old file's place, so a crash leaves one whole file or the other.
+    ok = ok && ::fsync(fd.value) == 0;
     ok = ok && ::close(fd.release()) == 0 && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         error = std::strerror(errno);
@@ -253,18 +258,27 @@ class Store {
         return slot;
     }
 
-    // Writes the store to its file, if it has one, after a change.
+    // Writes the store to its file, if it has one, after a change. A file that was not ours to
+    // replace stays as it is; the change then lasts as long as the process.
     void changed() {
-        if (m_path.empty()) {
+        if (m_path.empty() || !m_refusal.empty()) {
+            m_unsaved = m_refusal;
             return;
         }
         std::string error;
-        if (!replace_file(m_path, serialize(), error) && !m_write_failed) {
-            m_write_failed = true;
-            std::fprintf(stderr, "platform registry: cannot write %s: %s\n", m_path.c_str(),
-                         error.c_str());
+        if (!writable(error) || !replace_file(m_path, serialize(), error)) {
+            if (m_unsaved.empty()) {
+                std::fprintf(stderr, "platform registry: cannot write %s: %s\n", m_path.c_str(),
+                             error.c_str());
+            }
+            m_unsaved = "cannot write " + m_path + ": " + error;
+        } else {
+            m_unsaved.clear();
         }
     }
+
+    const std::string& path() const { return m_path; }
+    const std::string& unsaved() const { return m_unsaved; }
 
   private:
     Store() {
@@ -292,8 +306,7 @@ class Store {
         std::string text;
         std::string error;
         if (!read_file(m_path, text, error)) {
-            std::fprintf(stderr, "platform registry: cannot read %s: %s\n", m_path.c_str(),
-                         error.c_str());
+            refuse("cannot read " + m_path + ": " + error);
             return;
         }
         struct Sink final : reg::StoreSink {
@@ -326,17 +339,49 @@ class Store {
         } sink(*this);
         const reg::LoadReport report = reg::parse_store(text, sink);
         if (report.ignored != 0) {
-            std::fprintf(stderr,
-                         "platform registry: ignored %zu unreadable line(s) of %s, the first at "
-                         "line %zu\n",
-                         report.ignored, m_path.c_str(), report.first_ignored_line);
+            refuse(m_path + " is not a registry store: line " +
+                   std::to_string(report.first_ignored_line) + " cannot be read: '" +
+                   report.first_ignored_text + "'");
+        } else if (report.keys == 0 && text.find_first_not_of(" \t\r\n") != std::string::npos &&
+                   text.compare(0, kHeader.size(), kHeader) != 0) {
+            // Only comments: somebody's notes, not a store we wrote.
+            refuse(m_path + " is not a registry store: it holds no key");
         }
     }
 
+    // Rewriting a file we could not wholly read would lose what we did not understand.
+    void refuse(const std::string& why) {
+        m_refusal = why;
+        std::fprintf(stderr, "platform registry: %s; it is left unchanged\n", why.c_str());
+    }
+
+    // A store the user made read-only is not replaced behind its back (rename would).
+    bool writable(std::string& error) const {
+        struct stat st {};
+        if (::stat(m_path.c_str(), &st) != 0) {
+            if (errno == ENOENT) {
+                return true;
+            }
+            error = std::strerror(errno);
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            error = "it is a directory";
+            return false;
+        }
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            error = "it is read-only";
+            return false;
+        }
+        return true;
+    }
+
+    static constexpr std::string_view kHeader =
+        "; Registry store of the platform layer (format: docs/platform.md).\n";
+
     std::string serialize() const {
-        std::string out =
-            "; Registry store of the platform layer (format: docs/platform.md).\n"
-            "; Rewritten after every change.\n";
+        std::string out(kHeader);
+        out += "; Rewritten after every change.\n";
         std::vector<std::u16string> path;
         for (int i = 0; i < reg::kRootCount; ++i) {
             serialize_key(out, reg::kRootNames[i], path, *m_roots[i]);
@@ -367,7 +412,8 @@ class Store {
     std::unordered_map<ULONG_PTR, KeyPtr> m_handles;
     ULONG_PTR m_next_handle = kFirstHandle;
     std::string m_path;
-    bool m_write_failed = false;
+    std::string m_refusal;  // why the file must not be replaced
+    std::string m_unsaved;  // why the last change did not reach the file
 };
 
 // Moves key down to its subkey at path (a missing part answers ERROR_FILE_NOT_FOUND).
@@ -852,3 +898,19 @@ LSTATUS RegCloseKey(HKEY hKey) {
     const auto lock = store.lock();
     return store.close_handle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
+
+namespace platform_registry {
+
+std::string store_path() {
+    Store& store = Store::instance();
+    const auto lock = store.lock();
+    return store.path();
+}
+
+std::string store_problem() {
+    Store& store = Store::instance();
+    const auto lock = store.lock();
+    return store.unsaved();
+}
+
+}  // namespace platform_registry

@@ -400,9 +400,21 @@ std::string next_line(std::string_view& text, size_t& line_number) {
 
 LoadReport parse_store(std::string_view text, StoreSink& sink) {
     LoadReport report;
-    auto ignore = [&report](size_t line_number) {
+    auto ignore = [&report](size_t line_number, std::string_view line) {
         if (report.ignored++ == 0) {
             report.first_ignored_line = line_number;
+            constexpr size_t kShown = 60;
+            for (size_t i = 0; i < line.size() && i < kShown; ++i) {
+                const auto c = static_cast<unsigned char>(line[i]);
+                if (c < 0x20 || c >= 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+                    report.first_ignored_text += buf;
+                } else {
+                    report.first_ignored_text += static_cast<char>(c);
+                }
+            }
+            report.first_ignored_text += line.size() > kShown ? "..." : "";
         }
     };
     bool have_key = false;
@@ -429,13 +441,15 @@ LoadReport parse_store(std::string_view text, StoreSink& sink) {
             int root = 0;
             have_key = parse_key(line, root, path) && sink.key(root, path);
             if (!have_key) {
-                ignore(first_line);
+                ignore(first_line, line);
+            } else {
+                ++report.keys;
             }
             continue;
         }
         uint32_t type = 0;
         if (!have_key || !parse_value(line, name, type, data) || !sink.value(name, type, data)) {
-            ignore(first_line);
+            ignore(first_line, line);
         }
     }
     return report;

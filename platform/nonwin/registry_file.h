@@ -32,8 +32,10 @@ std::u16string units_of(const std::vector<uint8_t>& data);
 
 // Where reading found lines it could not use.
 struct LoadReport {
+    size_t keys = 0;
     size_t ignored = 0;
     size_t first_ignored_line = 0;
+    std::string first_ignored_text;  // as read, bytes outside printable ASCII escaped
 };
 
 // What reading feeds: key(root, path) and value(name, type, data) answer false for what they

@@ -36,6 +36,7 @@ void Usage(std::ostream& out) {
            "                   (render with: dot -Tsvg FILE -o jobs.svg)\n"
            "  --quiet          leave out the line per event; print summary and verification\n"
            "  --print-default  print the default scenario and exit\n"
+           "  --version        the version, and exit\n"
            "  --help           this text\n"
            "\n"
            "Output: a line per event 't=TICK CLIENT what happened (action word); job rt N'\n"
@@ -58,6 +59,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             Usage(std::cout);
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "cjsim " CJ_VERSION "\n";
             return 0;
         } else if (arg == "--print-default") {
             std::cout << cjsim::DefaultScenarioText();

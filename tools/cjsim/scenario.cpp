@@ -3,12 +3,16 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <istream>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include <sys/stat.h>
 
 namespace cjsim {
 
@@ -30,13 +34,45 @@ bool ToLong(const std::string& text, long long& value) {
            (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
 }
 
-long long Number(const std::string& key, const std::string& text, long long lo, long long hi) {
+// form is what the user types, with N for the number: "threads N", "cycle=N".
+long long Number(const std::string& form, const std::string& text, long long lo, long long hi) {
     long long v = 0;
     if (!ToLong(text, v) || v < lo || v > hi) {
-        throw Failure{"expected " + key + "=<" + std::to_string(lo) + ".." + std::to_string(hi) +
-                      ">, got '" + text + "'"};
+        throw Failure{"expected '" + form + "' with N from " + std::to_string(lo) + " to " +
+                      std::to_string(hi) + ", got '" + text + "'"};
     }
     return v;
+}
+
+// Bytes of the message that a terminal would not show as they are (control bytes, bytes that
+// are not UTF-8) become \xHH.
+std::string Shown(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t len = c < 0x80             ? 1
+                     : (c & 0xE0) == 0xC0 ? 2
+                     : (c & 0xF0) == 0xE0 ? 3
+                     : (c & 0xF8) == 0xF0 ? 4
+                                          : 0;
+        for (size_t k = 1; k < len; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                len = 0;
+            }
+        }
+        // A byte-order mark inside the text is valid but invisible.
+        const bool bom = len == 3 && text.compare(i, 3, "\xEF\xBB\xBF") == 0;
+        if (c < 0x20 || c == 0x7F || len == 0 || (len == 2 && c < 0xC2) || bom) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+            ++i;
+        } else {
+            out.append(text, i, len);
+            i += len;
+        }
+    }
+    return out;
 }
 
 // "U/A/T:FIRST+COUNT"
@@ -77,7 +113,9 @@ std::vector<NameRange> Ranges(const std::string& text) {
         r.push_back(Range(item));
     }
     if (r.empty() || r.size() > 1024) {
-        throw Failure{"expected read=<1 to 1024 ranges separated by commas>"};
+        throw Failure{
+            "expected 'read=RANGE[,RANGE...]' with 1 to 1024 ranges (like "
+            "read=1/2/5:0+4,1/2/5:8+2)"};
     }
     return r;
 }
@@ -87,8 +125,8 @@ ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
     c.line = line;
     if (!(words >> c.name) || c.name.find('=') != std::string::npos) {
         throw Failure{
-            "expected 'client NAME cycle=MS type=N start=MS [cancel=MS] [service=S] "
-            "read=RANGES'"};
+            "expected 'client NAME cycle=MS type=N start=MS [cancel=MS] [service=ivar|ydb] "
+            "read=RANGE[,RANGE...]'"};
     }
     std::set<std::string> seen;
     std::string word;
@@ -102,19 +140,20 @@ ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
             throw Failure{"client '" + c.name + "': " + key + "= given twice"};
         }
         if (key == "cycle") {
-            c.cycle = static_cast<long>(Number(key, value, 1, 60000));
+            c.cycle = static_cast<long>(Number("cycle=N", value, 1, 60000));
         } else if (key == "type") {
-            c.type = static_cast<long>(Number(key, value, 0, 65535));
+            c.type = static_cast<long>(Number("type=N", value, 0, 65535));
         } else if (key == "start") {
-            c.start = static_cast<unsigned long>(Number(key, value, 0, 10000000));
+            c.start = static_cast<unsigned long>(Number("start=N", value, 0, 10000000));
         } else if (key == "cancel") {
-            c.cancel = static_cast<unsigned long>(Number(key, value, 0, 10000000));
+            c.cancel = static_cast<unsigned long>(Number("cancel=N", value, 0, 10000000));
         } else if (key == "read") {
             c.names = Ranges(value);
         } else if (key == "service" && (value == "ivar" || value == "ydb")) {
             c.ydb = value == "ydb";
         } else if (key == "service") {
-            throw Failure{"client '" + c.name + "': service=" + value + " (expected ivar or ydb)"};
+            throw Failure{"client '" + c.name + "': service=" + value +
+                          " (expected service=ivar or service=ydb)"};
         } else {
             throw Failure{"client '" + c.name + "': unknown key '" + key +
                           "' (expected cycle, type, start, cancel, read or service)"};
@@ -122,7 +161,7 @@ ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
     }
     for (const char* required : {"cycle", "type", "start", "read"}) {
         if (seen.count(required) == 0) {
-            throw Failure{"client '" + c.name + "': missing " + required + "="};
+            throw Failure{"client '" + c.name + "': missing " + required + "=N"};
         }
     }
     if (c.start >= duration) {
@@ -149,6 +188,10 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
     try {
         while (std::getline(in, text)) {
             ++line;
+            // Editors that save "UTF-8 with BOM" put one before the first line.
+            if (line == 1 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+                text.erase(0, 3);
+            }
             const size_t hash = text.find('#');
             if (hash != std::string::npos) {
                 text.erase(hash);
@@ -178,29 +221,30 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
                               "' (expected duration, threads, limit or client)"};
             }
             if (!(words >> value) || (words >> extra)) {
-                throw Failure{"expected '" + keyword + " NUMBER'"};
+                throw Failure{"expected '" + keyword + " N'"};
             }
             if (keyword == "duration") {
                 if (!s.clients.empty()) {
                     throw Failure{"duration must come before the first client"};
                 }
-                s.duration = static_cast<unsigned long>(Number(keyword, value, 1, 10000000));
+                s.duration = static_cast<unsigned long>(Number("duration N", value, 1, 10000000));
             } else if (keyword == "threads") {
-                s.threads = static_cast<int>(Number(keyword, value, 1, 64));
+                s.threads = static_cast<int>(Number("threads N", value, 1, 64));
             } else {
                 // Ids start at 2 and the limit is exclusive: at least one collection job.
-                s.jobLimit = static_cast<unsigned long>(Number(keyword, value, 3, 999));
+                s.jobLimit = static_cast<unsigned long>(Number("limit N", value, 3, 999));
             }
         }
         if (in.bad()) {
-            throw Failure{"read error"};
+            const int err = errno;
+            throw Failure{std::string("cannot read further: ") + std::strerror(err)};
         }
         if (s.clients.empty()) {
             ++line;
             throw Failure{"expected at least one 'client' line"};
         }
     } catch (const Failure& f) {
-        error = file + ":" + std::to_string(line) + ": " + f.what;
+        error = Shown(file + ":" + std::to_string(line) + ": " + f.what);
         return false;
     }
     out = std::move(s);
@@ -208,9 +252,18 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
 }
 
 bool LoadScenarioFile(const std::string& path, Scenario& out, std::string& error) {
-    std::ifstream in(path);
+    // A directory opens as a stream on some systems and then fails to read.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = Shown("'" + path + "' is a directory, not a scenario file");
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot open the scenario file";
+        const int err = errno;
+        error = Shown("cannot open '" + path +
+                      "': " + (err != 0 ? std::strerror(err) : "cannot be opened"));
         return false;
     }
     return ParseScenario(in, path, out, error);

@@ -6,6 +6,9 @@
 
 #include "platform/module.h"
 #include "platform/winapi.h"
+#ifndef _WIN32
+#include "platform/nonwin/registry_store.h"
+#endif
 
 namespace {
 
@@ -15,6 +18,7 @@ enum ExitCode {
     kLoadFailed = 2,
     kNoEntryPoint = 3,
     kEntryPointFailed = 4,
+    kNotSaved = 5,
 };
 
 void usage(FILE* out) {
@@ -22,14 +26,15 @@ void usage(FILE* out) {
         "usage: cjregsvr [-u] [-s] MODULE\n"
         "Registers the in-process server MODULE by its DllRegisterServer, or with -u\n"
         "unregisters it by its DllUnregisterServer.\n"
-        "  -u        unregister\n"
-        "  -s        silent: no message on success\n"
+        "  -u          unregister\n"
+        "  -s          silent: no message on success\n"
+        "  --version   the version\n"
         "  -h, --help  this text\n"
         "MODULE is a path or a module name (name.dll is libname.so on Linux). The registry is\n"
         "the platform's: on Linux the file named by PLATFORM_REGISTRY_FILE (without it the\n"
         "registration is lost when the program ends).\n"
         "Exit codes: 0 done, 1 usage, 2 module not loaded, 3 entry point missing,\n"
-        "4 entry point failed.\n",
+        "4 entry point failed, 5 the registry store could not be saved.\n",
         out);
 }
 
@@ -65,6 +70,10 @@ int main(int argc, char** argv) {
             usage(stdout);
             return kOk;
         }
+        if (std::strcmp(arg, "--version") == 0) {
+            std::puts("cjregsvr " CJ_VERSION);
+            return kOk;
+        }
         if (std::strcmp(arg, "-u") == 0 || std::strcmp(arg, "/u") == 0) {
             unregister = true;
         } else if (std::strcmp(arg, "-s") == 0 || std::strcmp(arg, "/s") == 0) {
@@ -83,9 +92,22 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+#ifndef _WIN32
+    if (platform_registry::store_path().empty()) {
+        std::fputs(
+            "cjregsvr: warning: PLATFORM_REGISTRY_FILE is not set, so the registration "
+            "ends with this program\n",
+            stderr);
+    }
+#endif
     const platform::UniqueModule loaded(LoadLibraryA(module));
     if (!loaded) {
-        report("cannot load", module, GetLastError());
+        const DWORD code = GetLastError();
+        report("cannot load", module, code);
+#ifndef _WIN32
+        // The code alone says "not found" for every failure; the loader knows which it was.
+        std::fprintf(stderr, "cjregsvr: the loader says: %s\n", PlatformLastLoadError());
+#endif
         return kLoadFailed;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
@@ -101,6 +123,14 @@ int main(int argc, char** argv) {
         report(what.c_str(), module, static_cast<DWORD>(hr));
         return kEntryPointFailed;
     }
+#ifndef _WIN32
+    const std::string problem = platform_registry::store_problem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "cjregsvr: %s of %s ran, but the registry store was not saved: %s\n",
+                     entry, module, problem.c_str());
+        return kNotSaved;
+    }
+#endif
     if (!silent) {
         std::printf("cjregsvr: %s of %s succeeded\n", entry, module);
     }
