@@ -459,6 +459,13 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
     {"addSymbolsYDB", "pStatus null", [](BadInputTest& t) {
         return Answer{t.c->addSymbolsYDB(200, kTyp, nullptr, kSJ3, nullptr), 0}; },
         E_POINTER, 0, 4, "error: NULL pointer argument"},
+    {"addSymbolsYDB", "no data object", [&](BadInputTest& t) {
+        return Answer{t.c->addSymbolsYDB(200, kTyp, nullptr, kSJ3, &s), s}; },
+        S_OK, 0, 4, "error accessing YDB"},
+    {"addSymbolsYDB", "data object without IYDB_Data", [&](BadInputTest& t) {
+        CountingUnknown plain;
+        return Answer{t.c->addSymbolsYDB(200, kTyp, &plain, kSJ3, &s), s}; },
+        S_OK, 0, 4, "error accessing YDB"},
     {"addSymbolsYDB", "data object whose read fails", [&](BadInputTest& t) {
         const ComPtr<IYDB_Data> d = ydb_road::Request(200, 3, 1);
         YdbDataClass::control(d)->FailCall(3, 0, E_FAIL);
