@@ -1,0 +1,75 @@
+// A benchmark's ratio to the baseline that ran before it in the same process: the baseline
+// records its CPU time per iteration under a key, the measured case reports "ratio" against it.
+// Register the baseline first; the library runs benchmarks (and all their repetitions) in order.
+// The thread's CPU time, not wall time: the ratio should not move with the machine's load.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <map>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace bench {
+
+inline double ThreadCpuNanos() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 100.0;
+#else
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+#endif
+}
+
+// CPU time of a benchmark's loop, started where it is made (just before the loop).
+class LoopClock {
+  public:
+    LoopClock() : m_start(ThreadCpuNanos()) {}
+    double NanosPerIteration(const benchmark::State& state) const {
+        const double spent = ThreadCpuNanos() - m_start;
+        return state.iterations() > 0 ? spent / static_cast<double>(state.iterations()) : 0.0;
+    }
+
+  private:
+    double m_start;
+};
+
+inline std::map<std::string, double>& Baselines() {
+    static std::map<std::string, double> baselines;
+    return baselines;
+}
+
+inline std::string Key(const char* name, benchmark::State& state, int args = 1) {
+    std::string key = name;
+    for (int i = 0; i < args; ++i) {
+        key += '/' + std::to_string(state.range(i));
+    }
+    return key;
+}
+
+inline void RecordBaseline(const std::string& key, const LoopClock& clock,
+                           benchmark::State& state) {
+    Baselines()[key] = clock.NanosPerIteration(state);
+    state.counters["ratio"] = 1.0;
+}
+
+// No counter when the baseline was filtered out of the run.
+inline void ReportRatio(const std::string& key, const LoopClock& clock, benchmark::State& state) {
+    const auto found = Baselines().find(key);
+    if (found != Baselines().end() && found->second > 0.0) {
+        state.counters["ratio"] = clock.NanosPerIteration(state) / found->second;
+    }
+}
+
+}  // namespace bench
