@@ -58,14 +58,21 @@ inline std::string Key(const char* name, benchmark::State& state, int args = 1) 
     return key;
 }
 
+// Threaded cases: thread 0 speaks for all (the library sums counters over threads).
 inline void RecordBaseline(const std::string& key, const LoopClock& clock,
                            benchmark::State& state) {
+    if (state.thread_index() != 0) {
+        return;
+    }
     Baselines()[key] = clock.NanosPerIteration(state);
     state.counters["ratio"] = 1.0;
 }
 
 // No counter when the baseline was filtered out of the run.
 inline void ReportRatio(const std::string& key, const LoopClock& clock, benchmark::State& state) {
+    if (state.thread_index() != 0) {
+        return;
+    }
     const auto found = Baselines().find(key);
     if (found != Baselines().end() && found->second > 0.0) {
         state.counters["ratio"] = clock.NanosPerIteration(state) / found->second;
