@@ -6,9 +6,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <ctime>
 #include <map>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,9 +48,22 @@ class LoopClock {
     double m_start;
 };
 
-inline std::map<std::string, double>& Baselines() {
-    static std::map<std::string, double> baselines;
+// Every repetition's figure, so that a case compares with its baseline's median, not with
+// whichever repetition ran last.
+inline std::map<std::string, std::vector<double>>& Baselines() {
+    static std::map<std::string, std::vector<double>> baselines;
     return baselines;
+}
+
+inline double BaselineMedian(const std::string& key) {
+    const auto found = Baselines().find(key);
+    if (found == Baselines().end() || found->second.empty()) {
+        return 0.0;
+    }
+    std::vector<double> figures = found->second;
+    const auto middle = figures.begin() + static_cast<std::ptrdiff_t>(figures.size() / 2);
+    std::nth_element(figures.begin(), middle, figures.end());
+    return *middle;
 }
 
 inline std::string Key(const char* name, benchmark::State& state, int args = 1) {
@@ -64,7 +80,7 @@ inline void RecordBaseline(const std::string& key, const LoopClock& clock,
     if (state.thread_index() != 0) {
         return;
     }
-    Baselines()[key] = clock.NanosPerIteration(state);
+    Baselines()[key].push_back(clock.NanosPerIteration(state));
     state.counters["ratio"] = 1.0;
 }
 
@@ -73,9 +89,9 @@ inline void ReportRatio(const std::string& key, const LoopClock& clock, benchmar
     if (state.thread_index() != 0) {
         return;
     }
-    const auto found = Baselines().find(key);
-    if (found != Baselines().end() && found->second > 0.0) {
-        state.counters["ratio"] = clock.NanosPerIteration(state) / found->second;
+    const double baseline = BaselineMedian(key);
+    if (baseline > 0.0) {
+        state.counters["ratio"] = clock.NanosPerIteration(state) / baseline;
     }
 }
 
