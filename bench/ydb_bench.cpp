@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/ratio.h"
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
 #include "engsys/ydbdata_class.h"
@@ -88,6 +89,7 @@ void AddAndJoin(IMC_CollectionJobSymAcc* object, int j, ULONG sj, ULONG& nextCJ)
 void BM_YdbAddAndJoin(benchmark::State& state) {
     ServeClass();
     AllRequests();
+    bench::LoopClock clock;
     for (auto _ : state) {
         ComPtr<IMC_CollectionJobSymAcc> object;
         ComPtr<CCollectionJobSymAcc>(new CCollectionJobSymAcc).query(object);
@@ -103,8 +105,8 @@ void BM_YdbAddAndJoin(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(state.iterations() * kJobs);
+    bench::ReportRatio(bench::Key("ydb_add_and_join", state, 0), clock, state);
 }
-BENCHMARK(BM_YdbAddAndJoin)->Unit(benchmark::kMillisecond);
 
 // Baseline: the same merges on plain structs. Each addition rewrites the job's variable list from
 // its SJs' runs, encodes it into a byte buffer, and the join copies that buffer to the client.
@@ -118,6 +120,7 @@ struct PlainSJ {
     uint32_t count;
 };
 void BM_PlainYdbAddAndJoin(benchmark::State& state) {
+    bench::LoopClock clock;
     for (auto _ : state) {
         std::vector<PlainVar> vars;
         std::list<PlainSJ> sjs;
@@ -146,7 +149,11 @@ void BM_PlainYdbAddAndJoin(benchmark::State& state) {
         benchmark::DoNotOptimize(sjBytes.data());
     }
     state.SetItemsProcessed(state.iterations() * kJobs);
+    bench::RecordBaseline(bench::Key("ydb_add_and_join", state, 0), clock, state);
 }
 BENCHMARK(BM_PlainYdbAddAndJoin)->Unit(benchmark::kMillisecond);
+
+// After its baseline, whose figure it divides by.
+BENCHMARK(BM_YdbAddAndJoin)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/ratio.h"
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
 #include "platform/com_object.h"
@@ -188,6 +189,7 @@ void BM_UpdateYDBValues(benchmark::State& state) {
     const ComPtr<IYDB_Data> out = StandIn(std::vector<BYTE>(16, 0));
     ULONG at = 0;
     out->Seek(16, 0, &at);  // the data header goes behind the prefix
+    bench::LoopClock clock;
     for (auto _ : state) {
         for (uint32_t i = 0; i < n; ++i) {
             ULONG cj = 0, status = 0;
@@ -206,8 +208,8 @@ void BM_UpdateYDBValues(benchmark::State& state) {
                                 .c_str());
     }
     state.SetItemsProcessed(state.iterations() * kVariables);
+    bench::ReportRatio(bench::Key("ydb_values", state), clock, state);
 }
-BENCHMARK(BM_UpdateYDBValues)->Arg(1)->Arg(8)->Arg(32);
 
 // The same per SJ: the CJ's headers and message read and its position put back, the SJ's message
 // read, its variables re-framed as a values response and written behind the CJ's data header.
@@ -259,6 +261,7 @@ void BM_PlainYDBValues(benchmark::State& state) {
         sjs.push_back(Plain(MessageBytes(i, kVariables / n, true)));
     }
     const auto out = Plain(std::vector<BYTE>(16, 0));
+    bench::LoopClock clock;
     for (auto _ : state) {
         for (uint32_t i = 0; i < n; ++i) {
             HandOnPlain(*cj.get(), *sjs[i].get(), *out.get());
@@ -268,7 +271,11 @@ void BM_PlainYDBValues(benchmark::State& state) {
         state.SkipWithError("the response has not the size of the SJ's variables");
     }
     state.SetItemsProcessed(state.iterations() * kVariables);
+    bench::RecordBaseline(bench::Key("ydb_values", state), clock, state);
 }
 BENCHMARK(BM_PlainYDBValues)->Arg(1)->Arg(8)->Arg(32);
+
+// After its baseline, whose figure it divides by.
+BENCHMARK(BM_UpdateYDBValues)->Arg(1)->Arg(8)->Arg(32);
 
 }  // namespace

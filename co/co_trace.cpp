@@ -3,6 +3,8 @@
 // through bstdiag.dll.
 #include "co/co_trace.h"
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +162,8 @@ class CCoTracer {
 };
 
 // The process's tracers, made on first use (safe when threads race for it) and destroyed at
-// exit in reverse order of creation.
+// exit in reverse order of creation. Once made, a tracer is found without the lock: every trace
+// call asks for one, from every client thread.
 class CCoTracerSet {
   public:
     ~CCoTracerSet() {
@@ -169,6 +172,14 @@ class CCoTracerSet {
         }
     }
     const CCoTracer& Get(DWORD component, DWORD sub) {
+        // A slot is written once, before the count that publishes it.
+        const size_t published = m_published.load(std::memory_order_acquire);
+        for (size_t i = 0; i < published; ++i) {
+            const CCoTracer* t = m_slots[i];
+            if (t->component() == component && t->sub() == sub) {
+                return *t;
+            }
+        }
         std::lock_guard<std::mutex> guard(m_lock);
         for (const auto& t : m_tracers) {
             if (t->component() == component && t->sub() == sub) {
@@ -176,12 +187,21 @@ class CCoTracerSet {
             }
         }
         m_tracers.push_back(std::make_unique<CCoTracer>(component, sub));
-        return *m_tracers.back();
+        const CCoTracer* made = m_tracers.back().get();
+        const size_t count = m_published.load(std::memory_order_relaxed);
+        if (count < m_slots.size()) {
+            m_slots[count] = made;
+            m_published.store(count + 1, std::memory_order_release);
+        }
+        return *made;
     }
 
   private:
     std::mutex m_lock;
     std::vector<std::unique_ptr<CCoTracer>> m_tracers;
+    // The component uses two tracers; any beyond the slots are still found under the lock.
+    std::array<const CCoTracer*, 8> m_slots{};
+    std::atomic<size_t> m_published{0};
 };
 
 CCoTracerSet& tracers() {

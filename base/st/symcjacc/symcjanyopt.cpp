@@ -214,25 +214,17 @@ HRESULT GetAnyPtrFromName(const VARIANT* name, DWORD elements[3]) {
         (psa->fFeatures & owning)) {
         return anyptr::kNotAnAnyPtr;
     }
-    LONG lower = 0;
-    LONG upper = 0;
-    HRESULT hr = SafeArrayGetLBound(psa, 1, &lower);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = SafeArrayGetUBound(psa, 1, &upper);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    if (lower != 0 || upper != 2) {
+    // One dimension, so its bound is the array's own: no call per bound or per element (each
+    // costs several times more under Windows' OLE Automation).
+    const SAFEARRAYBOUND& bound = psa->rgsabound[0];
+    if (bound.lLbound != 0 || bound.cElements != 3) {
         return anyptr::kNotAnAnyPtr;
     }
-    for (LONG i = 0; i < 3; ++i) {
-        hr = SafeArrayGetElement(psa, &i, &elements[i]);
-        if (FAILED(hr)) {
-            return hr;
-        }
+    SafeArrayDataAccess<const DWORD> data(psa);
+    if (FAILED(data.hr())) {
+        return data.hr();
     }
+    std::copy(data.data(), data.data() + 3, elements);
     return S_OK;
 }
 
