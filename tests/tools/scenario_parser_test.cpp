@@ -26,7 +26,7 @@ TEST(SimScenarioParser, ReadsSettingsClientsAndRanges) {
     EXPECT_EQ(s.threads, 3);
     EXPECT_EQ(s.jobLimit, 6u);
     ASSERT_EQ(s.clients.size(), 2u);
-    const cjsim::ClientSpec& a = s.clients[0];
+    const cjsim::ScenarioClient& a = s.clients[0];
     EXPECT_EQ(a.name, "a");
     EXPECT_EQ(a.line, 6);
     EXPECT_EQ((std::vector<long>{a.cycle, a.type}), (std::vector<long>{20, 9}));

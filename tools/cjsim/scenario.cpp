@@ -120,8 +120,8 @@ std::vector<NameRange> Ranges(const std::string& text) {
     return r;
 }
 
-ClientSpec Client(std::istringstream& words, int line, unsigned long duration) {
-    ClientSpec c;
+ScenarioClient Client(std::istringstream& words, int line, unsigned long duration) {
+    ScenarioClient c;
     c.line = line;
     if (!(words >> c.name) || c.name.find('=') != std::string::npos) {
         throw Failure{
@@ -203,7 +203,7 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
             }
             if (keyword == "client") {
                 s.clients.push_back(Client(words, line, s.duration));
-                const ClientSpec& c = s.clients.back();
+                const ScenarioClient& c = s.clients.back();
                 if (!names.insert(c.name).second) {
                     throw Failure{"client '" + c.name + "' defined twice"};
                 }

@@ -19,7 +19,7 @@ struct NameRange {
 
 inline constexpr unsigned long kNever = 0xFFFFFFFFul;
 
-struct ClientSpec {
+struct ScenarioClient {
     std::string name;
     long cycle = 0;  // ms of the virtual clock
     long type = 0;   // job type
@@ -35,7 +35,7 @@ struct Scenario {
     unsigned long duration = 1000;
     int threads = 4;
     unsigned long jobLimit = 8;
-    std::vector<ClientSpec> clients;
+    std::vector<ScenarioClient> clients;
 };
 
 // Parses a scenario. On failure returns false and sets error to "file:line: what was expected".

@@ -59,11 +59,11 @@ std::string RangeText(const NameRange& r) {
 
 // What a client would read without the component: its names, or on the YDB service one
 // variable per element.
-size_t Requested(const ClientSpec& spec) {
-    size_t n = spec.names.size();
-    if (spec.ydb) {
+size_t Requested(const ScenarioClient& plan) {
+    size_t n = plan.names.size();
+    if (plan.ydb) {
         n = 0;
-        for (const NameRange& r : spec.names) {
+        for (const NameRange& r : plan.names) {
             n += static_cast<size_t>(r.cnt);
         }
     }
@@ -304,7 +304,7 @@ class ClientCallback final
 enum class Phase { Pending, Alone, InCJ, Cancelled, Failed };
 
 struct Client {
-    const ClientSpec* spec = nullptr;
+    const ScenarioClient* plan = nullptr;
     size_t index = 0;
     int thread = 0;
     bool wrongRow = false;
@@ -354,9 +354,9 @@ class Simulation {
     }
 
   private:
-    std::mutex& RoadLock(const ClientSpec& spec) {
+    std::mutex& RoadLock(const ScenarioClient& plan) {
         std::lock_guard<std::mutex> guard(m_roadLocksLock);
-        std::unique_ptr<std::mutex>& lock = m_roadLocks[{spec.cycle, spec.type}];
+        std::unique_ptr<std::mutex>& lock = m_roadLocks[{plan.cycle, plan.type}];
         if (!lock) {
             lock = std::make_unique<std::mutex>();
         }
@@ -386,7 +386,7 @@ class Simulation {
         if (SUCCEEDED(hr) && status == 0) {
             return true;
         }
-        Error(Format("%s: %s answered hr 0x%08X, status 0x%08X", c.spec->name.c_str(), call,
+        Error(Format("%s: %s answered hr 0x%08X, status 0x%08X", c.plan->name.c_str(), call,
                      static_cast<unsigned>(hr), static_cast<unsigned>(status)));
         return false;
     }
@@ -456,12 +456,12 @@ HRESULT STDMETHODCALLTYPE ClientCallback::UpdateJob(ULONG jobID, CJAsyncRQRecord
 // single job stopped for re-creation is dropped by the next merge into its collection job
 // unless its client has reported the re-creation first.
 void Simulation::Road(Client& c) {
-    if (c.spec->ydb) {
+    if (c.plan->ydb) {
         RoadYDB(c);
         return;
     }
-    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
-    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    std::lock_guard<std::mutex> road(RoadLock(*c.plan));
+    const LONG cycle = c.plan->cycle, typ = c.plan->type;
     ULONG sj = 0, status = 0;
     m_component->newJobID(&sj);
     c.sj = sj;
@@ -469,7 +469,7 @@ void Simulation::Road(Client& c) {
         std::lock_guard<std::mutex> guard(m_bySJLock);
         m_bySJ[sj] = &c;
     }
-    UniqueVariant names = NamesOf(c.spec->names);
+    UniqueVariant names = NamesOf(c.plan->names);
     HRESULT hr = m_component->addSymbolsIVar(cycle, typ, *names.get(), sj, &status);
     if (!Check(hr, status, c, "addSymbolsIVar")) {
         c.phase = Phase::Failed;
@@ -489,10 +489,10 @@ void Simulation::Road(Client& c) {
         return;
     }
     if (action != kActionAlone) {
-        Error(Format("%s: unexpected action word 0x%03X", c.spec->name.c_str(),
+        Error(Format("%s: unexpected action word 0x%03X", c.plan->name.c_str(),
                      static_cast<unsigned>(action)));
     }
-    c.rt = m_controller.Create(cycle, typ, c.spec->names, sj, 0, false);
+    c.rt = m_controller.Create(cycle, typ, c.plan->names, sj, 0, false);
     c.phase = Phase::Alone;
     const std::string why =
         record.r.m_ES_JobID != 0
@@ -500,17 +500,17 @@ void Simulation::Road(Client& c) {
                      static_cast<unsigned>(record.r.m_ES_JobID))
             : std::string("no collection job (job limit)");
     Note(Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job rt %lu",
-                c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+                c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
                 why.c_str(), static_cast<unsigned>(action), c.rt));
 }
 
 void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames) {
-    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    const LONG cycle = c.plan->cycle, typ = c.plan->type;
     ULONG status = 0;
     std::vector<NameRange> reformed;
     if (!RangesOf(cjNames, reformed)) {
         Error(Format("%s: the names of collection job %u are not ANY pointers",
-                     c.spec->name.c_str(), static_cast<unsigned>(cj)));
+                     c.plan->name.c_str(), static_cast<unsigned>(cj)));
         c.phase = Phase::Failed;
         return;
     }
@@ -522,7 +522,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
             Error(
                 Format("%s: deleteIVarCJob(%u) did not delete job rt %lu through the decode "
                        "callback",
-                       c.spec->name.c_str(), static_cast<unsigned>(cj), oldRt));
+                       c.plan->name.c_str(), static_cast<unsigned>(cj), oldRt));
             m_controller.Remove(oldRt);
         }
     }
@@ -534,7 +534,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
         m_component->UpdateJobState(cycle, typ, c.sj, newCJ, &stateAction, &state.r, &status);
     Check(hr, status, c, "UpdateJobState");
     if (state.r.m_ES_JobID != newCJ) {
-        Error(Format("%s: UpdateJobState left collection job %u as %u", c.spec->name.c_str(),
+        Error(Format("%s: UpdateJobState left collection job %u as %u", c.plan->name.c_str(),
                      static_cast<unsigned>(newCJ), static_cast<unsigned>(state.r.m_ES_JobID)));
     }
     hr = m_component->setRt_JobID(cycle, typ, c.sj, newCJ, rt, &status);
@@ -547,7 +547,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     ULONG rtSeen = c.sj;
     hr = m_component->getRt_JobID(cycle, 0, &rtSeen, &status);
     if (Check(hr, status, c, "getRt_JobID") && rtSeen != rt) {
-        Error(Format("%s: getRt_JobID answers %u, the controller runs rt %lu", c.spec->name.c_str(),
+        Error(Format("%s: getRt_JobID answers %u, the controller runs rt %lu", c.plan->name.c_str(),
                      static_cast<unsigned>(rtSeen), rt));
     }
 
@@ -557,7 +557,7 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     Note(Format(
         "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
         "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
-        c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.spec->names.size(),
+        c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
         static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
         handedOver, static_cast<unsigned>(base), reformed.size(), rt));
 }
@@ -577,7 +577,7 @@ size_t Simulation::HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, 
         }
         if (owner == nullptr) {
             Error(Format("%s: collection job %u holds single job %u of no client",
-                         c.spec->name.c_str(), static_cast<unsigned>(cj),
+                         c.plan->name.c_str(), static_cast<unsigned>(cj),
                          static_cast<unsigned>(sj.ES_JobID)));
         } else if (Live(*owner) || owner == &c) {
             if (owner->phase == Phase::Alone) {
@@ -597,7 +597,7 @@ size_t Simulation::HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, 
 // A YDB client's road: its request as a debug-service message in a data object made through
 // COM, added and joined; the action word says whether the job is created or re-created.
 void Simulation::RoadYDB(Client& c) {
-    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    std::lock_guard<std::mutex> road(RoadLock(*c.plan));
     ULONG sj = 0, status = 0;
     m_component->newJobID(&sj);
     c.sj = sj;
@@ -605,24 +605,24 @@ void Simulation::RoadYDB(Client& c) {
         std::lock_guard<std::mutex> guard(m_bySJLock);
         m_bySJ[sj] = &c;
     }
-    c.elements = Elements(c.spec->names);
+    c.elements = Elements(c.plan->names);
     c.request = CreateYDBData();
     c.values = CreateYDBData();
     c.out = CreateYDBData();
-    if (!c.values || !c.out || !WriteRequest(c.request.get(), c.spec->cycle, c.elements)) {
-        Error(Format("%s: no YDB data object for the request", c.spec->name.c_str()));
+    if (!c.values || !c.out || !WriteRequest(c.request.get(), c.plan->cycle, c.elements)) {
+        Error(Format("%s: no YDB data object for the request", c.plan->name.c_str()));
         c.phase = Phase::Failed;
         return;
     }
     HRESULT hr =
-        m_component->addSymbolsYDB(c.spec->cycle, c.spec->type, c.request.get(), sj, &status);
+        m_component->addSymbolsYDB(c.plan->cycle, c.plan->type, c.request.get(), sj, &status);
     if (!Check(hr, status, c, "addSymbolsYDB")) {
         c.phase = Phase::Failed;
         return;
     }
     CJAsyncRQRecordHolder record;
     ULONG cj = 0, action = 0;
-    hr = m_component->UpdateYDBJobEntry(c.spec->cycle, c.spec->type, c.callback.get(), &sj, &cj,
+    hr = m_component->UpdateYDBJobEntry(c.plan->cycle, c.plan->type, c.callback.get(), &sj, &cj,
                                         c.request.get(), record.get(), &action, &status);
     if (!Check(hr, status, c, "UpdateYDBJobEntry")) {
         c.phase = Phase::Failed;
@@ -634,12 +634,12 @@ void Simulation::RoadYDB(Client& c) {
 // Creates the job on the controller from the message the join handed over (re-creating it when
 // it was stopped), confirms it once per tick, starts it, and hands it to its single jobs.
 void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action) {
-    const LONG cycle = c.spec->cycle, typ = c.spec->type;
+    const LONG cycle = c.plan->cycle, typ = c.plan->type;
     std::vector<NameRange> variables;
     std::vector<uint32_t> unused;
     if ((action != kActionAlone && (action & kActionRecreate) == 0) ||
         !ReadVariables(c.request.get(), variables, unused)) {
-        Error(Format("%s: action 0x%03X with no job to create", c.spec->name.c_str(),
+        Error(Format("%s: action 0x%03X with no job to create", c.plan->name.c_str(),
                      static_cast<unsigned>(action)));
         c.phase = Phase::Failed;
         return;
@@ -654,7 +654,7 @@ void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG act
             Check(m_component->deleteYDBCJob(cj, typ, kReasonRecreate, &status), status, c,
                   "deleteYDBCJob");
             if (m_controller.Exists(oldRt)) {
-                Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.spec->name.c_str(),
+                Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.plan->name.c_str(),
                              static_cast<unsigned>(cj), oldRt));
                 m_controller.Remove(oldRt);
             }
@@ -692,7 +692,7 @@ void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG act
     Note(
         Format("%-8s start  %4ldms typ %ld, %zu variables (YDB): %s collection job %u "
                "(action 0x%03X): %zu single jobs, %u variables; job rt %lu",
-               c.spec->name.c_str(), c.spec->cycle, c.spec->type, c.elements.size(),
+               c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.elements.size(),
                es == cj ? "creates" : "re-creates", static_cast<unsigned>(es),
                static_cast<unsigned>(action), handedOver, static_cast<unsigned>(base), rt));
 }
@@ -712,14 +712,14 @@ void Simulation::ReadYDBValues(Client& c) {
             !m_controller.Read(c.rt, base + k, 0, 0, tick, one) || tick != m_tick ||
             one.size() != 1) {
             Mismatch(Format("%s: variable %zu: no value of this cycle on the controller",
-                            c.spec->name.c_str(), k));
+                            c.plan->name.c_str(), k));
             return;
         }
         run.push_back(name);
         values.push_back(one[0]);
     }
     if (!WriteValues(c.values.get(), c.rt, run, values) || !ResetOutput(c.out.get())) {
-        Error(Format("%s: its data objects cannot be written", c.spec->name.c_str()));
+        Error(Format("%s: its data objects cannot be written", c.plan->name.c_str()));
         return;
     }
     CJAsyncRQRecordHolder record;
@@ -732,7 +732,7 @@ void Simulation::ReadYDBValues(Client& c) {
     std::vector<NameRange> arrived;
     if (cj != c.cjEs || !ReadVariables(c.out.get(), arrived, values)) {
         Mismatch(Format("%s: no answer of collection job %u in its output object",
-                        c.spec->name.c_str(), static_cast<unsigned>(c.cjEs)));
+                        c.plan->name.c_str(), static_cast<unsigned>(c.cjEs)));
         return;
     }
     CompareYDB(c, arrived, values);
@@ -741,7 +741,7 @@ void Simulation::ReadYDBValues(Client& c) {
 void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arrived,
                             const std::vector<uint32_t>& got) {
     if (arrived.size() != c.elements.size()) {
-        Mismatch(Format("%s: %zu variables arrived, %zu requested", c.spec->name.c_str(),
+        Mismatch(Format("%s: %zu variables arrived, %zu requested", c.plan->name.c_str(),
                         arrived.size(), c.elements.size()));
         return;
     }
@@ -750,7 +750,7 @@ void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arriv
         const NameRange& a = arrived[k];
         if (a.unit != want.unit || a.area != want.area || a.typ != want.typ ||
             a.start != want.start) {
-            Mismatch(Format("%s: variable %zu arrived as %s, requested %s", c.spec->name.c_str(), k,
+            Mismatch(Format("%s: variable %zu arrived as %s, requested %s", c.plan->name.c_str(), k,
                             RangeText(a).c_str(), RangeText(want).c_str()));
             return;
         }
@@ -759,7 +759,7 @@ void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arriv
         const uint32_t memory = MemoryValue(want, want.start, m_tick);
         if (got[k] != memory) {
             Mismatch(Format("%s: variable %zu (%s): received 0x%08X, memory holds 0x%08X",
-                            c.spec->name.c_str(), k, RangeText(want).c_str(),
+                            c.plan->name.c_str(), k, RangeText(want).c_str(),
                             static_cast<unsigned>(got[k]), static_cast<unsigned>(memory)));
             return;
         }
@@ -767,7 +767,7 @@ void Simulation::CompareYDB(const Client& c, const std::vector<NameRange>& arriv
 }
 
 void Simulation::Cancel(Client& c) {
-    std::lock_guard<std::mutex> road(RoadLock(*c.spec));
+    std::lock_guard<std::mutex> road(RoadLock(*c.plan));
     if (!Live(c)) {
         return;
     }
@@ -775,7 +775,7 @@ void Simulation::Cancel(Client& c) {
     ULONG cj = 0, actions = 0, status = 0;
     const HRESULT hr = m_component->cancelASynch(c.sj, &cj, &record.r, &actions, &status);
     Check(hr, status, c, "cancelASynch");
-    const char* name = c.spec->name.c_str();
+    const char* name = c.plan->name.c_str();
     std::string outcome;
     if (c.phase == Phase::Alone && (actions == kCancelCJRemoved || actions == 0)) {
         m_controller.Remove(c.rt);
@@ -786,8 +786,8 @@ void Simulation::Cancel(Client& c) {
     } else if (c.phase == Phase::InCJ && actions == kCancelSJRemoved) {
         // The controller keeps reading its names until the next merge drops them.
         ULONG updateStatus = 0;
-        Check(c.spec->ydb ? m_component->updateYDBCJob(cj, c.spec->type, &updateStatus)
-                          : m_component->updateIVarCJob(cj, c.spec->type, &updateStatus),
+        Check(c.plan->ydb ? m_component->updateYDBCJob(cj, c.plan->type, &updateStatus)
+                          : m_component->updateIVarCJob(cj, c.plan->type, &updateStatus),
               updateStatus, c, "update of the collection job");
         outcome = Format("leaves collection job %u, which runs on", static_cast<unsigned>(cj));
     } else if (c.phase == Phase::InCJ && actions == kCancelCJDeleted) {
@@ -810,9 +810,9 @@ void Simulation::Cancel(Client& c) {
 
 void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
                          const std::vector<uint32_t>& got) {
-    const NameRange& name = c.spec->names[i];
+    const NameRange& name = c.plan->names[i];
     if (!ok || sampleTick != m_tick || got.size() != static_cast<size_t>(name.cnt)) {
-        Mismatch(Format("%s: name %zu (%s): %s", c.spec->name.c_str(), i, RangeText(name).c_str(),
+        Mismatch(Format("%s: name %zu (%s): %s", c.plan->name.c_str(), i, RangeText(name).c_str(),
                         !ok                    ? "no value arrived"
                         : sampleTick != m_tick ? "stale value"
                                                : "wrong number of elements"));
@@ -823,7 +823,7 @@ void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampl
         const uint32_t want = MemoryValue(name, name.start + static_cast<int>(k), m_tick);
         if (got[k] != want) {
             Mismatch(Format("%s: name %zu (%s) element %zu: received 0x%08X, memory holds 0x%08X",
-                            c.spec->name.c_str(), i, RangeText(name).c_str(), k,
+                            c.plan->name.c_str(), i, RangeText(name).c_str(), k,
                             static_cast<unsigned>(got[k]), static_cast<unsigned>(want)));
             return;
         }
@@ -831,7 +831,7 @@ void Simulation::Compare(const Client& c, size_t i, bool ok, unsigned long sampl
 }
 
 void Simulation::ReadValues(Client& c) {
-    if (c.spec->ydb) {
+    if (c.plan->ydb) {
         ReadYDBValues(c);
         return;
     }
@@ -839,7 +839,7 @@ void Simulation::ReadValues(Client& c) {
     std::vector<uint32_t> got;
     unsigned long sampleTick = kNoSample;
     if (c.phase == Phase::Alone) {
-        for (size_t i = 0; i < c.spec->names.size(); ++i) {
+        for (size_t i = 0; i < c.plan->names.size(); ++i) {
             const bool ok = m_controller.Read(c.rt, i, 0, 0, sampleTick, got);
             Compare(c, i, ok, sampleTick, got);
         }
@@ -848,13 +848,13 @@ void Simulation::ReadValues(Client& c) {
     UniqueVariant table;
     ULONG result = 0;
     std::vector<std::array<LONG, 4>> rows;
-    if (FAILED(m_component->GetIVarLookupTbl(c.cjEs, c.spec->type, table.get(), &result)) ||
+    if (FAILED(m_component->GetIVarLookupTbl(c.cjEs, c.plan->type, table.get(), &result)) ||
         !LookupRows(table.get(), rows)) {
-        Mismatch(Format("%s: no lookup table for collection job %u", c.spec->name.c_str(),
+        Mismatch(Format("%s: no lookup table for collection job %u", c.plan->name.c_str(),
                         static_cast<unsigned>(c.cjEs)));
         return;
     }
-    for (size_t i = 0; i < c.spec->names.size(); ++i) {
+    for (size_t i = 0; i < c.plan->names.size(); ++i) {
         size_t row = c.base + i;
         if (c.wrongRow && !rows.empty()) {
             row = (row + 1) % rows.size();
@@ -876,9 +876,9 @@ void Simulation::Sample() {
     size_t total = 0;
     for (const Client& c : m_clients) {
         if (Live(c)) {
-            auto& l = live[{c.spec->cycle, c.spec->type}];
+            auto& l = live[{c.plan->cycle, c.plan->type}];
             l.first += 1;
-            l.second += Requested(*c.spec);
+            l.second += Requested(*c.plan);
             ++total;
         }
     }
@@ -926,7 +926,7 @@ void Simulation::WriteDot() {
     static const char* const kStates[] = {"?", "created", "run", "stop"};
     std::map<unsigned long, std::string> clientOf;
     for (const Client& c : m_clients) {
-        clientOf[c.sj] = c.spec->name;
+        clientOf[c.sj] = c.plan->name;
     }
     for (const ControllerJob& job : m_controller.Jobs()) {
         const std::string id = Format("rt%lu", job.rt);
@@ -1055,23 +1055,23 @@ SimResult Simulation::Run() {
     std::set<long> cycles;
     for (size_t i = 0; i < m_clients.size(); ++i) {
         Client& c = m_clients[i];
-        c.spec = &m_scenario.clients[i];
+        c.plan = &m_scenario.clients[i];
         c.index = i;
         c.thread = static_cast<int>(i % static_cast<size_t>(threads));
-        c.wrongRow = c.spec->name == m_options.wrongRowClient;
+        c.wrongRow = c.plan->name == m_options.wrongRowClient;
         c.callback = ComPtr<ClientCallback>(new ClientCallback(*this));  // adds the first
-        eventTicks.insert(c.spec->start);
-        if (c.spec->cancel != kNever) {
-            eventTicks.insert(c.spec->cancel);
+        eventTicks.insert(c.plan->start);
+        if (c.plan->cancel != kNever) {
+            eventTicks.insert(c.plan->cancel);
         }
-        cycles.insert(c.spec->cycle);
-        KeyStats& s = m_stats[{c.spec->cycle, c.spec->type}];
-        s.cycle = c.spec->cycle;
-        s.type = c.spec->type;
-        s.ydb = c.spec->ydb;
+        cycles.insert(c.plan->cycle);
+        KeyStats& s = m_stats[{c.plan->cycle, c.plan->type}];
+        s.cycle = c.plan->cycle;
+        s.type = c.plan->type;
+        s.ydb = c.plan->ydb;
         ++s.clients;
-        if (c.spec->ydb) {
-            m_ydbKeys.insert({c.spec->cycle, c.spec->type});
+        if (c.plan->ydb) {
+            m_ydbKeys.insert({c.plan->cycle, c.plan->type});
         }
     }
     m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
@@ -1104,9 +1104,9 @@ SimResult Simulation::Run() {
             }
             if (hasEvents) {
                 onEachThread([&](Client& c) {
-                    if (c.spec->start == m_tick && c.phase == Phase::Pending) {
+                    if (c.plan->start == m_tick && c.phase == Phase::Pending) {
                         Road(c);
-                    } else if (c.spec->cancel == m_tick) {
+                    } else if (c.plan->cancel == m_tick) {
                         Cancel(c);
                     }
                 });
@@ -1118,8 +1118,8 @@ SimResult Simulation::Run() {
                 }
                 std::map<Key, uint64_t> without;
                 for (const Client& c : m_clients) {
-                    if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
-                        without[{c.spec->cycle, c.spec->type}] += Requested(*c.spec);
+                    if (Live(c) && m_tick % static_cast<unsigned long>(c.plan->cycle) == 0) {
+                        without[{c.plan->cycle, c.plan->type}] += Requested(*c.plan);
                     }
                 }
                 for (const auto& [key, names] : without) {
@@ -1127,7 +1127,7 @@ SimResult Simulation::Run() {
                     ++m_executions[key];
                 }
                 onEachThread([&](Client& c) {
-                    if (Live(c) && m_tick % static_cast<unsigned long>(c.spec->cycle) == 0) {
+                    if (Live(c) && m_tick % static_cast<unsigned long>(c.plan->cycle) == 0) {
                         ReadValues(c);
                     }
                 });
