@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "component_factory.h"
+#include "output_paths.h"
 #include "scenario.h"
 #include "simulator.h"
 
@@ -34,19 +36,32 @@ void Usage(std::ostream& out) {
            "                   stand-in's sink: stderr, or BSTTRACE_SINK=file:PATH\n"
            "  --dot FILE       write a Graphviz picture of the final job table to FILE\n"
            "                   (render with: dot -Tsvg FILE -o jobs.svg)\n"
-           "  --quiet          leave out the line per event; print summary and verification\n"
-           "  --print-default  print the default scenario and exit\n"
-           "  --version        the version, and exit\n"
-           "  --help           this text\n"
-           "\n"
-           "Output: a line per event 't=TICK CLIENT what happened (action word); job rt N'\n"
-           "where rt is the controller's run-time job id; then a table per cycle time and type\n"
-           "(single jobs, jobs on the controller without and with the component, requested and\n"
-           "reformed names, names read per cycle) and the verification.\n"
-           "\n"
-           "Exit codes: 0 verification passed; 1 mismatches or errors; 2 bad arguments, bad\n"
-           "scenario or the component could not be created.\n"
-           "\n"
+           "  --module PATH    the component's module to test (default: " +
+               cjsim::PlatformModuleName("CollectionJobSymAcc") +
+               "\n"
+               "                   beside the program)\n"
+               "  --optimizer N    the optimizer mode: 0 off, 1 identical ranges, 2 merge\n"
+               "                   overlapping and touching ranges (default 2)\n"
+               "  --quiet          leave out the line per event; print summary and verification\n"
+               "  --print-default  print the default scenario and exit\n"
+               "  --version        the version, and exit\n"
+               "  --help           this text\n"
+               "\n"
+               "Output: a line per event 't=TICK CLIENT what happened (action word); job rt N'\n"
+               "where rt is the controller's run-time job id; then a table per cycle time and "
+               "type\n"
+               "(single jobs, jobs on the controller without and with the component, requested "
+               "and\n"
+               "reformed names, names read per cycle) and the verification.\n"
+               "\n"
+               "The run registers nothing and changes no setting: the component's class is served\n"
+               "in this process from the module, and the run's header names that file, the\n"
+               "optimizer mode and the registry read (on Linux a private one in memory).\n"
+               "\n"
+               "Exit codes: 0 verification passed; 1 mismatches or errors; 2 bad arguments, bad\n"
+               "scenario, an output file that cannot be written or the component could not be\n"
+               "created; 3 verification passed but an output file could not be written.\n"
+               "\n"
         << cjsim::ScenarioFormatHelp();
 }
 
@@ -70,12 +85,23 @@ int main(int argc, char** argv) {
             options.trace = true;
         } else if (arg == "--quiet") {
             options.events = false;
-        } else if (arg == "--dot") {
+        } else if (arg == "--dot" || arg == "--module" || arg == "--optimizer") {
             if (++i == argc) {
-                std::cerr << "cjsim: --dot needs a file name\n";
+                std::cerr << "cjsim: " << arg << " needs a value (see --help)\n";
                 return 2;
             }
-            options.dotFile = argv[i];
+            const std::string value = argv[i];
+            if (arg == "--dot") {
+                options.dotFile = value;
+            } else if (arg == "--module") {
+                options.module = value;
+            } else if (value.size() == 1 && value[0] >= '0' && value[0] <= '2') {
+                options.optimizer = static_cast<unsigned>(value[0] - '0');
+            } else {
+                std::cerr << "cjsim: expected '--optimizer N' with N 0, 1 or 2, got '" << value
+                          << "'\n";
+                return 2;
+            }
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << "cjsim: unknown option '" << arg << "' (see --help)\n";
             return 2;
@@ -98,5 +124,16 @@ int main(int argc, char** argv) {
         std::cerr << "cjsim: " << error << "\n";
         return 2;
     }
-    return cjsim::RunSimulation(scenario, options, std::cout).exitCode;
+    // Every output is checked before the run, which may take long.
+    for (const std::string* path : {&options.dotFile}) {
+        if (!path->empty() && !cjsim::CheckOutputPath(*path, error)) {
+            std::cerr << "cjsim: " << error << "\n";
+            return 2;
+        }
+    }
+    if (!cjsim::UsePrivateRegistry(error)) {
+        std::cerr << "cjsim: " << error << "\n";
+        return 2;
+    }
+    return cjsim::RunSimulation(scenario, options, std::cout, std::cerr).exitCode;
 }

@@ -9,13 +9,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "component_factory.h"
@@ -24,6 +24,7 @@
 #include "platform/com_object.h"
 #include "platform/module.h"
 #include "platform/raii.h"
+#include "output_paths.h"
 #include "ydb_messages.h"
 
 namespace cjsim {
@@ -335,7 +336,7 @@ class Simulation {
     Simulation(const Scenario& scenario, const SimOptions& options, std::ostream& out)
         : m_scenario(scenario), m_options(options), m_out(out) {}
 
-    SimResult Run();
+    SimResult Run(RunClasses& classes, std::ostream& err);
 
     void CallbackDelete(ULONG jobID, ULONG reason) {
         const unsigned long rt = m_controller.RemoveCollection(jobID);
@@ -406,7 +407,7 @@ class Simulation {
     void Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
                  const std::vector<uint32_t>& got);
     void Sample();
-    void WriteDot();
+    std::string Dot() const;
     void CheckFinalTable();
     SimResult Report();
 
@@ -920,8 +921,8 @@ void Simulation::CheckFinalTable() {
     }
 }
 
-void Simulation::WriteDot() {
-    std::ofstream dot(m_options.dotFile);
+std::string Simulation::Dot() const {
+    std::ostringstream dot;
     dot << "digraph jobs {\n  rankdir=LR;\n  node [fontname=\"Helvetica\", fontsize=10];\n";
     static const char* const kStates[] = {"?", "created", "run", "stop"};
     std::map<unsigned long, std::string> clientOf;
@@ -960,9 +961,7 @@ void Simulation::WriteDot() {
         }
     }
     dot << "}\n";
-    if (!dot) {
-        Error("cannot write " + m_options.dotFile);
-    }
+    return dot.str();
 }
 
 SimResult Simulation::Report() {
@@ -1029,17 +1028,16 @@ SimResult Simulation::Report() {
     return result;
 }
 
-SimResult Simulation::Run() {
+SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
     std::string error;
-    if (FAILED(RegisterCallbackTable(error)) || FAILED(RegisterYDBDataClass(error)) ||
-        FAILED(CreateComponent(m_component, error))) {
-        m_out << "cjsim: " << error << "\n";
+    if (FAILED(classes.CreateComponent(m_component, error))) {
+        err << "cjsim: " << error << "\n";
         return {};
     }
     ValueComparisonOn details;
     UniqueVariant devType;
     if (FAILED(m_component->checkProperties(*devType.get(), "cjsim", &details))) {
-        m_out << "cjsim: the component refused the device properties\n";
+        err << "cjsim: the component refused the device properties\n";
         return {};
     }
     // setMaxJobs sets the YDB byte limit as well: keep the one in force.
@@ -1077,6 +1075,9 @@ SimResult Simulation::Run() {
     m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
                     m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
                     m_scenario.jobLimit);
+    m_out << "cjsim: component from " << classes.ComponentPath() << "\ncjsim: optimizer "
+          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer) << "), registry "
+          << RegistryDescription() << "\n";
 
     std::vector<std::vector<Event>> events(static_cast<size_t>(threads));
     {
@@ -1162,14 +1163,15 @@ SimResult Simulation::Run() {
     std::vector<Event> closing;
     t_events = &closing;
     CheckFinalTable();
-    if (!m_options.dotFile.empty()) {
-        WriteDot();
-    }
     t_events = nullptr;
     for (const Event& e : closing) {
         m_out << e.text << "\n";
     }
     SimResult result = Report();
+    if (!m_options.dotFile.empty() && !WriteOutputFile(m_options.dotFile, Dot(), error)) {
+        err << "cjsim: " << error << "\n";
+        result.exitCode = result.exitCode == 0 ? 3 : result.exitCode;
+    }
     m_component.reset();
     for (Client& c : m_clients) {
         c.callback.reset();
@@ -1179,7 +1181,8 @@ SimResult Simulation::Run() {
 
 }  // namespace
 
-SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out) {
+SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out,
+                        std::ostream& err) {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     SimResult result;
     {
@@ -1191,13 +1194,17 @@ SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std
         if (options.trace && setLevels != nullptr) {
             setLevels(1, 1, (1u << 1) | (1u << 3) | (1u << 4));  // the component's tracer
         }
-        // Merge overlapping and touching ranges, for this run only.
-        OptimizerSetting merging(kOptimizerMerge);
         try {
-            Simulation simulation(scenario, options, out);
-            result = simulation.Run();
+            RunClasses classes;
+            std::string error;
+            if (FAILED(classes.Serve(options.module, options.optimizer, error))) {
+                err << "cjsim: " << error << "\n";
+            } else {
+                Simulation simulation(scenario, options, out);
+                result = simulation.Run(classes, err);
+            }
         } catch (const std::exception& e) {
-            out << "cjsim: " << e.what() << "\n";
+            err << "cjsim: " << e.what() << "\n";
             result = SimResult{};
         }
         if (options.trace && resetLevels != nullptr) {
