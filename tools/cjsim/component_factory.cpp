@@ -96,10 +96,10 @@ bool UsePrivateRegistry(std::string& error) {
 
 std::string RegistryDescription() {
 #ifdef _WIN32
-    return "the system's, read only";
+    return "the system's, not written by the run";
 #else
     const std::string path = platform_registry::store_path();
-    return path.empty() ? "in memory, private to this run" : path + ", read only";
+    return path.empty() ? "in memory, private to this run" : path + ", not written by the run";
 #endif
 }
 
