@@ -1076,8 +1076,8 @@ SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
                     m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
                     m_scenario.jobLimit);
     m_out << "cjsim: component from " << classes.ComponentPath() << "\ncjsim: optimizer "
-          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer) << "), registry "
-          << RegistryDescription() << "\n";
+          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer)
+          << "); registry: " << RegistryDescription() << "\n";
 
     std::vector<std::vector<Event>> events(static_cast<size_t>(threads));
     {
