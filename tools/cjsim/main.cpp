@@ -65,6 +65,27 @@ void Usage(std::ostream& out) {
         << cjsim::ScenarioFormatHelp();
 }
 
+// Reads the scenario, checks every output before the run (which may take long) and runs it.
+int Run(const std::string& file, const cjsim::SimOptions& options) {
+    cjsim::Scenario scenario;
+    std::string error;
+    bool ready = true;
+    if (file.empty()) {
+        std::istringstream text(cjsim::DefaultScenarioText());
+        ready = cjsim::ParseScenario(text, "<default>", scenario, error);
+    } else {
+        ready = cjsim::LoadScenarioFile(file, scenario, error);
+    }
+    for (const std::string* path : {&options.dotFile}) {
+        ready = ready && (path->empty() || cjsim::CheckOutputPath(*path, error));
+    }
+    if (!ready || !cjsim::UsePrivateRegistry(error)) {
+        std::cerr << "cjsim: " << error << "\n";
+        return 2;
+    }
+    return cjsim::RunSimulation(scenario, options, std::cout, std::cerr).exitCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,28 +133,5 @@ int main(int argc, char** argv) {
             file = arg;
         }
     }
-    cjsim::Scenario scenario;
-    std::string error;
-    if (file.empty()) {
-        std::istringstream text(cjsim::DefaultScenarioText());
-        if (!cjsim::ParseScenario(text, "<default>", scenario, error)) {
-            std::cerr << "cjsim: " << error << "\n";
-            return 2;
-        }
-    } else if (!cjsim::LoadScenarioFile(file, scenario, error)) {
-        std::cerr << "cjsim: " << error << "\n";
-        return 2;
-    }
-    // Every output is checked before the run, which may take long.
-    for (const std::string* path : {&options.dotFile}) {
-        if (!path->empty() && !cjsim::CheckOutputPath(*path, error)) {
-            std::cerr << "cjsim: " << error << "\n";
-            return 2;
-        }
-    }
-    if (!cjsim::UsePrivateRegistry(error)) {
-        std::cerr << "cjsim: " << error << "\n";
-        return 2;
-    }
-    return cjsim::RunSimulation(scenario, options, std::cout, std::cerr).exitCode;
+    return Run(file, options);
 }
