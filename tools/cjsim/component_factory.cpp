@@ -29,8 +29,12 @@ std::string ModulePath(HMODULE module) {
 
 HMODULE LoadModuleFile(const std::string& path) {
 #ifdef _WIN32
-    // The module's own folder first for what it imports, as for a registered server.
-    return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The module's own folder first for what it imports, as for a registered server; that needs
+    // a full path.
+    char full[MAX_PATH * 4] = {};
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return LoadLibraryExA(n > 0 && n < sizeof full ? full : path.c_str(), nullptr,
+                          LOAD_WITH_ALTERED_SEARCH_PATH);
 #else
     return LoadLibraryA(path.c_str());
 #endif

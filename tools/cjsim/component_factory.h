@@ -27,8 +27,7 @@ bool UsePrivateRegistry(std::string& error);
 // The registry the run reads, for the run's header.
 std::string RegistryDescription();
 
-// The optimizer modes of the switch AnyptrOptimizer, and how the header names them.
-inline constexpr DWORD kOptimizerMerge = 2;
+// How the header names a mode of the optimizer switch AnyptrOptimizer.
 const char* OptimizerModeName(DWORD mode);
 
 // The classes of one run: the component's from the module asked for, the callback table's and the

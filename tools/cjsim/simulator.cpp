@@ -21,10 +21,10 @@
 #include "component_factory.h"
 #include "controller.h"
 #include "engsys/exports.h"
+#include "output_paths.h"
 #include "platform/com_object.h"
 #include "platform/module.h"
 #include "platform/raii.h"
-#include "output_paths.h"
 #include "ydb_messages.h"
 
 namespace cjsim {
