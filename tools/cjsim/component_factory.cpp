@@ -129,6 +129,9 @@ struct RunClasses::Served {
             (void)CoRevokeClassObject(cookie);
         }
         factory.reset();
+        if (!module) {
+            return;
+        }
         // A module whose objects are still in use stays loaded.
         using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
         const auto canUnload = platform::proc_address<CanUnloadFn>(module.get(), "DllCanUnloadNow");
