@@ -107,8 +107,9 @@ class TearOffDecode : public CountingUnknown {
     RecordingDecode& m_inner;
 };
 
-class YdbRoadTest : public testing_support::RegistryFixture {
-  protected:
+// The registry fixture with the data object class registered.
+class YdbDataFixture : public testing_support::RegistryFixture {
+  public:
     static void SetUpTestSuite() {
         RegistryFixture::SetUpTestSuite();
         dataClass = std::make_unique<YdbDataClass>();
@@ -118,6 +119,11 @@ class YdbRoadTest : public testing_support::RegistryFixture {
         dataClass.reset();
         RegistryFixture::TearDownTestSuite();
     }
+    static inline std::unique_ptr<YdbDataClass> dataClass;
+};
+
+class YdbRoadTest : public YdbDataFixture {
+  protected:
     void SetUp() override {
         RegistryFixture::SetUp();
         MakeComponent();
@@ -176,7 +182,6 @@ class YdbRoadTest : public testing_support::RegistryFixture {
         return d;
     }
 
-    static inline std::unique_ptr<YdbDataClass> dataClass;
     ComPtr<IMC_CollectionJobSymAcc> object;
     ProbedComponent* impl = nullptr;
 };
