@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "anyptr_names.h"
-#include "support/inst_details.h"
 #include "support/record_array.h"
 #include "ydb_road_fixture.h"
 
@@ -85,12 +84,6 @@ class BadInputTest : public ydb_road::YdbDataFixture {
             }
         }
         return false;
-    }
-    // Values are handed on only once the device asks for value comparison.
-    void CompareValues() {
-        testing_support::InstDetails details;
-        UniqueVariant dev;
-        EXPECT_EQ(c->checkProperties(*dev.get(), "D", &details), S_OK);
     }
     // A YDB request of one variable added by sj on cycle 200; the status it got.
     ULONG AddYDB(ULONG sj, const ComPtr<IYDB_Data>& data) {
@@ -424,11 +417,11 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
      [&] { return Answer{c->UpdateYDBValues(kSJ1, nullptr, nullptr, &w, nullptr, &s), s}; }},
     {"UpdateYDBValues", "unknown id",
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 3, "collection job 2147483801 not found", [&] {
-        CompareValues();
+        ydb_road::CompareValues(c.get());
         return Answer{c->UpdateYDBValues(kUnknown, nullptr, nullptr, &w, nullptr, &s), s}; }},
     {"UpdateYDBValues", "data object without IYDB_Data",
         S_OK, CJ_STATUS_JOB_NOT_FOUND, 4, "error accessing YDB", [&] {
-        CompareValues();
+        ydb_road::CompareValues(c.get());
         const ComPtr<IYDB_Data> d = request();
         EXPECT_EQ(AddYDB(kSJ3, d), 0u);
         EXPECT_EQ(JoinYDB(d.get()).word, 0u);
@@ -438,10 +431,10 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         return Answer{hr, s}; }},
     {"UpdateYDBValues", "job of the IVar road (no data object)",
         E_FAIL, CJ_STATUS_JOB_NOT_FOUND, 4, "QI for IYDB_Data failed", [&] {
-        CompareValues();
+        ydb_road::CompareValues(c.get());
         return Answer{c->UpdateYDBValues(kSJ1, nullptr, nullptr, nullptr, r.get(), &s), s}; }},
     {"UpdateYDBValues", "a stopped job", S_OK, CJ_STATUS_RECREATING, 0, "", [&] {
-        CompareValues();
+        ydb_road::CompareValues(c.get());
         EXPECT_NE(AddAndJoinIVar(kSJ3) & CJ_ACTION_STOP, 0u);
         return Answer{c->UpdateYDBValues(kSJ1, nullptr, nullptr, &w, nullptr, &s), s}; }},
     {"startYDBService", "pResult null", E_POINTER, 0, 4, kNull,

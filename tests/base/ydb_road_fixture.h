@@ -15,6 +15,7 @@
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
+#include "support/inst_details.h"
 #include "engsys/ydbdata_class.h"
 
 namespace ydb_road {
@@ -76,6 +77,13 @@ inline ULONG Calls(const ComPtr<IYDB_Data>& d, ULONG position) {
     ULONG n = 0;
     YdbDataClass::control(d)->GetCallCount(position, &n);
     return n;
+}
+
+// Values are handed on only once the device asks for value comparison.
+inline void CompareValues(IMC_CollectionJobSymAcc* object) {
+    testing_support::InstDetails details;  // answers "YES"
+    VARIANT dev{};
+    EXPECT_EQ(object->checkProperties(dev, "D", &details), S_OK);
 }
 
 // The holder under the short name the tests use; `r` is the record handed to the calls.
