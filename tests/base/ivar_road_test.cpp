@@ -238,43 +238,6 @@ TEST_F(IVarRoadTest, AMergeDropsTheNamesOfCancelledSingleJobs) {
     EXPECT_EQ(icb2.refs(), 1u);
 }
 
-TEST_F(IVarRoadTest, TheWholeRoadMapsValuesBackAndReleasesEveryCallback) {
-    CountingUnknown icb1, icb2;
-    RecordingDecode ivarDecode, ydbDecode;
-    const std::vector<Range> first = {R(10, 4), R(100, 2)};
-    const std::vector<Range> second = {R(12, 4), R(14, 1), R(300, 1, 6)};
-    Road(100, 9, first, 0x80000001, 20, &icb1, &ivarDecode);
-    ASSERT_EQ(Road(100, 9, second, 0x80000002, 20, &icb2, &ivarDecode).cj, 20u);
-    ULONG status = 0;
-    ASSERT_EQ(object->UpdateCJ_YDBCB(0, 9, 20, &ydbDecode, &status), S_OK);
-    EXPECT_EQ(Entry(20, 9)->m_RQStatus, STATE_RUN);
-
-    // Every requested name lies inside the reformed name its row names, at its offset.
-    UniqueVariant names;
-    CJAsyncRQRecordHolder record;
-    Join(100, 9, 0x80000002, record, nullptr, CJ_ACTION_UNCHANGED, names.get());
-    std::vector<Range> requested = first;
-    requested.insert(requested.end(), second.begin(), second.end());
-    const auto rows = LookupRows(20, 9);
-    EXPECT_EQ(rows.size(), requested.size());
-    EXPECT_TRUE(anyptr_test::maps_back(requested, rows, anyptr_test::reformed_ranges(names.get())));
-
-    Answer a = Cancel(0x80000001, record);
-    EXPECT_EQ((std::vector<ULONG>{a.action, a.cj, record->m_ES_JobID}),
-              (std::vector<ULONG>{CJ_CANCEL_SJ_REMOVED, 20, 20}));
-    EXPECT_EQ(Cancel(0x80000002, record).action, CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
-    EXPECT_EQ(Entry(20, 9), nullptr);
-    const auto calls = ydbDecode.calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].operation, 1);
-    EXPECT_EQ(calls[0].jobID, 20u);  // the previous id 2 lies below the job limit
-    EXPECT_EQ(calls[0].arg, MC_DELETE_REASON_EMPTIED);
-    EXPECT_TRUE(ivarDecode.calls().empty());
-    object.reset();
-    EXPECT_EQ((std::vector<ULONG>{icb1.refs(), icb2.refs(), ivarDecode.refs(), ydbDecode.refs()}),
-              (std::vector<ULONG>{1, 1, 1, 1}));
-}
-
 TEST_F(IVarRoadTest, CancelOutcomesFollowTheCollectionJobsState) {
     CJAsyncRQRecordHolder record;
     // Unconfirmed CJ: removed with all its SJs; unreported for type 1001.
@@ -362,12 +325,6 @@ TEST_F(IVarRoadTest, QueriesAnswerForSingleAndCollectionJobs) {
     job = 0x80000007;
     EXPECT_EQ(object->getRt_JobID(100, 0, &job, &status), S_OK);
     EXPECT_EQ(job, 0x12u);
-
-    ULONG cj = 9, state = 0;
-    EXPECT_EQ(object->existCycle(100, 0x20, 7, &cj, &state), S_OK);
-    EXPECT_EQ((std::vector<ULONG>{cj, state}), (std::vector<ULONG>{40, 8}));
-    EXPECT_EQ(object->existCycle(300, 0x20, 7, &cj, &state), S_OK);
-    EXPECT_EQ((std::vector<ULONG>{cj, state}), (std::vector<ULONG>{0, 4}));
 }
 
 // A decode callback that runs a step of another client the first time it is asked for an
