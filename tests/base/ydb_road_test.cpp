@@ -193,7 +193,7 @@ TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
                                         &action, &status),
               S_OK);
     EXPECT_EQ((std::vector<ULONG>{status, action}),
-              (std::vector<ULONG>{CJ_STATUS_JOB_NOT_FOUND, 1}));
+              (std::vector<ULONG>{CJ_STATUS_JOB_NOT_FOUND, CJ_ACTION_ALONE}));
     EXPECT_EQ(Entry(2)->ticks, 0);
     EXPECT_EQ(traced(4).back(), "single job: 2147483657 collection job: 2 not found");
 }
