@@ -86,11 +86,6 @@ inline void CompareValues(IMC_CollectionJobSymAcc* object) {
     EXPECT_EQ(object->checkProperties(dev, "D", &details), S_OK);
 }
 
-// The holder under the short name the tests use; `r` is the record handed to the calls.
-struct Record : CJAsyncRQRecordHolder {
-    CJAsyncRQRecord& r = *get();
-};
-
 struct Joined {
     ULONG cj = 0, action = 0, status = 0;
     HRESULT hr = E_FAIL;
@@ -165,20 +160,19 @@ class YdbRoadTest : public YdbDataFixture {
                ULONG value = 0) {
         const ComPtr<IYDB_Data> data = Request(cycle, sj & 0xFFFF, vars);
         EXPECT_EQ(Add(cycle, data.get(), sj), 0u);
-        Record record;
+        CJAsyncRQRecordHolder record, recreated;
         Joined j = Join(cycle, sj, data.get(), record, &decode);
-        ULONG status = 0, cj = record.r.m_ES_JobID;
-        Record recreated;
+        ULONG status = 0, cj = record->m_ES_JobID;
         if ((j.action & CJ_ACTION_STOP) != 0) {
             EXPECT_EQ(
-                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, &recreated.r, &status),
+                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, recreated.get(), &status),
                 S_OK);
             cj = newID;
         }
-        for (LONG tick = 0; tick < std::max<LONG>(recreated.r.ticks, 1); ++tick) {
+        for (LONG tick = 0; tick < std::max<LONG>(recreated->ticks, 1); ++tick) {
             EXPECT_EQ(object->UpdateCJ_YDBCB(0, kTyp, cj, &decode, &status), S_OK);
         }
-        const ULONG first = recreated.r.m_pSJ != nullptr ? recreated.r.m_pSJ[0].ES_JobID : sj;
+        const ULONG first = recreated->m_pSJ != nullptr ? recreated->m_pSJ[0].ES_JobID : sj;
         ULONG result = 0;
         EXPECT_EQ(object->startYDBService(cycle, kTyp, value, first, cj, &decode, &result), S_OK);
         return cj;
