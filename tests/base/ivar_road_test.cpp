@@ -95,8 +95,10 @@ class IVarRoadTest : public testing_support::RegistryFixture {
         return table.vt() == VT_EMPTY ? std::vector<anyptr_test::Row>{}
                                       : anyptr_test::lookup_rows(table.get());
     }
-    // The actions a cancel answers; its CJ and HRESULT in the other fields.
+    // The actions a cancel answers; its CJ and HRESULT in the other fields. The record is the
+    // caller's to free: the cancel only zeroes it.
     Answer Cancel(ULONG sj, CJAsyncRQRecordHolder& record) {
+        record.reset();
         Answer a;
         a.action = 0xDEAD;
         a.hr = object->cancelASynch(sj, &a.cj, record.get(), &a.action, &a.status);
