@@ -133,6 +133,35 @@ inline std::vector<Row> lookup_rows(const VARIANT* lookup) {
     return rows;
 }
 
+// A 2x2 array of VARIANTs: names of a shape no call takes.
+inline UniqueVariant square_names() {
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    UniqueVariant v;
+    v->vt = VT_ARRAY | VT_VARIANT;
+    v->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    return v;
+}
+
+// Whether each requested name lies inside the reformed name its row (from `at` on) points at, at
+// the row's offset; a row of count 0 passed its name on unchanged.
+inline bool maps_back(const std::vector<Range>& requested, const std::vector<Row>& rows,
+                      const std::vector<Range>& reformed, size_t at = 0) {
+    for (size_t k = 0; k < requested.size(); ++k) {
+        if (at + k >= rows.size() || rows[at + k][0] < 0 ||
+            static_cast<size_t>(rows[at + k][0]) >= reformed.size()) {
+            return false;
+        }
+        const Row& row = rows[at + k];
+        const Range &in = reformed[static_cast<size_t>(row[0])], &req = requested[k];
+        if (row[2] == 0 ? !(in == req)
+                        : !(in.same_space(req) && in.start + row[1] == req.start &&
+                            row[2] == req.cnt && req.end() <= in.end())) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline std::vector<Row> identity_rows(size_t n) {
     std::vector<Row> rows;
     for (size_t i = 0; i < n; ++i) {

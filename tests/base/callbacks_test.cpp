@@ -28,12 +28,6 @@ class CallbackCookieTest : public testing_support::RegistryFixture {
 TEST_F(CallbackCookieTest, RegisteringOverARegistrationRevokesItFirst) {
     RecordingDecode first, second;
     SAsyncSymRQEntry sj;
-    CAsychronRQ::CallbackDisp(nullptr, sj);
-    EXPECT_EQ(traced(), std::vector<std::string>{"IYDBDecodeInterface interface is NULL"});
-    EXPECT_EQ(traced(3).size(), 1u);
-    EXPECT_EQ(sj.bIYDBDecodeValid, 0u);
-
-    capture.clear();
     CAsychronRQ::CallbackDisp(&first, sj);
     CAsychronRQ::CallbackDisp(&second, sj);
     EXPECT_EQ(traced(), (std::vector<std::string>{"validate callback interface",
@@ -41,12 +35,6 @@ TEST_F(CallbackCookieTest, RegisteringOverARegistrationRevokesItFirst) {
                                                   "validate callback interface"}));
     EXPECT_EQ(first.refs(), 1u);
     EXPECT_GT(second.refs(), 1u);
-    ComPtr<IMC_YDBDecode> back;
-    ASSERT_EQ(SystemTable()->GetInterfaceFromGlobal(sj.CookieIYDBDecode, IID_IMC_YDBDecode,
-                                                    back.put_void()),
-              S_OK);
-    EXPECT_TRUE(testing_support::same_object(back.get(), &second));
-    back.reset();
 
     // The single job's own callback interface is registered silently.
     CountingUnknown icb;
@@ -80,21 +68,6 @@ TEST_F(CallbackCookieTest, AFailedRevocationStillForgetsTheCookie) {
     EXPECT_EQ(icb.refs(), 1u);
 }
 
-TEST_F(CallbackCookieTest, WithoutTheCallbackTableNothingChanges) {
-    ASSERT_EQ(testing_support::unregister_standin("mccbtable.dll"), S_OK);
-    RecordingDecode decode;
-    SAsyncSymRQEntry sj;
-    sj.CookieIYDBDecode = 77;
-    sj.bIYDBDecodeValid = 1;
-    CAsychronRQ::CallbackDisp(&decode, sj);
-    ASSERT_EQ(testing_support::register_standin("mccbtable.dll"), S_OK);
-    EXPECT_EQ(traced(),
-              std::vector<std::string>{"error accessing global interface table 0x80040154"});
-    EXPECT_EQ(sj.CookieIYDBDecode, 77u);
-    EXPECT_EQ(sj.bIYDBDecodeValid, 1u);
-    EXPECT_EQ(decode.refs(), 1u);
-}
-
 // A CJ with both slots of both kinds registered, as after a re-creation.
 struct TwoSlotCJ {
     TwoSlotCJ() {
@@ -116,26 +89,22 @@ struct TwoSlotCJ {
 };
 
 TEST_F(CallbackCookieTest, FetchesChooseTheirSlotByValidityAndRevokeFlag) {
-    using Fetch = ComPtr<IUnknown> (*)(SAsyncCookiePair&, bool);
     struct Case {
         const char* name;
-        Fetch fetch;
-        bool ydbSide;
-        bool oldValid, newValid, revoke;
+        bool ydbSide, oldValid, newValid, revoke;
         int expected;  // 0 empty, 1 old, 2 new
     } cases[] = {
-        {"ydb both, revoke", &CAsychronRQ::getCJ_CallbackIYDBDecode, true, true, true, true, 1},
-        {"ydb both, keep", &CAsychronRQ::getCJ_CallbackIYDBDecode, true, true, true, false, 2},
-        {"ydb old only, keep", &CAsychronRQ::getCJ_CallbackIYDBDecode, true, true, false, false, 0},
-        {"ydb old only, revoke", &CAsychronRQ::getCJ_CallbackIYDBDecode, true, true, false, true,
-         1},
-        {"ydb none", &CAsychronRQ::getCJ_CallbackIYDBDecode, true, false, false, true, 0},
-        {"icb old only, keep", &CAsychronRQ::getCJ_CallbackICB_Decode, false, true, false, false,
-         1},
-        {"icb both, keep", &CAsychronRQ::getCJ_CallbackICB_Decode, false, true, true, false, 1},
-        {"icb new only, revoke", &CAsychronRQ::getCJ_CallbackICB_Decode, false, false, true, true,
-         2},
-    };
+        // clang-format off
+        // name                 ydb    old    new    revoke  slot fetched
+        {"ydb both, revoke",     true,  true,  true,  true,  1},
+        {"ydb both, keep",       true,  true,  true,  false, 2},
+        {"ydb old only, keep",   true,  true,  false, false, 0},
+        {"ydb old only, revoke", true,  true,  false, true,  1},
+        {"ydb none",             true,  false, false, true,  0},
+        {"icb old only, keep",   false, true,  false, false, 1},
+        {"icb both, keep",       false, true,  true,  false, 1},
+        {"icb new only, revoke", false, false, true,  true,  2},
+    };  // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TwoSlotCJ slots;
@@ -143,7 +112,8 @@ TEST_F(CallbackCookieTest, FetchesChooseTheirSlotByValidityAndRevokeFlag) {
         pair.bOldValid = c.oldValid ? 1 : 0;
         pair.bNewValid = c.newValid ? 1 : 0;
         const SAsyncCookiePair before = pair;
-        ComPtr<IUnknown> got = c.fetch(pair, c.revoke);
+        ComPtr<IUnknown> got = c.ydbSide ? CAsychronRQ::getCJ_CallbackIYDBDecode(pair, c.revoke)
+                                         : CAsychronRQ::getCJ_CallbackICB_Decode(pair, c.revoke);
         RecordingDecode* want = c.expected == 1   ? &slots.oldDecode
                                 : c.expected == 2 ? &slots.newDecode
                                                   : nullptr;
@@ -163,19 +133,6 @@ TEST_F(CallbackCookieTest, FetchesChooseTheirSlotByValidityAndRevokeFlag) {
         pair.bNewValid |= c.newValid ? 0 : 1;
         c.ydbSide ? slots.cj.SetIYDBDecodePair(pair) : slots.cj.SetICB_DecodePair(pair);
     }
-}
-
-TEST_F(CallbackCookieTest, RepeatedRevokingFetchesEmptyBothSlotsInTurn) {
-    TwoSlotCJ slots;
-    SAsyncCookiePair pair = slots.cj.IYDBDecodePair();
-    EXPECT_TRUE(testing_support::same_object(
-        CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true).get(), &slots.oldDecode));
-    EXPECT_EQ(pair.bNewValid, 1u);
-    EXPECT_TRUE(testing_support::same_object(
-        CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true).get(), &slots.newDecode));
-    EXPECT_EQ(pair.bOldValid | pair.bNewValid, 0u);
-    EXPECT_FALSE(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, true));
-    slots.cj.SetIYDBDecodePair(pair);
 }
 
 TEST_F(CallbackCookieTest, AFailedFetchReturnsEmptyAndDoesNotRevoke) {

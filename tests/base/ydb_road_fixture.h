@@ -15,6 +15,7 @@
 #include "registry_fixture.h"
 #include "support/counting_unknown.h"
 #include "support/decode_callback.h"
+#include "support/inst_details.h"
 #include "engsys/ydbdata_class.h"
 
 namespace ydb_road {
@@ -78,10 +79,12 @@ inline ULONG Calls(const ComPtr<IYDB_Data>& d, ULONG position) {
     return n;
 }
 
-// The holder under the short name the tests use; `r` is the record handed to the calls.
-struct Record : CJAsyncRQRecordHolder {
-    CJAsyncRQRecord& r = *get();
-};
+// Values are handed on only once the device asks for value comparison.
+inline void CompareValues(IMC_CollectionJobSymAcc* object) {
+    testing_support::InstDetails details;  // answers "YES"
+    VARIANT dev{};
+    EXPECT_EQ(object->checkProperties(dev, "D", &details), S_OK);
+}
 
 struct Joined {
     ULONG cj = 0, action = 0, status = 0;
@@ -107,8 +110,9 @@ class TearOffDecode : public CountingUnknown {
     RecordingDecode& m_inner;
 };
 
-class YdbRoadTest : public testing_support::RegistryFixture {
-  protected:
+// The registry fixture with the data object class registered.
+class YdbDataFixture : public testing_support::RegistryFixture {
+  public:
     static void SetUpTestSuite() {
         RegistryFixture::SetUpTestSuite();
         dataClass = std::make_unique<YdbDataClass>();
@@ -118,6 +122,11 @@ class YdbRoadTest : public testing_support::RegistryFixture {
         dataClass.reset();
         RegistryFixture::TearDownTestSuite();
     }
+    static inline std::unique_ptr<YdbDataClass> dataClass;
+};
+
+class YdbRoadTest : public YdbDataFixture {
+  protected:
     void SetUp() override {
         RegistryFixture::SetUp();
         MakeComponent();
@@ -151,20 +160,19 @@ class YdbRoadTest : public testing_support::RegistryFixture {
                ULONG value = 0) {
         const ComPtr<IYDB_Data> data = Request(cycle, sj & 0xFFFF, vars);
         EXPECT_EQ(Add(cycle, data.get(), sj), 0u);
-        Record record;
+        CJAsyncRQRecordHolder record, recreated;
         Joined j = Join(cycle, sj, data.get(), record, &decode);
-        ULONG status = 0, cj = record.r.m_ES_JobID;
-        Record recreated;
+        ULONG status = 0, cj = record->m_ES_JobID;
         if ((j.action & CJ_ACTION_STOP) != 0) {
             EXPECT_EQ(
-                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, &recreated.r, &status),
+                object->UpdateJobState(cycle, kTyp, sj, newID, &j.action, recreated.get(), &status),
                 S_OK);
             cj = newID;
         }
-        for (LONG tick = 0; tick < std::max<LONG>(recreated.r.ticks, 1); ++tick) {
+        for (LONG tick = 0; tick < std::max<LONG>(recreated->ticks, 1); ++tick) {
             EXPECT_EQ(object->UpdateCJ_YDBCB(0, kTyp, cj, &decode, &status), S_OK);
         }
-        const ULONG first = recreated.r.m_pSJ != nullptr ? recreated.r.m_pSJ[0].ES_JobID : sj;
+        const ULONG first = recreated->m_pSJ != nullptr ? recreated->m_pSJ[0].ES_JobID : sj;
         ULONG result = 0;
         EXPECT_EQ(object->startYDBService(cycle, kTyp, value, first, cj, &decode, &result), S_OK);
         return cj;
@@ -176,7 +184,6 @@ class YdbRoadTest : public testing_support::RegistryFixture {
         return d;
     }
 
-    static inline std::unique_ptr<YdbDataClass> dataClass;
     ComPtr<IMC_CollectionJobSymAcc> object;
     ProbedComponent* impl = nullptr;
 };
