@@ -1,10 +1,12 @@
 // cjsim: drives the collection-job component with simulated clients and a simulated controller
 // on a virtual clock, and verifies every value the clients receive.
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#include "results.h"
 #include "scenario.h"
 #include "simulator.h"
 
@@ -34,7 +36,13 @@ void Usage(std::ostream& out) {
            "                   stand-in's sink: stderr, or BSTTRACE_SINK=file:PATH\n"
            "  --dot FILE       write a Graphviz picture of the final job table to FILE\n"
            "                   (render with: dot -Tsvg FILE -o jobs.svg)\n"
-           "  --quiet          leave out the line per event; print summary and verification\n"
+           "  --quiet          leave out the line per event and the progress line on stderr;\n"
+           "                   print summary and verification\n"
+           "  --seed N         order of the starts and cancels that fall on one tick (default 1);\n"
+           "                   a seed gives the same output whatever the thread count\n"
+           "  --json FILE      the whole result as JSON (docs/simulator.md gives its shape)\n"
+           "  --csv FILE       the summary table as CSV\n"
+           "  --timeline FILE  an SVG picture of the jobs on the controller over virtual time\n"
            "  --print-default  print the default scenario and exit\n"
            "  --version        the version, and exit\n"
            "  --help           this text\n"
@@ -52,8 +60,64 @@ void Usage(std::ostream& out) {
 
 }  // namespace
 
+// The result files asked for with --json, --csv and --timeline.
+struct ResultFiles {
+    std::string json, csv, timeline;
+
+    // Takes argv[i] (and its value) when it is one of the options of the result files or --seed.
+    bool Take(int argc, char** argv, int& i, cjsim::SimOptions& options, int& exitCode) {
+        const std::string arg = argv[i];
+        std::string* target = arg == "--json"       ? &json
+                              : arg == "--csv"      ? &csv
+                              : arg == "--timeline" ? &timeline
+                                                    : nullptr;
+        if (target == nullptr && arg != "--seed") {
+            return false;
+        }
+        if (++i == argc) {
+            std::cerr << "cjsim: " << arg << " needs " << (target ? "a file name" : "a number")
+                      << "\n";
+            exitCode = 2;
+            return true;
+        }
+        const std::string value = argv[i];
+        char* end = nullptr;
+        const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
+        if (target != nullptr) {
+            *target = value;
+        } else if (value.empty() || value[0] == '-' || *end != '\0' || seed > 0xFFFFFFFFull) {
+            std::cerr << "cjsim: expected '--seed N' with N from 0 to 4294967295, got '" << value
+                      << "'\n";
+            exitCode = 2;
+        } else {
+            options.seed = static_cast<uint32_t>(seed);
+        }
+        return true;
+    }
+
+    // Writes the files asked for; a file that cannot be written fails the run with exit code 2.
+    int Write(const cjsim::SimResult& result) const {
+        int exitCode = result.exitCode;
+        const std::pair<const std::string*, void (*)(const cjsim::SimResult&, std::ostream&)>
+            files[] = {{&json, cjsim::WriteJson},
+                       {&csv, cjsim::WriteCsv},
+                       {&timeline, cjsim::WriteTimeline}};
+        for (const auto& [path, writer] : files) {
+            std::string error;
+            if (!path->empty() && !cjsim::WriteResultFile(*path, result, writer, error)) {
+                std::cerr << "cjsim: " << error << "\n";
+                exitCode = 2;
+            }
+        }
+        return exitCode;
+    }
+};
+
 int main(int argc, char** argv) {
     cjsim::SimOptions options;
+    options.progress = &std::cerr;
+    ResultFiles results;
+    int optionError = 0;
     std::string file;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -70,6 +134,11 @@ int main(int argc, char** argv) {
             options.trace = true;
         } else if (arg == "--quiet") {
             options.events = false;
+            options.progress = nullptr;
+        } else if (results.Take(argc, argv, i, options, optionError)) {
+            if (optionError != 0) {
+                return optionError;
+            }
         } else if (arg == "--dot") {
             if (++i == argc) {
                 std::cerr << "cjsim: --dot needs a file name\n";
@@ -98,5 +167,5 @@ int main(int argc, char** argv) {
         std::cerr << "cjsim: " << error << "\n";
         return 2;
     }
-    return cjsim::RunSimulation(scenario, options, std::cout).exitCode;
+    return results.Write(cjsim::RunSimulation(scenario, options, std::cout));
 }

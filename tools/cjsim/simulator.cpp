@@ -666,12 +666,14 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     ULONG base = 0;
     const size_t handedOver = HandOver(c, state.r, newCJ, rt, base);
     m_controller.SetRing(newCJ, state.r);
-    Headline("start", Format(
-        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
-        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
-        c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
-        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
-        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
+    Headline(
+        "start",
+        Format("%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
+               "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
+               c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
+               static_cast<unsigned>(cj), static_cast<unsigned>(action),
+               static_cast<unsigned>(newCJ), handedOver, static_cast<unsigned>(base),
+               reformed.size(), rt));
 }
 
 // The new job reads for every single job of the collection job, in the record's order. Returns
@@ -763,7 +765,8 @@ void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG act
         first = state->m_pSJ != nullptr ? state->m_pSJ[0].ES_JobID : c.sj;
         ring = state.get();
     }
-    const unsigned long rt = m_controller.Create(c.plan->cycle, c.plan->type, variables, es, cj, true);
+    const unsigned long rt =
+        m_controller.Create(c.plan->cycle, c.plan->type, variables, es, cj, true);
     ConfirmYDBJob(c, es, rt, ring->ticks, first);
     // A job created for this single job alone: the join's record was taken before it joined.
     ULONG base = static_cast<ULONG>(c.elements.size());
@@ -1133,9 +1136,9 @@ void Simulation::WriteVerification(SimResult& result) {
         result.problems.push_back(p.text);
     }
     if (idle) {
-        result.problems.push_back(Format("no value of %s was compared",
-                                         present[0] && ivarValues == 0 ? "the IVar service"
-                                                                       : "the YDB service"));
+        result.problems.push_back(
+            Format("no value of %s was compared",
+                   present[0] && ivarValues == 0 ? "the IVar service" : "the YDB service"));
     }
     for (const std::string& p : result.problems) {
         m_out << "  " << p << "\n";
@@ -1390,9 +1393,10 @@ SimResult Simulation::Run() {
         return {};
     }
     const int threads = PrepareClients();
-    m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu, seed %u\n",
-                    m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
-                    m_scenario.jobLimit, static_cast<unsigned>(m_options.seed));
+    m_out << Format(
+        "cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu, seed %u\n",
+        m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
+        m_scenario.jobLimit, static_cast<unsigned>(m_options.seed));
     const auto began = std::chrono::steady_clock::now();
     {
         Crew crew(threads);
