@@ -361,6 +361,71 @@ size_t MergedInto(const SimResult& r, const SimJob& single, const std::vector<si
     return laneOf.size();
 }
 
+void WriteTimelineHeader(const SimResult& r, int height, std::ostream& out) {
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\""
+        << Geometry::kLabel + Geometry::kPlot + 20 << "\" height=\"" << height
+        << "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"11\">\n"
+        << "<style>.grid{stroke:#ddd}.cj{fill:#9ecae1;stroke:#3182bd}.sj{fill:#ddd;stroke:#999}"
+           ".saved{fill:#31a354;fill-opacity:0.55}.link{stroke:#555;stroke-dasharray:3,2}"
+           ".recreate{fill:#e6550d}.merge{fill:#555}</style>\n"
+        << "<text x=\"10\" y=\"18\" font-size=\"13\">" << XmlText(r.source) << ": jobs on the "
+        << "controller over virtual time (one lane per job)</text>\n"
+        << "<text x=\"10\" y=\"34\">blue: collection job; grey: job of a single client; green "
+           "band and text: share of element reads saved; orange triangle: re-created from the lane "
+           "above the dashed line; dot: a client's own job merged in</text>\n";
+}
+
+void WriteLane(const Geometry& g, const SimJob& job, size_t lane, std::ostream& out) {
+    const double x0 = g.X(job.created), x1 = std::max(g.X(job.deleted), x0 + 1);
+    const int y = g.Y(lane);
+    out << "<g><title>" << XmlText(LaneLabel(job)) << ": " << job.elementsWith << " elements read, "
+        << job.elementsWithout << " without the component</title>\n"
+        << "<text x=\"" << Geometry::kLabel - 6 << "\" y=\"" << y + 12 << "\" text-anchor=\"end\">"
+        << XmlText(LaneLabel(job)) << "</text>\n"
+        << "<rect x=\"" << x0 << "\" y=\"" << y + 3 << "\" width=\"" << x1 - x0
+        << "\" height=\"12\" class=\"" << (job.collection ? "cj" : "sj") << "\"/>\n";
+    if (job.collection && job.elementsWithout > 0) {
+        // Positive: reads saved; negative: a cancelled client's names still read.
+        const double saved = 1.0 - static_cast<double>(job.elementsWith) / job.elementsWithout;
+        if (saved > 0) {
+            out << "<rect x=\"" << x0 << "\" y=\"" << y + 3 + 12 * (1 - saved) << "\" width=\""
+                << x1 - x0 << "\" height=\"" << 12 * saved << "\" class=\"saved\"/>\n";
+        }
+        if (x1 - x0 > 70) {
+            out << "<text x=\"" << x0 + 4 << "\" y=\"" << y + 12 << "\" font-size=\"9\">"
+                << (saved >= 0 ? "saves " : "reads +")
+                << static_cast<int>(100 * (saved >= 0 ? saved : -saved) + 0.5) << "%</text>\n";
+        }
+    }
+    out << "</g>\n";
+}
+
+// Re-creations: a dashed line from the lane of the job replaced to the new one's start, marked
+// there. Merges: a client's own job ends where the collection job that took it over begins.
+void WriteLinks(const SimResult& r, const Geometry& g, const std::vector<size_t>& laneOf,
+                std::ostream& out) {
+    for (const Lineage& l : Lineages(r)) {
+        for (size_t k = 1; k < l.jobs.size(); ++k) {
+            const double x = g.X(r.jobs[l.jobs[k]].created);
+            const int from = g.Y(laneOf[l.jobs[k - 1]]) + 9, to = g.Y(laneOf[l.jobs[k]]) + 9;
+            out << "<line x1=\"" << x << "\" y1=\"" << from << "\" x2=\"" << x << "\" y2=\"" << to
+                << "\" class=\"link\"/>\n<path d=\"M" << x << " " << to - 6 << " l6 6 l-6 6 z\" "
+                << "class=\"recreate\"/>\n";
+        }
+    }
+    for (size_t i = 0; i < r.jobs.size(); ++i) {
+        const SimJob& job = r.jobs[i];
+        const size_t into =
+            job.collection || job.deleted == kNever ? laneOf.size() : MergedInto(r, job, laneOf);
+        if (into < laneOf.size()) {
+            const double x = g.X(job.deleted);
+            out << "<line x1=\"" << x << "\" y1=\"" << g.Y(laneOf[i]) + 9 << "\" x2=\"" << x
+                << "\" y2=\"" << g.Y(into) + 9 << "\" class=\"link\"/>\n<circle cx=\"" << x
+                << "\" cy=\"" << g.Y(laneOf[i]) + 9 << "\" r=\"3\" class=\"merge\"/>\n";
+        }
+    }
+}
+
 }  // namespace
 
 void WriteTimeline(const SimResult& r, std::ostream& out) {
@@ -378,69 +443,12 @@ void WriteTimeline(const SimResult& r, std::ostream& out) {
         laneOf[order[lane]] = lane;
     }
     const Geometry g{r.duration == 0 ? 1 : r.duration};
-    const int height = g.Y(order.size()) + 30;
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\""
-        << Geometry::kLabel + Geometry::kPlot + 20 << "\" height=\"" << height
-        << "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"11\">\n"
-        << "<style>.grid{stroke:#ddd}.cj{fill:#9ecae1;stroke:#3182bd}.sj{fill:#ddd;stroke:#999}"
-           ".saved{fill:#31a354;fill-opacity:0.55}.link{stroke:#555;stroke-dasharray:3,2}"
-           ".recreate{fill:#e6550d}.merge{fill:#555}</style>\n"
-        << "<text x=\"10\" y=\"18\" font-size=\"13\">" << XmlText(r.source) << ": jobs on the "
-        << "controller over virtual time (one lane per job)</text>\n"
-        << "<text x=\"10\" y=\"34\">blue: collection job; grey: job of a single client; green "
-           "band and text: share of element reads saved; orange triangle: re-created from the lane "
-           "above the dashed line; dot: a client's own job merged in</text>\n";
+    WriteTimelineHeader(r, g.Y(order.size()) + 30, out);
     WriteAxis(g, order.size(), out);
     for (size_t lane = 0; lane < order.size(); ++lane) {
-        const SimJob& job = r.jobs[order[lane]];
-        const double x0 = g.X(job.created), x1 = std::max(g.X(job.deleted), x0 + 1);
-        const int y = g.Y(lane);
-        out << "<g><title>" << XmlText(LaneLabel(job)) << ": " << job.elementsWith
-            << " elements read, " << job.elementsWithout << " without the component</title>\n"
-            << "<text x=\"" << Geometry::kLabel - 6 << "\" y=\"" << y + 12
-            << "\" text-anchor=\"end\">" << XmlText(LaneLabel(job)) << "</text>\n"
-            << "<rect x=\"" << x0 << "\" y=\"" << y + 3 << "\" width=\"" << x1 - x0
-            << "\" height=\"12\" class=\"" << (job.collection ? "cj" : "sj") << "\"/>\n";
-        if (job.collection && job.elementsWithout > 0) {
-            // Positive: reads saved; negative: a cancelled client's names still read.
-            const double saved = 1.0 - static_cast<double>(job.elementsWith) / job.elementsWithout;
-            if (saved > 0) {
-                out << "<rect x=\"" << x0 << "\" y=\"" << y + 3 + 12 * (1 - saved) << "\" width=\""
-                    << x1 - x0 << "\" height=\"" << 12 * saved << "\" class=\"saved\"/>\n";
-            }
-            if (x1 - x0 > 70) {
-                out << "<text x=\"" << x0 + 4 << "\" y=\"" << y + 12 << "\" font-size=\"9\">"
-                    << (saved >= 0 ? "saves " : "reads +")
-                    << static_cast<int>(100 * (saved >= 0 ? saved : -saved) + 0.5) << "%</text>\n";
-            }
-        }
-        out << "</g>\n";
+        WriteLane(g, r.jobs[order[lane]], lane, out);
     }
-    // Re-creations: from the lane of the job replaced to the new one's start.
-    for (const Lineage& l : Lineages(r)) {
-        for (size_t k = 1; k < l.jobs.size(); ++k) {
-            const SimJob& job = r.jobs[l.jobs[k]];
-            const double x = g.X(job.created);
-            const int from = g.Y(laneOf[l.jobs[k - 1]]) + 9, to = g.Y(laneOf[l.jobs[k]]) + 9;
-            out << "<line x1=\"" << x << "\" y1=\"" << from << "\" x2=\"" << x << "\" y2=\"" << to
-                << "\" class=\"link\"/>\n<path d=\"M" << x << " " << to - 6 << " l6 6 l-6 6 z\" "
-                << "class=\"recreate\"/>\n";
-        }
-    }
-    // Merges: a client's own job ends where the collection job that took it over begins.
-    for (size_t i = 0; i < r.jobs.size(); ++i) {
-        const SimJob& job = r.jobs[i];
-        if (job.collection || job.deleted == kNever) {
-            continue;
-        }
-        const size_t into = MergedInto(r, job, laneOf);
-        if (into < laneOf.size()) {
-            const double x = g.X(job.deleted);
-            out << "<line x1=\"" << x << "\" y1=\"" << g.Y(laneOf[i]) + 9 << "\" x2=\"" << x
-                << "\" y2=\"" << g.Y(into) + 9 << "\" class=\"link\"/>\n<circle cx=\"" << x
-                << "\" cy=\"" << g.Y(laneOf[i]) + 9 << "\" r=\"3\" class=\"merge\"/>\n";
-        }
-    }
+    WriteLinks(r, g, laneOf, out);
     out << "</svg>\n";
 }
 
