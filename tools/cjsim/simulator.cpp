@@ -516,7 +516,8 @@ class Simulation {
     ComPtr<IMC_CollectionJobSymAcc> m_component;
     Controller m_controller;
     std::vector<Client> m_clients;
-    std::vector<std::vector<Client*>> m_byThread;
+    // The clients by thread and cycle time: a tick visits only those whose cycle falls due.
+    std::vector<std::map<long, std::vector<Client*>>> m_byThread;
     std::map<unsigned long, std::vector<Step>> m_agenda;  // starts and cancels by tick
     std::set<long> m_cycles;
     SeededOrder m_order;
@@ -1229,7 +1230,7 @@ int Simulation::PrepareClients() {
         c.thread = static_cast<int>(i % static_cast<size_t>(threads));
         c.wrongRow = c.plan->name == m_options.wrongRowClient;
         c.callback = ComPtr<ClientCallback>(new ClientCallback(*this));  // adds the first
-        m_byThread[static_cast<size_t>(c.thread)].push_back(&c);
+        m_byThread[static_cast<size_t>(c.thread)][c.plan->cycle].push_back(&c);
         m_agenda[c.plan->start].push_back({i, false});
         if (c.plan->cancel != kNever) {
             m_agenda[c.plan->cancel].push_back({i, true});
@@ -1290,14 +1291,21 @@ void Simulation::ExecuteJobs() {
         m_namesWith[key] += names;
     }
     std::map<Key, uint64_t> without;
-    for (const Client& c : m_clients) {
-        if (Live(c) && m_tick % static_cast<unsigned long>(c.plan->cycle) == 0) {
-            without[{c.plan->cycle, c.plan->type}] += Requested(*c.plan);
-            uint64_t elements = 0;
-            for (const NameRange& r : c.plan->names) {
-                elements += static_cast<uint64_t>(r.cnt);
+    for (const auto& byCycle : m_byThread) {
+        for (const auto& [cycle, clients] : byCycle) {
+            if (m_tick % static_cast<unsigned long>(cycle) != 0) {
+                continue;
             }
-            m_controller.AddElementsWithout(c.rt, elements);
+            for (const Client* c : clients) {
+                if (Live(*c)) {
+                    without[{cycle, c->plan->type}] += Requested(*c->plan);
+                    uint64_t elements = 0;
+                    for (const NameRange& r : c->plan->names) {
+                        elements += static_cast<uint64_t>(r.cnt);
+                    }
+                    m_controller.AddElementsWithout(c->rt, elements);
+                }
+            }
         }
     }
     for (const auto& [key, names] : without) {
@@ -1310,11 +1318,16 @@ void Simulation::ExecuteJobs() {
 void Simulation::RunReads(Crew& crew) {
     crew.Run([&](int thread) {
         t_events = &m_buffers[static_cast<size_t>(thread)];
-        for (Client* c : m_byThread[static_cast<size_t>(thread)]) {
-            if (Live(*c) && m_tick % static_cast<unsigned long>(c->plan->cycle) == 0) {
-                t_order = c->index;
-                t_client = c->index;
-                ReadValues(*c);
+        for (const auto& [cycle, clients] : m_byThread[static_cast<size_t>(thread)]) {
+            if (m_tick % static_cast<unsigned long>(cycle) != 0) {
+                continue;
+            }
+            for (Client* c : clients) {
+                if (Live(*c)) {
+                    t_order = c->index;
+                    t_client = c->index;
+                    ReadValues(*c);
+                }
             }
         }
         t_events = nullptr;
