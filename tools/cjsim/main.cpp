@@ -52,8 +52,10 @@ void Usage(std::ostream& out) {
            "(single jobs, jobs on the controller without and with the component, requested and\n"
            "reformed names, names read per cycle) and the verification.\n"
            "\n"
+           "Output lines of one tick follow the order in which their effects took place.\n"
+           "\n"
            "Exit codes: 0 verification passed; 1 mismatches or errors; 2 bad arguments, bad\n"
-           "scenario or the component could not be created.\n"
+           "scenario, the component could not be created or a result file not written.\n"
            "\n"
         << cjsim::ScenarioFormatHelp();
 }
