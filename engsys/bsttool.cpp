@@ -1,6 +1,8 @@
 // The settings library stand-in (bsttool.dll): values below HKEY_LOCAL_MACHINE\<settings root>,
 // addressed by location, base and a path whose last part names the value.
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -88,6 +90,37 @@ LONG missing_as_2(LONG status) {
                                                                             : status;
 }
 
+// Values a tool of this build set for its own process (bsttool_SetOverride), by the lower-cased
+// key and value name: they shadow the registry without anything being written to it.
+struct Overrides {
+    std::mutex lock;
+    std::map<olestring, DWORD> values;
+};
+
+Overrides& overrides() {
+    static Overrides* o = new Overrides;  // never destroyed: reads may come during exit
+    return *o;
+}
+
+olestring override_name(const olestring& key, const olestring& value) {
+    olestring name = key + OLESTR("\\") + value;
+    for (OLECHAR& c : name) {
+        c = lower(c);
+    }
+    return name;
+}
+
+bool overridden(const olestring& key, const olestring& value, DWORD* out) {
+    Overrides& o = overrides();
+    std::lock_guard<std::mutex> guard(o.lock);
+    const auto found = o.values.find(override_name(key, value));
+    if (found == o.values.end()) {
+        return false;
+    }
+    *out = found->second;
+    return true;
+}
+
 LONG open_key(const olestring& key, platform::UniqueRegKey& out) {
     return missing_as_2(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, out.put()));
 }
@@ -97,6 +130,9 @@ LONG read_dword(int location, int base, LPCWSTR name, DWORD* value) {
     LONG status = resolve(location, base, name, key, valueName);
     if (status != btl::SettingRead || value == nullptr) {
         return btl::SettingBadArgument;
+    }
+    if (overridden(key, valueName, value)) {
+        return btl::SettingRead;
     }
     platform::UniqueRegKey handle;
     if ((status = open_key(key, handle)) != btl::SettingRead) {
@@ -176,9 +212,31 @@ LONG WINAPI BTL_SettingGetString(const int* location, const int* base, LPCWSTR n
     return read_string(*location, *base, name, buffer, chars);
 }
 
+PLATFORM_EXPORT LONG WINAPI bsttool_SetOverride(const int* location, const int* base, LPCWSTR name,
+                                                const DWORD* value) {
+    olestring key, valueName;
+    if (location == nullptr || base == nullptr ||
+        resolve(*location, *base, name, key, valueName) != btl::SettingRead) {
+        return btl::SettingBadArgument;
+    }
+    try {
+        Overrides& o = overrides();
+        std::lock_guard<std::mutex> guard(o.lock);
+        if (value != nullptr) {
+            o.values[override_name(key, valueName)] = *value;
+        } else {
+            o.values.erase(override_name(key, valueName));
+        }
+    } catch (...) {
+        return ERROR_OUTOFMEMORY;
+    }
+    return btl::SettingRead;
+}
+
 static_assert(std::is_same<decltype(&BTL_GetRegKeyRoot), engsys::SettingsRootFn>::value, "");
 static_assert(std::is_same<decltype(&BTL_SettingGetValue), engsys::SettingGetValueFn>::value, "");
 static_assert(std::is_same<decltype(&BTL_SettingGetString), engsys::SettingGetStringFn>::value, "");
+static_assert(std::is_same<decltype(&bsttool_SetOverride), engsys::SettingOverrideFn>::value, "");
 
 namespace btl {
 

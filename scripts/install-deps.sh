@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and tests need, when any is missing.
+# Installs the Debian packages the build and tests need, when any is missing; with --simulator
+# only those that building and running the simulator needs.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang-format clang
-    googletest libbenchmark-dev
-    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-    wine wine64
-)
+if [ "${1:-}" = "--simulator" ]; then
+    packages=(cmake ninja-build g++)
+else
+    packages=(
+        cmake ninja-build g++ clang-format clang
+        googletest libbenchmark-dev
+        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+        wine wine64
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -104,4 +104,33 @@ TEST_F(StandInSettingsTest, StringsTellTheSizeTheyNeed) {
               btl::SettingMissing);
 }
 
+TEST_F(StandInSettingsTest, AnOverrideShadowsTheRegistryForThisProcessWithoutWritingIt) {
+    const auto setOverride = lib.get<engsys::SettingOverrideFn>("bsttool_SetOverride");
+    ScopedValue stored(atRoot.path(), OLESTR("mode"), DWORD{0});
+    const olestring name = u + OLESTR("\\mode");
+    const DWORD two = 2;
+    const int machine = 2, root = 0, diagnostics = 18, below = 1;
+    ASSERT_EQ(setOverride(&machine, &root, name.c_str(), &two), btl::SettingRead);
+    // The same value by another spelling of its address, then the registry's own.
+    const olestring other = olestring(BTL_GetRegKeyRoot()) + OLESTR("\\") + u + OLESTR("\\MODE");
+    DWORD value = 0xDEADBEEF;
+    EXPECT_EQ(getValue(&diagnostics, &root, other.c_str(), &value), btl::SettingRead);
+    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(getValue(&diagnostics, &below, name.c_str(), &value), btl::SettingMissing);
+    platform::UniqueRegKey key;
+    DWORD inRegistry = 0xDEADBEEF, size = sizeof inRegistry;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, atRoot.path().c_str(), 0, KEY_READ, key.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key.get(), OLESTR("mode"), nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&inRegistry), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(inRegistry, 0u);
+
+    ASSERT_EQ(setOverride(&machine, &root, name.c_str(), nullptr), btl::SettingRead);
+    EXPECT_EQ(getValue(&machine, &root, name.c_str(), &value), btl::SettingRead);
+    EXPECT_EQ(value, 0u);
+    const int unknown = 5;
+    EXPECT_EQ(setOverride(&unknown, &root, name.c_str(), &two), btl::SettingBadArgument);
+}
+
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs cjsim with --json, --csv and --timeline on the default scenario and checks the files
 against the shapes docs/simulator.md documents, and that a file that cannot be written fails the
-run. Usage: check_results.py OUTDIR [EMULATOR...] CJSIM"""
+run: before it when its folder is missing, after it when the write fails.
+Usage: check_results.py OUTDIR [EMULATOR...] CJSIM"""
 import csv
 import json
 import os
@@ -33,7 +34,7 @@ with open(paths["json"], encoding="utf-8") as f:
     doc = json.load(f)
 count = int
 shape(doc, {"scenario": str, "duration": count, "threads": count, "seed": count,
-            "exitCode": count, "verification": dict, "peak": dict, "cycles": list,
+            "module": str, "optimizer": count, "exitCode": count, "verification": dict, "peak": dict, "cycles": list,
             "collectionJobs": list, "singleJobs": list, "events": list}, "result")
 v = doc["verification"]
 shape(v, {"passed": bool, "reads": count, "values": count, "mismatches": count, "errors": count,
@@ -80,11 +81,18 @@ svg = ET.parse(paths["svg"]).getroot()
 lanes = [g for g in svg.iter("{http://www.w3.org/2000/svg}g")]
 check(len(lanes) == len(rts), f"{len(lanes)} lanes for {len(rts)} controller jobs")
 
-# A result file that cannot be written fails the run, naming the file.
+# A result file in a missing folder is refused before the run (no header printed), exit 2.
 bad = os.path.join(out_dir, "no-such-dir", "x.json")
 run = subprocess.run(cjsim + ["--quiet", "--json", bad], capture_output=True, text=True)
-check(run.returncode == 2 and f"cannot write '{bad}'" in run.stderr,
-      f"unwritable JSON: exit {run.returncode}, {run.stderr!r}")
+check(run.returncode == 2 and f"cannot write '{bad}'" in run.stderr and run.stdout == "",
+      f"JSON in a missing folder: exit {run.returncode}, {run.stderr!r}, {run.stdout[:80]!r}")
+# One that fails while being written (a full disk) fails after a verified run, exit 3.
+if len(cjsim) == 1 and os.path.exists("/dev/full"):
+    run = subprocess.run(cjsim + ["--quiet", "--csv", "/dev/full"], capture_output=True,
+                         text=True)
+    check(run.returncode == 3 and "cannot write '/dev/full'" in run.stderr and
+          "Verification PASSED" in run.stdout,
+          f"CSV on a full disk: exit {run.returncode}, {run.stderr!r}")
 
 for f in failures:
     print("FAILED:", f)

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include "component_factory.h"
+#include "output_paths.h"
 #include "results.h"
 #include "scenario.h"
 #include "simulator.h"
@@ -36,31 +38,42 @@ void Usage(std::ostream& out) {
            "                   stand-in's sink: stderr, or BSTTRACE_SINK=file:PATH\n"
            "  --dot FILE       write a Graphviz picture of the final job table to FILE\n"
            "                   (render with: dot -Tsvg FILE -o jobs.svg)\n"
-           "  --quiet          leave out the line per event and the progress line on stderr;\n"
-           "                   print summary and verification\n"
-           "  --seed N         order of the starts and cancels that fall on one tick (default 1);\n"
-           "                   a seed gives the same output whatever the thread count\n"
-           "  --json FILE      the whole result as JSON (docs/simulator.md gives its shape)\n"
-           "  --csv FILE       the summary table as CSV\n"
-           "  --timeline FILE  an SVG picture of the jobs on the controller over virtual time\n"
-           "  --print-default  print the default scenario and exit\n"
-           "  --version        the version, and exit\n"
-           "  --help           this text\n"
-           "\n"
-           "Output: a line per event 't=TICK CLIENT what happened (action word); job rt N'\n"
-           "where rt is the controller's run-time job id; then a table per cycle time and type\n"
-           "(single jobs, jobs on the controller without and with the component, requested and\n"
-           "reformed names, names read per cycle) and the verification.\n"
-           "\n"
-           "Output lines of one tick follow the order in which their effects took place.\n"
-           "\n"
-           "Exit codes: 0 verification passed; 1 mismatches or errors; 2 bad arguments, bad\n"
-           "scenario, the component could not be created or a result file not written.\n"
-           "\n"
+           "  --module PATH    the component's module to test (default: " +
+               cjsim::PlatformModuleName("CollectionJobSymAcc") +
+               "\n"
+               "                   beside the program)\n"
+               "  --optimizer N    the optimizer mode: 0 off, 1 identical ranges, 2 merge\n"
+               "                   overlapping and touching ranges (default 2)\n"
+               "  --quiet          leave out the line per event and the progress line on stderr;\n"
+               "                   print summary and verification\n"
+               "  --seed N         order of the starts and cancels that fall on one tick (default\n"
+               "                   1); a seed gives the same output whatever the thread count\n"
+               "  --json FILE      the whole result as JSON (docs/simulator.md gives its shape)\n"
+               "  --csv FILE       the summary table as CSV\n"
+               "  --timeline FILE  an SVG picture of the jobs on the controller over virtual time\n"
+               "  --print-default  print the default scenario and exit\n"
+               "  --version        the version, and exit\n"
+               "  --help           this text\n"
+               "\n"
+               "Output: a line per event 't=TICK CLIENT what happened (action word); job rt N'\n"
+               "where rt is the controller's run-time job id; then a table per cycle time and "
+               "type\n"
+               "(single jobs, jobs on the controller without and with the component, requested "
+               "and\n"
+               "reformed names, names read per cycle) and the verification.\n"
+               "\n"
+               "Output lines of one tick follow the order in which their effects took place.\n"
+               "\n"
+               "The run registers nothing and changes no setting: the component's class is served\n"
+               "in this process from the module, and the run's header names that file, the\n"
+               "optimizer mode and the registry read (on Linux a private one in memory).\n"
+               "\n"
+               "Exit codes: 0 verification passed; 1 mismatches or errors; 2 bad arguments, bad\n"
+               "scenario, an output file that cannot be written or the component could not be\n"
+               "created; 3 verification passed but an output file could not be written.\n"
+               "\n"
         << cjsim::ScenarioFormatHelp();
 }
-
-}  // namespace
 
 // The result files asked for with --json, --csv and --timeline.
 struct ResultFiles {
@@ -97,23 +110,55 @@ struct ResultFiles {
         return true;
     }
 
-    // Writes the files asked for; a file that cannot be written fails the run with exit code 2.
+    // Writes the files asked for after a run that took place; a file that could not be written
+    // turns a passed verification into exit code 3.
     int Write(const cjsim::SimResult& result) const {
         int exitCode = result.exitCode;
+        if (exitCode == 2) {
+            return exitCode;
+        }
         const std::pair<const std::string*, void (*)(const cjsim::SimResult&, std::ostream&)>
             files[] = {{&json, cjsim::WriteJson},
                        {&csv, cjsim::WriteCsv},
                        {&timeline, cjsim::WriteTimeline}};
         for (const auto& [path, writer] : files) {
-            std::string error;
-            if (!path->empty() && !cjsim::WriteResultFile(*path, result, writer, error)) {
-                std::cerr << "cjsim: " << error << "\n";
-                exitCode = 2;
+            if (!path->empty()) {
+                std::ostringstream text;
+                std::string error;
+                writer(result, text);
+                if (!cjsim::WriteOutputFile(*path, text.str(), error)) {
+                    std::cerr << "cjsim: " << error << "\n";
+                    exitCode = exitCode == 0 ? 3 : exitCode;
+                }
             }
         }
         return exitCode;
     }
 };
+
+// Reads the scenario, checks every output before the run (which may take long) and runs it.
+int Run(const std::string& file, const cjsim::SimOptions& options, const ResultFiles& results) {
+    cjsim::Scenario scenario;
+    std::string error;
+    bool ready = true;
+    if (file.empty()) {
+        std::istringstream text(cjsim::DefaultScenarioText());
+        ready = cjsim::ParseScenario(text, "<default>", scenario, error);
+    } else {
+        ready = cjsim::LoadScenarioFile(file, scenario, error);
+    }
+    for (const std::string* path :
+         {&options.dotFile, &results.json, &results.csv, &results.timeline}) {
+        ready = ready && (path->empty() || cjsim::CheckOutputPath(*path, error));
+    }
+    if (!ready || !cjsim::UsePrivateRegistry(error)) {
+        std::cerr << "cjsim: " << error << "\n";
+        return 2;
+    }
+    return results.Write(cjsim::RunSimulation(scenario, options, std::cout, std::cerr));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     cjsim::SimOptions options;
@@ -141,12 +186,23 @@ int main(int argc, char** argv) {
             if (optionError != 0) {
                 return optionError;
             }
-        } else if (arg == "--dot") {
+        } else if (arg == "--dot" || arg == "--module" || arg == "--optimizer") {
             if (++i == argc) {
-                std::cerr << "cjsim: --dot needs a file name\n";
+                std::cerr << "cjsim: " << arg << " needs a value (see --help)\n";
                 return 2;
             }
-            options.dotFile = argv[i];
+            const std::string value = argv[i];
+            if (arg == "--dot") {
+                options.dotFile = value;
+            } else if (arg == "--module") {
+                options.module = value;
+            } else if (value.size() == 1 && value[0] >= '0' && value[0] <= '2') {
+                options.optimizer = static_cast<unsigned>(value[0] - '0');
+            } else {
+                std::cerr << "cjsim: expected '--optimizer N' with N 0, 1 or 2, got '" << value
+                          << "'\n";
+                return 2;
+            }
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << "cjsim: unknown option '" << arg << "' (see --help)\n";
             return 2;
@@ -157,17 +213,5 @@ int main(int argc, char** argv) {
             file = arg;
         }
     }
-    cjsim::Scenario scenario;
-    std::string error;
-    if (file.empty()) {
-        std::istringstream text(cjsim::DefaultScenarioText());
-        if (!cjsim::ParseScenario(text, "<default>", scenario, error)) {
-            std::cerr << "cjsim: " << error << "\n";
-            return 2;
-        }
-    } else if (!cjsim::LoadScenarioFile(file, scenario, error)) {
-        std::cerr << "cjsim: " << error << "\n";
-        return 2;
-    }
-    return results.Write(cjsim::RunSimulation(scenario, options, std::cout));
+    return Run(file, options, results);
 }

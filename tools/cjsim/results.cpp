@@ -4,10 +4,7 @@
 #include "results.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <tuple>
 #include <ostream>
@@ -285,6 +282,7 @@ void WriteJson(const SimResult& r, std::ostream& out) {
     JsonWriter json(out);
     json.Open('{').Field("scenario", r.source).Field("duration", static_cast<uint64_t>(r.duration));
     json.Field("threads", r.threads).Field("seed", static_cast<uint64_t>(r.seed));
+    json.Field("module", r.module).Field("optimizer", static_cast<uint64_t>(r.optimizer));
     json.Field("exitCode", r.exitCode);
     WriteVerificationJson(r, json);
     json.Key("peak").Open('{', true).Field("tick", static_cast<uint64_t>(r.peakTick));
@@ -450,22 +448,6 @@ void WriteTimeline(const SimResult& r, std::ostream& out) {
     }
     WriteLinks(r, g, laneOf, out);
     out << "</svg>\n";
-}
-
-bool WriteResultFile(const std::string& path, const SimResult& result,
-                     void (*writer)(const SimResult&, std::ostream&), std::string& error) {
-    errno = 0;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) {
-        writer(result, file);
-        file.close();
-    }
-    if (!file) {
-        const int err = errno;
-        error = "cannot write '" + path + "': " + (err != 0 ? std::strerror(err) : "write failed");
-        return false;
-    }
-    return true;
 }
 
 }  // namespace cjsim

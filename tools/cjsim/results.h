@@ -3,7 +3,6 @@
 #pragma once
 
 #include <iosfwd>
-#include <string>
 
 #include "simulator.h"
 
@@ -12,10 +11,5 @@ namespace cjsim {
 void WriteJson(const SimResult& result, std::ostream& out);
 void WriteCsv(const SimResult& result, std::ostream& out);
 void WriteTimeline(const SimResult& result, std::ostream& out);
-
-// Writes one of the above to path. False with error "cannot write 'PATH': reason" when the
-// file cannot be created or written to the end.
-bool WriteResultFile(const std::string& path, const SimResult& result,
-                     void (*writer)(const SimResult&, std::ostream&), std::string& error);
 
 }  // namespace cjsim

@@ -10,19 +10,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
 #include "component_factory.h"
 #include "controller.h"
 #include "engsys/exports.h"
+#include "output_paths.h"
 #include "platform/com_object.h"
 #include "platform/module.h"
 #include "platform/raii.h"
@@ -412,7 +413,7 @@ class Simulation {
     Simulation(const Scenario& scenario, const SimOptions& options, std::ostream& out)
         : m_scenario(scenario), m_options(options), m_out(out), m_order(options.seed) {}
 
-    SimResult Run();
+    SimResult Run(RunClasses& classes, std::ostream& err);
 
     void CallbackDelete(ULONG jobID, ULONG reason) {
         const unsigned long rt = m_controller.RemoveCollection(jobID);
@@ -478,7 +479,7 @@ class Simulation {
         m_controller.AddClient(rt, c.index, base);
     }
 
-    bool Setup();
+    bool Setup(RunClasses& classes, std::ostream& err);
     int PrepareClients();
     unsigned long NextTick(unsigned long tick) const;
     void RunStarts(Crew& crew, std::vector<Step> steps);
@@ -506,7 +507,7 @@ class Simulation {
     void Compare(const Client& c, size_t i, bool ok, unsigned long sampleTick,
                  const std::vector<uint32_t>& got);
     void Sample();
-    void WriteDot();
+    std::string Dot() const;
     void CheckFinalTable();
     SimResult Report();
 
@@ -1047,8 +1048,8 @@ void Simulation::CheckFinalTable() {
     }
 }
 
-void Simulation::WriteDot() {
-    std::ofstream dot(m_options.dotFile);
+std::string Simulation::Dot() const {
+    std::ostringstream dot;
     dot << "digraph jobs {\n  rankdir=LR;\n  node [fontname=\"Helvetica\", fontsize=10];\n";
     static const char* const kStates[] = {"?", "created", "run", "stop"};
     std::map<unsigned long, std::string> clientOf;
@@ -1087,9 +1088,7 @@ void Simulation::WriteDot() {
         }
     }
     dot << "}\n";
-    if (!dot) {
-        Error("cannot write " + m_options.dotFile);
-    }
+    return dot.str();
 }
 
 void Simulation::WriteSummary(SimResult& result) {
@@ -1194,18 +1193,18 @@ SimResult Simulation::Report() {
     return result;
 }
 
-// The component, told that values are compared, with the scenario's job limit.
-bool Simulation::Setup() {
+// The component, from the classes this run serves, told that values are compared, with the
+// scenario's job limit.
+bool Simulation::Setup(RunClasses& classes, std::ostream& err) {
     std::string error;
-    if (FAILED(RegisterCallbackTable(error)) || FAILED(RegisterYDBDataClass(error)) ||
-        FAILED(CreateComponent(m_component, error))) {
-        m_out << "cjsim: " << error << "\n";
+    if (FAILED(classes.CreateComponent(m_component, error))) {
+        err << "cjsim: " << error << "\n";
         return false;
     }
     ValueComparisonOn details;
     UniqueVariant devType;
     if (FAILED(m_component->checkProperties(*devType.get(), "cjsim", &details))) {
-        m_out << "cjsim: the component refused the device properties\n";
+        err << "cjsim: the component refused the device properties\n";
         return false;
     }
     // setMaxJobs sets the YDB byte limit as well: keep the one in force.
@@ -1394,15 +1393,12 @@ void Simulation::Close() {
     t_events = &m_buffers[0];
     t_order = 0;
     CheckFinalTable();
-    if (!m_options.dotFile.empty()) {
-        WriteDot();
-    }
     t_events = nullptr;
     FlushLog(kClosingPhase);
 }
 
-SimResult Simulation::Run() {
-    if (!Setup()) {
+SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
+    if (!Setup(classes, err)) {
         return {};
     }
     const int threads = PrepareClients();
@@ -1410,6 +1406,9 @@ SimResult Simulation::Run() {
         "cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu, seed %u\n",
         m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
         m_scenario.jobLimit, static_cast<unsigned>(m_options.seed));
+    m_out << "cjsim: component from " << classes.ComponentPath() << "\ncjsim: optimizer "
+          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer)
+          << "); registry: " << RegistryDescription() << "\n";
     const auto began = std::chrono::steady_clock::now();
     {
         Crew crew(threads);
@@ -1433,6 +1432,13 @@ SimResult Simulation::Run() {
     }
     Close();
     SimResult result = Report();
+    result.module = classes.ComponentPath();
+    result.optimizer = m_options.optimizer;
+    std::string error;
+    if (!m_options.dotFile.empty() && !WriteOutputFile(m_options.dotFile, Dot(), error)) {
+        err << "cjsim: " << error << "\n";
+        result.exitCode = result.exitCode == 0 ? 3 : result.exitCode;
+    }
     m_component.reset();
     for (Client& c : m_clients) {
         c.callback.reset();
@@ -1442,7 +1448,8 @@ SimResult Simulation::Run() {
 
 }  // namespace
 
-SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out) {
+SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out,
+                        std::ostream& err) {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     SimResult result;
     {
@@ -1454,13 +1461,17 @@ SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std
         if (options.trace && setLevels != nullptr) {
             setLevels(1, 1, (1u << 1) | (1u << 3) | (1u << 4));  // the component's tracer
         }
-        // Merge overlapping and touching ranges, for this run only.
-        OptimizerSetting merging(kOptimizerMerge);
         try {
-            Simulation simulation(scenario, options, out);
-            result = simulation.Run();
+            RunClasses classes;
+            std::string error;
+            if (FAILED(classes.Serve(options.module, options.optimizer, error))) {
+                err << "cjsim: " << error << "\n";
+            } else {
+                Simulation simulation(scenario, options, out);
+                result = simulation.Run(classes, err);
+            }
         } catch (const std::exception& e) {
-            out << "cjsim: " << e.what() << "\n";
+            err << "cjsim: " << e.what() << "\n";
             result = SimResult{};
         }
         if (options.trace && resetLevels != nullptr) {

@@ -12,9 +12,11 @@
 namespace cjsim {
 
 struct SimOptions {
-    bool trace = false;   // switch the component's trace levels 1, 3 and 4 on
-    bool events = true;   // a line per event
-    std::string dotFile;  // Graphviz picture of the final job table, when set
+    bool trace = false;      // switch the component's trace levels 1, 3 and 4 on
+    bool events = true;      // a line per event
+    std::string dotFile;     // Graphviz picture of the final job table, when set
+    std::string module;      // the component's module file; empty: the one beside the program
+    unsigned optimizer = 2;  // the optimizer mode: 0 off, 1 identical ranges, 2 merge
     // Orders the starts and cancels that fall on one tick; the same seed gives the same run
     // whatever the thread count.
     uint32_t seed = 1;
@@ -68,7 +70,9 @@ struct SimJob {
 };
 
 struct SimResult {
-    int exitCode = 2;  // 0 verified, 1 mismatches or errors, 2 could not run
+    // 0 verified, 1 mismatches or errors, 2 could not run, 3 verified but an output file could
+    // not be written
+    int exitCode = 2;
     uint64_t reads = 0;
     uint64_t values = 0;
     uint64_t mismatches = 0;
@@ -80,6 +84,8 @@ struct SimResult {
     size_t peakJobsWith = 0;
     std::vector<KeyStats> keys;
     std::string source;  // the scenario
+    std::string module;  // the component's module file the run tested
+    unsigned optimizer = 2;
     unsigned long duration = 0;
     int threads = 0;
     uint32_t seed = 0;
@@ -88,7 +94,13 @@ struct SimResult {
     std::vector<std::string> problems;  // the first mismatches and errors
 };
 
-// Runs the scenario in this process and writes events, summary and verification to out.
-SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out);
+// Runs the scenario in this process and writes events, summary and verification to out, and
+// what ended the run or kept an output from being written to err.
+SimResult RunSimulation(const Scenario& scenario, const SimOptions& options, std::ostream& out,
+                        std::ostream& err);
+inline SimResult RunSimulation(const Scenario& scenario, const SimOptions& options,
+                               std::ostream& out) {
+    return RunSimulation(scenario, options, out, out);
+}
 
 }  // namespace cjsim

@@ -57,41 +57,96 @@ void report(const char* what, const char* module, DWORD code) {
                  static_cast<unsigned long>(code), text.empty() ? "" : " ", text.c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Arguments {
     bool unregister = false;
     bool silent = false;
     const char* module = nullptr;
+};
+
+// Reads the command line; kOk with done set when it was answered already (help, version).
+int parse_arguments(int argc, char** argv, Arguments& args, bool& done) {
+    done = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0 ||
             std::strcmp(arg, "/?") == 0) {
             usage(stdout);
+            done = true;
             return kOk;
         }
         if (std::strcmp(arg, "--version") == 0) {
             std::puts("cjregsvr " CJ_VERSION);
+            done = true;
             return kOk;
         }
         if (std::strcmp(arg, "-u") == 0 || std::strcmp(arg, "/u") == 0) {
-            unregister = true;
+            args.unregister = true;
         } else if (std::strcmp(arg, "-s") == 0 || std::strcmp(arg, "/s") == 0) {
-            silent = true;
-        } else if (arg[0] == '-' || module != nullptr) {
+            args.silent = true;
+        } else if (arg[0] == '-' || args.module != nullptr) {
             std::fprintf(stderr, "cjregsvr: unexpected argument '%s'\n", arg);
             usage(stderr);
             return kUsage;
         } else {
-            module = arg;
+            args.module = arg;
         }
     }
-    if (module == nullptr) {
+    if (args.module == nullptr) {
         std::fputs("cjregsvr: no module given\n", stderr);
         usage(stderr);
         return kUsage;
     }
+    return kOk;
+}
 
+// Loads the module and runs the entry point asked for.
+int run_entry_point(const Arguments& args) {
+    const platform::UniqueModule loaded(LoadLibraryA(args.module));
+    if (!loaded) {
+        const DWORD code = GetLastError();
+        report("cannot load", args.module, code);
+#ifndef _WIN32
+        // The code alone says "not found" for every failure; the loader knows which it was.
+        std::fprintf(stderr, "cjregsvr: the loader says: %s\n", PlatformLastLoadError());
+#endif
+        return kLoadFailed;
+    }
+    const char* entry = args.unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    using EntryFn = HRESULT(STDAPICALLTYPE*)();
+    const auto fn = platform::proc_address<EntryFn>(loaded.get(), entry);
+    if (fn == nullptr) {
+        std::fprintf(stderr, "cjregsvr: %s has no entry point %s\n", args.module, entry);
+        return kNoEntryPoint;
+    }
+    const HRESULT hr = fn();
+    if (FAILED(hr)) {
+        const std::string what = std::string(entry) + " failed in";
+        report(what.c_str(), args.module, static_cast<DWORD>(hr));
+        return kEntryPointFailed;
+    }
+#ifndef _WIN32
+    const std::string problem = platform_registry::store_problem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "cjregsvr: %s of %s ran, but the registry store was not saved: %s\n",
+                     entry, args.module, problem.c_str());
+        return kNotSaved;
+    }
+#endif
+    if (!args.silent) {
+        std::printf("cjregsvr: %s of %s succeeded\n", entry, args.module);
+    }
+    return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    bool done = false;
+    const int parsed = parse_arguments(argc, argv, args, done);
+    if (parsed != kOk || done) {
+        return parsed;
+    }
 #ifndef _WIN32
     if (platform_registry::store_path().empty()) {
         std::fputs(
@@ -100,39 +155,5 @@ int main(int argc, char** argv) {
             stderr);
     }
 #endif
-    const platform::UniqueModule loaded(LoadLibraryA(module));
-    if (!loaded) {
-        const DWORD code = GetLastError();
-        report("cannot load", module, code);
-#ifndef _WIN32
-        // The code alone says "not found" for every failure; the loader knows which it was.
-        std::fprintf(stderr, "cjregsvr: the loader says: %s\n", PlatformLastLoadError());
-#endif
-        return kLoadFailed;
-    }
-    const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-    using EntryFn = HRESULT(STDAPICALLTYPE*)();
-    const auto fn = platform::proc_address<EntryFn>(loaded.get(), entry);
-    if (fn == nullptr) {
-        std::fprintf(stderr, "cjregsvr: %s has no entry point %s\n", module, entry);
-        return kNoEntryPoint;
-    }
-    const HRESULT hr = fn();
-    if (FAILED(hr)) {
-        const std::string what = std::string(entry) + " failed in";
-        report(what.c_str(), module, static_cast<DWORD>(hr));
-        return kEntryPointFailed;
-    }
-#ifndef _WIN32
-    const std::string problem = platform_registry::store_problem();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "cjregsvr: %s of %s ran, but the registry store was not saved: %s\n",
-                     entry, module, problem.c_str());
-        return kNotSaved;
-    }
-#endif
-    if (!silent) {
-        std::printf("cjregsvr: %s of %s succeeded\n", entry, module);
-    }
-    return kOk;
+    return run_entry_point(args);
 }

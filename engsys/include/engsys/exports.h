@@ -50,6 +50,11 @@ typedef LONG(WINAPI* SettingGetValueFn)(const int* location, const int* base, LP
                                         DWORD* value);
 typedef LONG(WINAPI* SettingGetStringFn)(const int* location, const int* base, LPCWSTR name,
                                          LPWSTR buffer, DWORD* chars);
+// For the tools and tests of this build: a DWORD that the reads of this process get at that
+// address instead of the registry's (value null removes it). Nothing is written anywhere, so
+// nothing outlives the process. Results as BTL_SettingGetValue's.
+typedef LONG(WINAPI* SettingOverrideFn)(const int* location, const int* base, LPCWSTR name,
+                                        const DWORD* value);
 
 // bstctor.dll
 typedef void(WINAPI* TraceCtorDtorFn)(const char* text);
