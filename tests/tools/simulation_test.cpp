@@ -2,6 +2,7 @@
 // many threads, and a client that maps its values through a wrong lookup row on purpose.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 #include "scenario.h"
@@ -114,6 +115,55 @@ TEST(SimRun, HeavyCancellingFromEightThreadsLosesNoValue) {
     for (const char* seen : {"deleted (reason 1226)", "re-created as", "leaves collection job"}) {
         EXPECT_NE(out.find(seen), std::string::npos) << seen << "\n" << out;
     }
+}
+
+// The log without its header line, which names the thread count.
+std::string Log(const cjsim::Scenario& s, uint32_t seed) {
+    cjsim::SimOptions options;
+    options.seed = seed;
+    std::string out;
+    EXPECT_EQ(Simulate(s, &out, options).exitCode, 0) << out;
+    return out.substr(out.find('\n') + 1);
+}
+
+TEST(SimRun, ASeedGivesTheSameCausalLogWhateverTheThreadCount) {
+    // Six clients of one cycle and type start on the same ticks and two cancel together: the
+    // order of their effects decides who creates and who joins which collection job.
+    std::string text = "duration 300\n";
+    for (int i = 0; i < 6; ++i) {
+        text += "client k" + std::to_string(i) +
+                " cycle=10 type=9 start=" + std::to_string(i < 3 ? 0 : 50) +
+                (i % 3 == 0 ? " cancel=150" : "") + " read=1/10/5:" + std::to_string(3 * i) +
+                "+4\n";
+    }
+    text +=
+        "client y0 cycle=10 type=1 start=0 service=ydb read=1/10/5:0+2\n"
+        "client y1 cycle=10 type=1 start=0 service=ydb read=1/10/5:2+2\n";
+    cjsim::Scenario s = Parsed(text);
+    s.threads = 1;
+    const std::string reference = Log(s, 7);
+    for (int threads : {1, 4, 4, 8}) {
+        s.threads = threads;
+        EXPECT_EQ(Log(s, 7), reference) << threads << " threads";
+    }
+    // A collection job is joined only after the line that re-created it under that id.
+    std::set<unsigned long> created;
+    std::istringstream lines(reference);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t joins = line.find("joins collection job ");
+        const unsigned long id =
+            joins == std::string::npos ? 0 : std::stoul(line.substr(joins + 21));
+        if (id >= 1000) {  // ids the clients gave re-created jobs
+            EXPECT_EQ(created.count(id), 1u) << id << " joined before it was created:\n"
+                                             << reference;
+        }
+        const size_t as = line.find("re-created as ");
+        if (as != std::string::npos) {
+            created.insert(std::stoul(line.substr(as + 14)));
+        }
+    }
+    EXPECT_FALSE(created.empty()) << reference;
+    EXPECT_NE(Log(s, 8), reference) << "the seed does not order the steps";
 }
 
 TEST(SimRun, AClientTakingTheWrongRunIsCaughtByTheVerification) {

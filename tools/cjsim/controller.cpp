@@ -28,12 +28,26 @@ unsigned long Controller::Create(long cycle, long type, std::vector<NameRange> n
     job.prevEs = prevEs;
     job.collection = collection;
     job.names = std::move(names);
+    job.created = m_tick;
     return rt;
+}
+
+void Controller::EraseLocked(std::map<unsigned long, ControllerJob>::iterator job) {
+    ControllerJob& kept = m_deleted[job->first];
+    kept = std::move(job->second);
+    kept.deleted = m_tick;
+    kept.values.clear();
+    m_jobs.erase(job);
 }
 
 bool Controller::Remove(unsigned long rt) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_jobs.erase(rt) != 0;
+    const auto it = m_jobs.find(rt);
+    if (it == m_jobs.end()) {
+        return false;
+    }
+    EraseLocked(it);
+    return true;
 }
 
 bool Controller::Exists(unsigned long rt) const {
@@ -62,7 +76,7 @@ unsigned long Controller::RemoveCollection(unsigned long es) {
         return 0;
     }
     const unsigned long rt = job->rt;
-    m_jobs.erase(rt);
+    EraseLocked(m_jobs.find(rt));
     return rt;
 }
 
@@ -98,9 +112,11 @@ std::map<std::pair<long, long>, size_t> Controller::Execute(unsigned long tick) 
             continue;
         }
         job.sampleTick = tick;
+        ++job.executions;
         job.values.resize(job.names.size());
         for (size_t n = 0; n < job.names.size(); ++n) {
             const NameRange& name = job.names[n];
+            job.elementsWith += static_cast<uint64_t>(name.cnt);
             job.values[n].resize(static_cast<size_t>(name.cnt));
             for (int k = 0; k < name.cnt; ++k) {
                 job.values[n][static_cast<size_t>(k)] = MemoryValue(name, name.start + k, tick);
@@ -151,13 +167,47 @@ std::vector<ControllerJob> Controller::Jobs() const {
     return jobs;
 }
 
-std::map<std::pair<long, long>, std::pair<size_t, size_t>> Controller::Load() const {
+std::vector<ControllerJob> Controller::History() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    std::map<std::pair<long, long>, std::pair<size_t, size_t>> load;
+    std::map<unsigned long, const ControllerJob*> all;
+    for (const auto& [rt, job] : m_deleted) {
+        all[rt] = &job;
+    }
     for (const auto& [rt, job] : m_jobs) {
-        auto& entry = load[{job.cycle, job.type}];
-        entry.first += 1;
-        entry.second += job.names.size();
+        all[rt] = &job;
+    }
+    std::vector<ControllerJob> jobs;
+    for (const auto& [rt, job] : all) {
+        jobs.push_back(*job);
+        jobs.back().values.clear();
+    }
+    return jobs;
+}
+
+void Controller::AddClient(unsigned long rt, size_t client, unsigned long base) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto it = m_jobs.find(rt);
+    if (it != m_jobs.end()) {
+        it->second.clients.emplace_back(client, base);
+    }
+}
+
+void Controller::AddElementsWithout(unsigned long rt, uint64_t elements) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto it = m_jobs.find(rt);
+    if (it != m_jobs.end()) {
+        it->second.elementsWithout += elements;
+    }
+}
+
+std::map<std::pair<long, long>, Controller::KeyLoad> Controller::Load() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::map<std::pair<long, long>, KeyLoad> load;
+    for (const auto& [rt, job] : m_jobs) {
+        KeyLoad& entry = load[{job.cycle, job.type}];
+        entry.jobs += 1;
+        entry.collectionJobs += job.collection ? 1 : 0;
+        entry.names += job.names.size();
     }
     return load;
 }

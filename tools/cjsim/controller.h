@@ -35,10 +35,21 @@ struct ControllerJob {
     std::vector<std::vector<uint32_t>> values;  // one run per name, of the latest execution
     unsigned state = 0;                         // CJ state as last reported by the component
     std::vector<RingLink> ring;
+    // The job's life, for the results: ticks it was created and deleted at (kNever: runs on),
+    // the clients it read for with the position of their first name, and the elements it
+    // read per execution summed with those its clients would have read without the component.
+    unsigned long created = 0;
+    unsigned long deleted = kNever;
+    std::vector<std::pair<size_t, unsigned long>> clients;  // (client index, base)
+    uint64_t executions = 0;
+    uint64_t elementsWith = 0;
+    uint64_t elementsWithout = 0;
 };
 
 class Controller {
   public:
+    // The tick that creations, deletions and executions are recorded at.
+    void SetTick(unsigned long tick) { m_tick = tick; }
     unsigned long Create(long cycle, long type, std::vector<NameRange> names, unsigned long es,
                          unsigned long prevEs, bool collection);
     bool Remove(unsigned long rt);
@@ -59,15 +70,29 @@ class Controller {
     // Name `pos` of a job; false when the job or the name does not exist.
     bool Name(unsigned long rt, size_t pos, NameRange& out) const;
     std::vector<ControllerJob> Jobs() const;
-    // Jobs and names the controller carries per (cycle, type).
-    std::map<std::pair<long, long>, std::pair<size_t, size_t>> Load() const;
+    // Every job of the run, deleted ones included (without their values), by RT id.
+    std::vector<ControllerJob> History() const;
+    // A client whose values the job reads from its name `base` on.
+    void AddClient(unsigned long rt, size_t client, unsigned long base);
+    // Elements the job's clients would have read this execution without the component.
+    void AddElementsWithout(unsigned long rt, uint64_t elements);
+    // Jobs, collection jobs and names the controller carries per (cycle, type).
+    struct KeyLoad {
+        size_t jobs = 0;
+        size_t collectionJobs = 0;
+        size_t names = 0;
+    };
+    std::map<std::pair<long, long>, KeyLoad> Load() const;
 
   private:
     ControllerJob* FindCollectionLocked(unsigned long es);
+    void EraseLocked(std::map<unsigned long, ControllerJob>::iterator job);
 
     mutable std::mutex m_lock;
-    std::map<unsigned long, ControllerJob> m_jobs;  // by RT id
+    std::map<unsigned long, ControllerJob> m_jobs;     // by RT id
+    std::map<unsigned long, ControllerJob> m_deleted;  // by RT id, without values
     unsigned long m_nextRt = 1;
+    unsigned long m_tick = 0;
 };
 
 }  // namespace cjsim

@@ -1,5 +1,6 @@
 // cjsim: drives the collection-job component with simulated clients and a simulated controller
 // on a virtual clock, and verifies every value the clients receive.
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -7,6 +8,7 @@
 
 #include "component_factory.h"
 #include "output_paths.h"
+#include "results.h"
 #include "scenario.h"
 #include "simulator.h"
 
@@ -42,7 +44,13 @@ void Usage(std::ostream& out) {
                "                   beside the program)\n"
                "  --optimizer N    the optimizer mode: 0 off, 1 identical ranges, 2 merge\n"
                "                   overlapping and touching ranges (default 2)\n"
-               "  --quiet          leave out the line per event; print summary and verification\n"
+               "  --quiet          leave out the line per event and the progress line on stderr;\n"
+               "                   print summary and verification\n"
+               "  --seed N         order of the starts and cancels that fall on one tick (default\n"
+               "                   1); a seed gives the same output whatever the thread count\n"
+               "  --json FILE      the whole result as JSON (docs/simulator.md gives its shape)\n"
+               "  --csv FILE       the summary table as CSV\n"
+               "  --timeline FILE  an SVG picture of the jobs on the controller over virtual time\n"
                "  --print-default  print the default scenario and exit\n"
                "  --version        the version, and exit\n"
                "  --help           this text\n"
@@ -53,6 +61,8 @@ void Usage(std::ostream& out) {
                "(single jobs, jobs on the controller without and with the component, requested "
                "and\n"
                "reformed names, names read per cycle) and the verification.\n"
+               "\n"
+               "Output lines of one tick follow the order in which their effects took place.\n"
                "\n"
                "The run registers nothing and changes no setting: the component's class is served\n"
                "in this process from the module, and the run's header names that file, the\n"
@@ -65,8 +75,69 @@ void Usage(std::ostream& out) {
         << cjsim::ScenarioFormatHelp();
 }
 
+// The result files asked for with --json, --csv and --timeline.
+struct ResultFiles {
+    std::string json, csv, timeline;
+
+    // Takes argv[i] (and its value) when it is one of the options of the result files or --seed.
+    bool Take(int argc, char** argv, int& i, cjsim::SimOptions& options, int& exitCode) {
+        const std::string arg = argv[i];
+        std::string* target = arg == "--json"       ? &json
+                              : arg == "--csv"      ? &csv
+                              : arg == "--timeline" ? &timeline
+                                                    : nullptr;
+        if (target == nullptr && arg != "--seed") {
+            return false;
+        }
+        if (++i == argc) {
+            std::cerr << "cjsim: " << arg << " needs " << (target ? "a file name" : "a number")
+                      << "\n";
+            exitCode = 2;
+            return true;
+        }
+        const std::string value = argv[i];
+        char* end = nullptr;
+        const unsigned long long seed = std::strtoull(value.c_str(), &end, 10);
+        if (target != nullptr) {
+            *target = value;
+        } else if (value.empty() || value[0] == '-' || *end != '\0' || seed > 0xFFFFFFFFull) {
+            std::cerr << "cjsim: expected '--seed N' with N from 0 to 4294967295, got '" << value
+                      << "'\n";
+            exitCode = 2;
+        } else {
+            options.seed = static_cast<uint32_t>(seed);
+        }
+        return true;
+    }
+
+    // Writes the files asked for after a run that took place; a file that could not be written
+    // turns a passed verification into exit code 3.
+    int Write(const cjsim::SimResult& result) const {
+        int exitCode = result.exitCode;
+        if (exitCode == 2) {
+            return exitCode;
+        }
+        const std::pair<const std::string*, void (*)(const cjsim::SimResult&, std::ostream&)>
+            files[] = {{&json, cjsim::WriteJson},
+                       {&csv, cjsim::WriteCsv},
+                       {&timeline, cjsim::WriteTimeline}};
+        for (const auto& [path, writer] : files) {
+            if (!path->empty()) {
+                std::ostringstream text;
+                std::string error;
+                writer(result, text);
+                if (!cjsim::WriteOutputFile(*path, text.str(), error)) {
+                    std::cerr << "cjsim: " << error << "\n";
+                    exitCode = exitCode == 0 ? 3 : exitCode;
+                }
+            }
+        }
+        return exitCode;
+    }
+};
+
 // Reads the scenario, checks every output before the run (which may take long) and runs it.
-int Run(const std::string& file, const cjsim::SimOptions& options) {
+int Run(const std::string& file, const cjsim::SimOptions& options, const ResultFiles& results) {
     cjsim::Scenario scenario;
     std::string error;
     bool ready = true;
@@ -76,20 +147,24 @@ int Run(const std::string& file, const cjsim::SimOptions& options) {
     } else {
         ready = cjsim::LoadScenarioFile(file, scenario, error);
     }
-    for (const std::string* path : {&options.dotFile}) {
+    for (const std::string* path :
+         {&options.dotFile, &results.json, &results.csv, &results.timeline}) {
         ready = ready && (path->empty() || cjsim::CheckOutputPath(*path, error));
     }
     if (!ready || !cjsim::UsePrivateRegistry(error)) {
         std::cerr << "cjsim: " << error << "\n";
         return 2;
     }
-    return cjsim::RunSimulation(scenario, options, std::cout, std::cerr).exitCode;
+    return results.Write(cjsim::RunSimulation(scenario, options, std::cout, std::cerr));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     cjsim::SimOptions options;
+    options.progress = &std::cerr;
+    ResultFiles results;
+    int optionError = 0;
     std::string file;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -106,6 +181,11 @@ int main(int argc, char** argv) {
             options.trace = true;
         } else if (arg == "--quiet") {
             options.events = false;
+            options.progress = nullptr;
+        } else if (results.Take(argc, argv, i, options, optionError)) {
+            if (optionError != 0) {
+                return optionError;
+            }
         } else if (arg == "--dot" || arg == "--module" || arg == "--optimizer") {
             if (++i == argc) {
                 std::cerr << "cjsim: " << arg << " needs a value (see --help)\n";
@@ -133,5 +213,5 @@ int main(int argc, char** argv) {
             file = arg;
         }
     }
-    return Run(file, options);
+    return Run(file, options, results);
 }

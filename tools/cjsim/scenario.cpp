@@ -176,6 +176,56 @@ ScenarioClient Client(std::istringstream& words, int line, unsigned long duratio
     return c;
 }
 
+// A client line: the client, whose name and (cycle, type) must be its own.
+void AddClient(std::istringstream& words, int line, Scenario& s, std::set<std::string>& names,
+               std::map<std::pair<long, long>, bool>& services) {
+    s.clients.push_back(Client(words, line, s.duration));
+    const ScenarioClient& c = s.clients.back();
+    if (!names.insert(c.name).second) {
+        throw Failure{"client '" + c.name + "' defined twice"};
+    }
+    // The component looks collection jobs up by cycle and type alone.
+    if (!services.emplace(std::make_pair(c.cycle, c.type), c.ydb).first->second != !c.ydb) {
+        throw Failure{"client '" + c.name + "': its cycle and type are taken by the other service"};
+    }
+}
+
+// duration, threads or limit with its one value.
+void SetSetting(const std::string& keyword, std::istringstream& words, Scenario& s) {
+    std::string value, extra;
+    if (keyword != "duration" && keyword != "threads" && keyword != "limit") {
+        throw Failure{"unknown keyword '" + keyword +
+                      "' (expected duration, threads, limit or client)"};
+    }
+    if (!(words >> value) || (words >> extra)) {
+        throw Failure{"expected '" + keyword + " N'"};
+    }
+    if (keyword == "duration") {
+        if (!s.clients.empty()) {
+            throw Failure{"duration must come before the first client"};
+        }
+        s.duration = static_cast<unsigned long>(Number("duration N", value, 1, 10000000));
+    } else if (keyword == "threads") {
+        s.threads = static_cast<int>(Number("threads N", value, 1, 64));
+    } else {
+        // Ids start at 2 and the limit is exclusive: at least one collection job.
+        s.jobLimit = static_cast<unsigned long>(Number("limit N", value, 3, 999));
+    }
+}
+
+// The statement of a line without its comment; a byte-order mark before the first is dropped.
+std::string Statement(std::string text, int line) {
+    // Editors that save "UTF-8 with BOM" put one before the first line.
+    if (line == 1 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text.erase(0, 3);
+    }
+    const size_t hash = text.find('#');
+    if (hash != std::string::npos) {
+        text.erase(hash);
+    }
+    return text;
+}
+
 }  // namespace
 
 bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std::string& error) {
@@ -187,52 +237,15 @@ bool ParseScenario(std::istream& in, const std::string& file, Scenario& out, std
     int line = 0;
     try {
         while (std::getline(in, text)) {
-            ++line;
-            // Editors that save "UTF-8 with BOM" put one before the first line.
-            if (line == 1 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-                text.erase(0, 3);
-            }
-            const size_t hash = text.find('#');
-            if (hash != std::string::npos) {
-                text.erase(hash);
-            }
-            std::istringstream words(text);
+            std::istringstream words(Statement(text, ++line));
             std::string keyword;
             if (!(words >> keyword)) {
                 continue;
             }
             if (keyword == "client") {
-                s.clients.push_back(Client(words, line, s.duration));
-                const ScenarioClient& c = s.clients.back();
-                if (!names.insert(c.name).second) {
-                    throw Failure{"client '" + c.name + "' defined twice"};
-                }
-                // The component looks collection jobs up by cycle and type alone.
-                if (!services.emplace(std::make_pair(c.cycle, c.type), c.ydb).first->second !=
-                    !c.ydb) {
-                    throw Failure{"client '" + c.name +
-                                  "': its cycle and type are taken by the other service"};
-                }
-                continue;
-            }
-            std::string value, extra;
-            if (keyword != "duration" && keyword != "threads" && keyword != "limit") {
-                throw Failure{"unknown keyword '" + keyword +
-                              "' (expected duration, threads, limit or client)"};
-            }
-            if (!(words >> value) || (words >> extra)) {
-                throw Failure{"expected '" + keyword + " N'"};
-            }
-            if (keyword == "duration") {
-                if (!s.clients.empty()) {
-                    throw Failure{"duration must come before the first client"};
-                }
-                s.duration = static_cast<unsigned long>(Number("duration N", value, 1, 10000000));
-            } else if (keyword == "threads") {
-                s.threads = static_cast<int>(Number("threads N", value, 1, 64));
+                AddClient(words, line, s, names, services);
             } else {
-                // Ids start at 2 and the limit is exclusive: at least one collection job.
-                s.jobLimit = static_cast<unsigned long>(Number("limit N", value, 3, 999));
+                SetSetting(keyword, words, s);
             }
         }
         if (in.bad()) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "component_factory.h"
 #include "controller.h"
@@ -179,19 +181,24 @@ bool LookupRows(const VARIANT* table, std::vector<std::array<LONG, 4>>& rows) {
         SafeArrayGetDim(table->parray) != 2) {
         return false;
     }
-    LONG upper = -1;
-    if (FAILED(SafeArrayGetUBound(table->parray, 2, &upper))) {
+    LONG lower[2] = {}, upper[2] = {};
+    for (UINT d = 0; d < 2; ++d) {
+        if (FAILED(SafeArrayGetLBound(table->parray, d + 1, &lower[d])) ||
+            FAILED(SafeArrayGetUBound(table->parray, d + 1, &upper[d]))) {
+            return false;
+        }
+    }
+    if (lower[0] != 0 || lower[1] != 0 || upper[0] != 3) {
         return false;
     }
-    for (LONG i = 0; i <= upper; ++i) {
-        std::array<LONG, 4> row{};
-        for (LONG c = 0; c < 4; ++c) {
-            LONG at[2] = {c, i};
-            if (FAILED(SafeArrayGetElement(table->parray, at, &row[static_cast<size_t>(c)]))) {
-                return false;
-            }
-        }
-        rows.push_back(row);
+    // The first index varies fastest: row i's columns lie together.
+    platform::SafeArrayDataAccess<const LONG> cells(table->parray);
+    if (FAILED(cells.hr())) {
+        return false;
+    }
+    for (LONG i = 0; i <= upper[1]; ++i) {
+        const LONG* row = cells.data() + 4 * i;
+        rows.push_back({row[0], row[1], row[2], row[3]});
     }
     return true;
 }
@@ -216,6 +223,29 @@ class Crew {
     }
     Crew(const Crew&) = delete;
     Crew& operator=(const Crew&) = delete;
+
+    // Runs steps one after another in the given order, step k on thread threadOf[k]: the effects
+    // of a tick's starts and cancels take place in an order the seed alone decides.
+    void RunInTurns(const std::vector<int>& threadOf, const std::function<void(size_t)>& step) {
+        m_turn = 0;
+        Run([&](int thread) {
+            for (size_t k = 0; k < threadOf.size(); ++k) {
+                if (threadOf[k] != thread) {
+                    continue;
+                }
+                {
+                    std::unique_lock<std::mutex> guard(m_turnLock);
+                    m_turnDone.wait(guard, [&] { return m_turn == k; });
+                }
+                step(k);
+                {
+                    std::lock_guard<std::mutex> guard(m_turnLock);
+                    ++m_turn;
+                }
+                m_turnDone.notify_all();
+            }
+        });
+    }
 
     void Run(const std::function<void(int)>& work) {
         std::unique_lock<std::mutex> guard(m_lock);
@@ -259,6 +289,9 @@ class Crew {
     uint64_t m_generation = 0;
     int m_pending = 0;
     bool m_stop = false;
+    std::mutex m_turnLock;
+    std::condition_variable m_turnDone;
+    size_t m_turn = 0;
     std::vector<std::thread> m_threads;
 };
 
@@ -316,25 +349,69 @@ struct Client {
     unsigned long rt = 0;  // controller job that reads for it
     ULONG cjEs = 0;        // its collection job, when in one
     ULONG base = 0;        // position of its first name among the collection job's names
+    // The lookup table as read for job rt `tableRt`: kept until the client reads from another.
+    unsigned long tableRt = 0;
+    std::vector<std::array<LONG, 4>> rows;
     // YDB clients: one variable per element; the request, the values handed over each cycle
     // and the output object they arrive in.
     std::vector<NameRange> elements;
     ComPtr<IYDB_Data> request, values, out;
 };
 
+// A line of the log with its place: the turn of a start or cancel, or the client of a read;
+// within a place the step's own line comes before what happened during it.
 struct Event {
-    size_t client;
+    size_t order;
+    bool headline;
+    SimEvent event;
+};
+
+// A mismatch or error, sorted by its place like the log before the first ones are kept.
+struct Problem {
+    unsigned long tick;
+    int phase;
+    size_t order;
     std::string text;
 };
 
+enum PhaseOfTick { kEventPhase, kReadPhase, kClosingPhase };
+
 // The events of the thread that is running, so that callbacks can add theirs.
 thread_local std::vector<Event>* t_events = nullptr;
+thread_local size_t t_order = 0;
 thread_local size_t t_client = 0;
+
+// A number generator with the same sequence on every platform, for the order of a tick's steps.
+class SeededOrder {
+  public:
+    explicit SeededOrder(uint32_t seed) : m_state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    template <class T>
+    void Shuffle(std::vector<T>& items) {
+        for (size_t i = items.size(); i > 1; --i) {
+            std::swap(items[i - 1], items[static_cast<size_t>(Next() % i)]);
+        }
+    }
+
+  private:
+    uint64_t Next() {  // splitmix64
+        uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint64_t m_state;
+};
+
+// A start or cancel of the agenda.
+struct Step {
+    size_t client;
+    bool cancel;
+};
 
 class Simulation {
   public:
     Simulation(const Scenario& scenario, const SimOptions& options, std::ostream& out)
-        : m_scenario(scenario), m_options(options), m_out(out) {}
+        : m_scenario(scenario), m_options(options), m_out(out), m_order(options.seed) {}
 
     SimResult Run(RunClasses& classes, std::ostream& err);
 
@@ -346,7 +423,8 @@ class Simulation {
                        "does not run",
                        static_cast<unsigned>(jobID)));
         } else {
-            Note(Format("  controller: job rt %lu of collection job %u deleted (reason %u)", rt,
+            Note("controller",
+                 Format("  controller: job rt %lu of collection job %u deleted (reason %u)", rt,
                         static_cast<unsigned>(jobID), static_cast<unsigned>(reason)));
         }
     }
@@ -363,25 +441,26 @@ class Simulation {
         }
         return *lock;
     }
-    void Note(std::string text) {
+    void Note(const char* kind, std::string text, bool headline = false) {
         if (t_events != nullptr) {
-            t_events->push_back({t_client, std::move(text)});
+            const std::string client =
+                t_client < m_clients.size() ? m_clients[t_client].plan->name : std::string();
+            t_events->push_back({t_order, headline, {m_tick, client, kind, std::move(text)}});
         }
     }
+    void Headline(const char* kind, std::string text) { Note(kind, std::move(text), true); }
     void Error(const std::string& text) {
         ++m_errors;
-        Note("  ERROR " + text);
-        std::lock_guard<std::mutex> guard(m_problemsLock);
-        if (m_problems.size() < 20) {
-            m_problems.push_back(Format("t=%lu ", m_tick) + text);
-        }
+        Note("error", "  ERROR " + text);
+        AddProblem(text);
     }
     void Mismatch(const std::string& text) {
         ++m_mismatches;
+        AddProblem(text);
+    }
+    void AddProblem(const std::string& text) {
         std::lock_guard<std::mutex> guard(m_problemsLock);
-        if (m_problems.size() < 20) {
-            m_problems.push_back(Format("t=%lu ", m_tick) + text);
-        }
+        m_problems.push_back({m_tick, m_phase, t_order, Format("t=%lu ", m_tick) + text});
     }
     bool Check(HRESULT hr, ULONG status, const Client& c, const char* call) {
         if (SUCCEEDED(hr) && status == 0) {
@@ -392,6 +471,27 @@ class Simulation {
         return false;
     }
     bool Live(const Client& c) const { return c.phase == Phase::Alone || c.phase == Phase::InCJ; }
+    // Records that job rt reads for client c from name `base` on.
+    void Assign(Client& c, unsigned long rt, ULONG cj, ULONG base) {
+        c.rt = rt;
+        c.cjEs = cj;
+        c.base = base;
+        m_controller.AddClient(rt, c.index, base);
+    }
+
+    bool Setup(RunClasses& classes, std::ostream& err);
+    int PrepareClients();
+    unsigned long NextTick(unsigned long tick) const;
+    void RunStarts(Crew& crew, std::vector<Step> steps);
+    void ExecuteJobs();
+    void RunReads(Crew& crew);
+    void FlushLog(int phase);
+    void ShowProgress(std::chrono::steady_clock::time_point began);
+    void Close();
+    ULONG RecreateYDBJob(Client& c, ULONG cj, ULONG action, CJAsyncRQRecordHolder& state);
+    void ConfirmYDBJob(Client& c, ULONG es, unsigned long rt, LONG ticks, ULONG first);
+    void WriteSummary(SimResult& result);
+    void WriteVerification(SimResult& result);
 
     void Road(Client& c);
     void Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames);
@@ -417,6 +517,16 @@ class Simulation {
     ComPtr<IMC_CollectionJobSymAcc> m_component;
     Controller m_controller;
     std::vector<Client> m_clients;
+    // The clients by thread and cycle time: a tick visits only those whose cycle falls due.
+    std::vector<std::map<long, std::vector<Client*>>> m_byThread;
+    std::map<unsigned long, std::vector<Step>> m_agenda;  // starts and cancels by tick
+    std::set<long> m_cycles;
+    SeededOrder m_order;
+    std::vector<std::vector<Event>> m_buffers;  // one per thread
+    std::vector<SimEvent> m_log;
+    int m_phase = kEventPhase;
+    size_t m_live = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
     std::map<ULONG, Client*> m_bySJ;  // guarded by m_bySJLock
     std::mutex m_bySJLock;
     std::mutex m_roadLocksLock;
@@ -427,7 +537,7 @@ class Simulation {
     std::atomic<uint64_t> m_ydbReads{0}, m_ydbValues{0};
     std::set<Key> m_ydbKeys;  // (cycle, type) of the YDB clients
     std::mutex m_problemsLock;
-    std::vector<std::string> m_problems;
+    std::vector<Problem> m_problems;
     // Statistics, kept by the clock thread.
     std::map<Key, KeyStats> m_stats;
     std::map<Key, uint64_t> m_executions, m_namesWithout, m_namesWith;
@@ -493,16 +603,19 @@ void Simulation::Road(Client& c) {
         Error(Format("%s: unexpected action word 0x%03X", c.plan->name.c_str(),
                      static_cast<unsigned>(action)));
     }
-    c.rt = m_controller.Create(cycle, typ, c.plan->names, sj, 0, false);
+    Assign(c, m_controller.Create(cycle, typ, c.plan->names, sj, 0, false), 0, 0);
     c.phase = Phase::Alone;
+    ++m_live;
     const std::string why =
         record.r.m_ES_JobID != 0
             ? Format("first of collection job %u, which is not on the controller yet",
                      static_cast<unsigned>(record.r.m_ES_JobID))
             : std::string("no collection job (job limit)");
-    Note(Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job rt %lu",
-                c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
-                why.c_str(), static_cast<unsigned>(action), c.rt));
+    Headline("start",
+             Format("%-8s start  %4ldms typ %ld, %zu names: runs alone, %s (action 0x%03X); job "
+                    "rt %lu",
+                    c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
+                    why.c_str(), static_cast<unsigned>(action), c.rt));
 }
 
 void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNames) {
@@ -555,12 +668,14 @@ void Simulation::Recreate(Client& c, ULONG cj, ULONG action, const VARIANT* cjNa
     ULONG base = 0;
     const size_t handedOver = HandOver(c, state.r, newCJ, rt, base);
     m_controller.SetRing(newCJ, state.r);
-    Note(Format(
-        "%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
-        "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
-        c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
-        static_cast<unsigned>(cj), static_cast<unsigned>(action), static_cast<unsigned>(newCJ),
-        handedOver, static_cast<unsigned>(base), reformed.size(), rt));
+    Headline(
+        "start",
+        Format("%-8s start  %4ldms typ %ld, %zu names: joins collection job %u (action 0x%03X), "
+               "re-created as %u: %zu single jobs, %u names -> %zu reads; job rt %lu",
+               c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.plan->names.size(),
+               static_cast<unsigned>(cj), static_cast<unsigned>(action),
+               static_cast<unsigned>(newCJ), handedOver, static_cast<unsigned>(base),
+               reformed.size(), rt));
 }
 
 // The new job reads for every single job of the collection job, in the record's order. Returns
@@ -584,10 +699,9 @@ size_t Simulation::HandOver(Client& c, const CJAsyncRQRecord& record, ULONG cj, 
             if (owner->phase == Phase::Alone) {
                 m_controller.Remove(owner->rt);
             }
+            m_live += Live(*owner) ? 0 : 1;
             owner->phase = Phase::InCJ;
-            owner->rt = rt;
-            owner->cjEs = cj;
-            owner->base = base;
+            Assign(*owner, rt, cj, base);
             ++handedOver;
         }
         base += sj.VarCount;
@@ -635,7 +749,6 @@ void Simulation::RoadYDB(Client& c) {
 // Creates the job on the controller from the message the join handed over (re-creating it when
 // it was stopped), confirms it once per tick, starts it, and hands it to its single jobs.
 void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG action) {
-    const LONG cycle = c.plan->cycle, typ = c.plan->type;
     std::vector<NameRange> variables;
     std::vector<uint32_t> unused;
     if ((action != kActionAlone && (action & kActionRecreate) == 0) ||
@@ -646,29 +759,63 @@ void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG act
         return;
     }
     const ULONG cj = joined.m_ES_JobID;
-    ULONG es = cj, status = 0, first = c.sj;
-    LONG ticks = joined.ticks;
+    ULONG es = cj, first = c.sj;
     CJAsyncRQRecordHolder state;
     const CJAsyncRQRecord* ring = &joined;
     if ((action & kActionRecreate) != 0) {
-        if (const unsigned long oldRt = m_controller.FindCollection(cj, typ); oldRt != 0) {
-            Check(m_component->deleteYDBCJob(cj, typ, kReasonRecreate, &status), status, c,
-                  "deleteYDBCJob");
-            if (m_controller.Exists(oldRt)) {
-                Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.plan->name.c_str(),
-                             static_cast<unsigned>(cj), oldRt));
-                m_controller.Remove(oldRt);
-            }
-        }
-        es = m_nextCJ++;
-        ULONG stateAction = action;
-        Check(m_component->UpdateJobState(cycle, typ, c.sj, es, &stateAction, state.get(), &status),
-              status, c, "UpdateJobState");
+        es = RecreateYDBJob(c, cj, action, state);
         first = state->m_pSJ != nullptr ? state->m_pSJ[0].ES_JobID : c.sj;
-        ticks = state->ticks;
         ring = state.get();
     }
-    const unsigned long rt = m_controller.Create(cycle, typ, variables, es, cj, true);
+    const unsigned long rt =
+        m_controller.Create(c.plan->cycle, c.plan->type, variables, es, cj, true);
+    ConfirmYDBJob(c, es, rt, ring->ticks, first);
+    // A job created for this single job alone: the join's record was taken before it joined.
+    ULONG base = static_cast<ULONG>(c.elements.size());
+    size_t handedOver = 1;
+    if (ring == &joined) {
+        c.phase = Phase::InCJ;
+        ++m_live;
+        Assign(c, rt, es, 0);
+    } else {
+        base = 0;
+        handedOver = HandOver(c, *ring, es, rt, base);
+    }
+    m_controller.SetRing(es, *ring);
+    Headline("start",
+             Format("%-8s start  %4ldms typ %ld, %zu variables (YDB): %s collection job %u "
+                    "(action 0x%03X): %zu single jobs, %u variables; job rt %lu",
+                    c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.elements.size(),
+                    es == cj ? "creates" : "re-creates", static_cast<unsigned>(es),
+                    static_cast<unsigned>(action), handedOver, static_cast<unsigned>(base), rt));
+}
+
+// Deletes the stopped job on the controller through the decode callback and reports its new ES
+// id, which it returns; state receives the collection job's record.
+ULONG Simulation::RecreateYDBJob(Client& c, ULONG cj, ULONG action, CJAsyncRQRecordHolder& state) {
+    const LONG typ = c.plan->type;
+    ULONG status = 0;
+    if (const unsigned long oldRt = m_controller.FindCollection(cj, typ); oldRt != 0) {
+        Check(m_component->deleteYDBCJob(cj, typ, kReasonRecreate, &status), status, c,
+              "deleteYDBCJob");
+        if (m_controller.Exists(oldRt)) {
+            Error(Format("%s: deleteYDBCJob(%u) left job rt %lu", c.plan->name.c_str(),
+                         static_cast<unsigned>(cj), oldRt));
+            m_controller.Remove(oldRt);
+        }
+    }
+    const ULONG es = m_nextCJ++;
+    ULONG stateAction = action;
+    Check(m_component->UpdateJobState(c.plan->cycle, typ, c.sj, es, &stateAction, state.get(),
+                                      &status),
+          status, c, "UpdateJobState");
+    return es;
+}
+
+// setRt_JobID, the confirmation once per tick of the record (at least once), and the start.
+void Simulation::ConfirmYDBJob(Client& c, ULONG es, unsigned long rt, LONG ticks, ULONG first) {
+    const LONG cycle = c.plan->cycle, typ = c.plan->type;
+    ULONG status = 0;
     Check(m_component->setRt_JobID(cycle, typ, c.sj, es, rt, &status), status, c, "setRt_JobID");
     do {
         Check(m_component->UpdateCJ_YDBCB(0, typ, es, c.callback.get(), &status), status, c,
@@ -677,25 +824,6 @@ void Simulation::StartYDBJob(Client& c, const CJAsyncRQRecord& joined, ULONG act
     ULONG result = 0;
     Check(m_component->startYDBService(cycle, typ, 0, first, es, c.callback.get(), &result), 0, c,
           "startYDBService");
-    // A job created for this single job alone: the join's record was taken before it joined.
-    ULONG base = static_cast<ULONG>(c.elements.size());
-    size_t handedOver = 1;
-    if (ring == &joined) {
-        c.phase = Phase::InCJ;
-        c.rt = rt;
-        c.cjEs = es;
-        c.base = 0;
-    } else {
-        base = 0;
-        handedOver = HandOver(c, *ring, es, rt, base);
-    }
-    m_controller.SetRing(es, *ring);
-    Note(
-        Format("%-8s start  %4ldms typ %ld, %zu variables (YDB): %s collection job %u "
-               "(action 0x%03X): %zu single jobs, %u variables; job rt %lu",
-               c.plan->name.c_str(), c.plan->cycle, c.plan->type, c.elements.size(),
-               es == cj ? "creates" : "re-creates", static_cast<unsigned>(es),
-               static_cast<unsigned>(action), handedOver, static_cast<unsigned>(base), rt));
 }
 
 // The controller's response for the collection job this cycle; the client takes its own run
@@ -803,9 +931,10 @@ void Simulation::Cancel(Client& c) {
                      static_cast<unsigned>(actions),
                      c.phase == Phase::Alone ? "running alone" : "in a collection job"));
     }
-    Note(Format("%-8s cancel %s (actions 0x%02X)", name, outcome.c_str(),
-                static_cast<unsigned>(actions)));
+    Headline("cancel", Format("%-8s cancel %s (actions 0x%02X)", name, outcome.c_str(),
+                              static_cast<unsigned>(actions)));
     c.phase = Phase::Cancelled;
+    --m_live;
     c.rt = 0;
 }
 
@@ -846,15 +975,19 @@ void Simulation::ReadValues(Client& c) {
         }
         return;
     }
-    UniqueVariant table;
-    ULONG result = 0;
-    std::vector<std::array<LONG, 4>> rows;
-    if (FAILED(m_component->GetIVarLookupTbl(c.cjEs, c.plan->type, table.get(), &result)) ||
-        !LookupRows(table.get(), rows)) {
-        Mismatch(Format("%s: no lookup table for collection job %u", c.plan->name.c_str(),
-                        static_cast<unsigned>(c.cjEs)));
-        return;
+    // The table changes only with the job that reads for the client, as a real client sees it.
+    if (c.tableRt != c.rt) {
+        UniqueVariant table;
+        ULONG result = 0;
+        if (FAILED(m_component->GetIVarLookupTbl(c.cjEs, c.plan->type, table.get(), &result)) ||
+            !LookupRows(table.get(), c.rows)) {
+            Mismatch(Format("%s: no lookup table for collection job %u", c.plan->name.c_str(),
+                            static_cast<unsigned>(c.cjEs)));
+            return;
+        }
+        c.tableRt = c.rt;
     }
+    const std::vector<std::array<LONG, 4>>& rows = c.rows;
     for (size_t i = 0; i < c.plan->names.size(); ++i) {
         size_t row = c.base + i;
         if (c.wrongRow && !rows.empty()) {
@@ -873,35 +1006,29 @@ void Simulation::ReadValues(Client& c) {
 
 // The load of the moment with the most live clients, for the summary.
 void Simulation::Sample() {
+    if (m_sampled && m_live <= m_peakLive) {
+        return;
+    }
     std::map<Key, std::pair<size_t, size_t>> live;
-    size_t total = 0;
     for (const Client& c : m_clients) {
         if (Live(c)) {
             auto& l = live[{c.plan->cycle, c.plan->type}];
             l.first += 1;
             l.second += Requested(*c.plan);
-            ++total;
         }
     }
-    if (m_sampled && total <= m_peakLive) {
-        return;
-    }
     m_sampled = true;
-    m_peakLive = total;
+    m_peakLive = m_live;
     m_peakTick = m_tick;
     const auto load = m_controller.Load();
-    std::map<Key, size_t> cjs;
-    for (const ControllerJob& job : m_controller.Jobs()) {
-        cjs[{job.cycle, job.type}] += job.collection ? 1 : 0;
-    }
     for (auto& [key, s] : m_stats) {
         const auto l = live.find(key);
         const auto j = load.find(key);
         s.jobsWithout = l == live.end() ? 0 : l->second.first;
         s.requested = l == live.end() ? 0 : l->second.second;
-        s.jobsWith = j == load.end() ? 0 : j->second.first;
-        s.reformed = j == load.end() ? 0 : j->second.second;
-        s.collectionJobs = cjs[key];
+        s.jobsWith = j == load.end() ? 0 : j->second.jobs;
+        s.reformed = j == load.end() ? 0 : j->second.names;
+        s.collectionJobs = j == load.end() ? 0 : j->second.collectionJobs;
     }
 }
 
@@ -964,22 +1091,13 @@ std::string Simulation::Dot() const {
     return dot.str();
 }
 
-SimResult Simulation::Report() {
-    SimResult result;
-    result.reads = m_reads;
-    result.values = m_values;
-    result.mismatches = m_mismatches;
-    result.errors = m_errors;
-    result.peakTick = m_peakTick;
-    result.ydbReads = m_ydbReads;
-    result.ydbValues = m_ydbValues;
+void Simulation::WriteSummary(SimResult& result) {
     m_out << "\nSummary per service, cycle time and type, at t=" << m_peakTick
           << " (the moment with the most live clients); reads are names (YDB: variables) per "
              "cycle, averaged over the run\n";
     m_out << "service  cycle   type  single jobs | jobs w/o  jobs with (CJs) | names requested  "
              "reformed | reads w/o   with\n";
     std::array<std::array<size_t, 2>, 2> jobs{};  // [YDB][with]
-    std::array<bool, 2> present{};
     for (auto& [key, s] : m_stats) {
         const uint64_t runs = m_executions[key];
         s.readsWithout = runs == 0 ? 0.0 : static_cast<double>(m_namesWithout[key]) / runs;
@@ -988,7 +1106,6 @@ SimResult Simulation::Report() {
         result.peakJobsWith += s.jobsWith;
         jobs[s.ydb][0] += s.jobsWithout;
         jobs[s.ydb][1] += s.jobsWith;
-        present[s.ydb] = true;
         m_out << Format("%-7s %6ld %6ld %12zu | %8zu %10zu %5zu | %15zu %9zu | %9.1f %6.1f\n",
                         s.ydb ? "YDB" : "IVar", s.cycle, s.type, s.clients, s.jobsWithout,
                         s.jobsWith, s.collectionJobs, s.requested, s.reformed, s.readsWithout,
@@ -1000,20 +1117,30 @@ SimResult Simulation::Report() {
         "(IVar %zu / %zu, YDB %zu / %zu).\n",
         m_peakTick, result.peakJobsWithout, result.peakJobsWith, jobs[0][0], jobs[0][1], jobs[1][0],
         jobs[1][1]);
+}
+
+void Simulation::WriteVerification(SimResult& result) {
     const uint64_t ivarReads = result.reads - result.ydbReads;
     const uint64_t ivarValues = result.values - result.ydbValues;
     m_out << "\nVerification: " << result.reads << " reads, " << result.values
           << " values compared with a direct read of the simulated memory at the same tick (IVar "
           << ivarReads << " reads, " << ivarValues << " values; YDB " << result.ydbReads
           << " reads, " << result.ydbValues << " values)\n";
+    std::array<bool, 2> present{};
+    for (const KeyStats& s : result.keys) {
+        present[s.ydb] = true;
+    }
     // A service whose clients had nothing compared has verified nothing.
     const bool idle = (present[0] && ivarValues == 0) || (present[1] && result.ydbValues == 0);
-    if (idle) {
-        m_problems.push_back(Format("no value of %s was compared", present[0] && ivarValues == 0
-                                                                       ? "the IVar service"
-                                                                       : "the YDB service"));
+    for (const Problem& p : m_problems) {
+        result.problems.push_back(p.text);
     }
-    for (const std::string& p : m_problems) {
+    if (idle) {
+        result.problems.push_back(
+            Format("no value of %s was compared",
+                   present[0] && ivarValues == 0 ? "the IVar service" : "the YDB service"));
+    }
+    for (const std::string& p : result.problems) {
         m_out << "  " << p << "\n";
     }
     if (result.mismatches == 0 && result.errors == 0 && !idle) {
@@ -1025,32 +1152,76 @@ SimResult Simulation::Report() {
               << ".\n";
         result.exitCode = 1;
     }
+}
+
+SimResult Simulation::Report() {
+    SimResult result;
+    result.reads = m_reads;
+    result.values = m_values;
+    result.mismatches = m_mismatches;
+    result.errors = m_errors;
+    result.peakTick = m_peakTick;
+    result.ydbReads = m_ydbReads;
+    result.ydbValues = m_ydbValues;
+    result.source = m_scenario.source;
+    result.duration = m_scenario.duration;
+    result.threads = static_cast<int>(m_byThread.size());
+    result.seed = m_options.seed;
+    result.events = std::move(m_log);
+    for (const ControllerJob& job : m_controller.History()) {
+        SimJob j;
+        j.rt = job.rt;
+        j.cycle = job.cycle;
+        j.type = job.type;
+        j.ydb = m_ydbKeys.count({job.cycle, job.type}) != 0;
+        j.collection = job.collection;
+        j.es = job.es;
+        j.prevEs = job.prevEs;
+        j.created = job.created;
+        j.deleted = job.deleted;
+        j.names = job.names;
+        j.executions = job.executions;
+        j.elementsWith = job.elementsWith;
+        j.elementsWithout = job.elementsWithout;
+        for (const auto& [client, base] : job.clients) {
+            j.clients.emplace_back(m_clients[client].plan->name, base);
+        }
+        result.jobs.push_back(std::move(j));
+    }
+    WriteSummary(result);
+    WriteVerification(result);
     return result;
 }
 
-SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
+// The component, from the classes this run serves, told that values are compared, with the
+// scenario's job limit.
+bool Simulation::Setup(RunClasses& classes, std::ostream& err) {
     std::string error;
     if (FAILED(classes.CreateComponent(m_component, error))) {
         err << "cjsim: " << error << "\n";
-        return {};
+        return false;
     }
     ValueComparisonOn details;
     UniqueVariant devType;
     if (FAILED(m_component->checkProperties(*devType.get(), "cjsim", &details))) {
         err << "cjsim: the component refused the device properties\n";
-        return {};
+        return false;
     }
     // setMaxJobs sets the YDB byte limit as well: keep the one in force.
     ULONG maxJobs = 0, info = 0, flag = 0, maxVars = 0, maxSize = 0;
     m_component->getMaxJobs(&maxJobs, &info, &flag);
     m_component->getLimits(&maxVars, &maxSize);
     m_component->setMaxJobs(m_scenario.jobLimit, maxSize, flag);
+    return true;
+}
 
+// Deals the clients out to the threads and fills the agenda; returns the thread count.
+int Simulation::PrepareClients() {
     const int threads =
         std::max(1, std::min(m_scenario.threads, static_cast<int>(m_scenario.clients.size())));
     m_clients.resize(m_scenario.clients.size());
-    std::set<unsigned long> eventTicks;
-    std::set<long> cycles;
+    m_byThread.resize(static_cast<size_t>(threads));
+    m_buffers.resize(static_cast<size_t>(threads));
     for (size_t i = 0; i < m_clients.size(); ++i) {
         Client& c = m_clients[i];
         c.plan = &m_scenario.clients[i];
@@ -1058,11 +1229,12 @@ SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
         c.thread = static_cast<int>(i % static_cast<size_t>(threads));
         c.wrongRow = c.plan->name == m_options.wrongRowClient;
         c.callback = ComPtr<ClientCallback>(new ClientCallback(*this));  // adds the first
-        eventTicks.insert(c.plan->start);
+        m_byThread[static_cast<size_t>(c.thread)][c.plan->cycle].push_back(&c);
+        m_agenda[c.plan->start].push_back({i, false});
         if (c.plan->cancel != kNever) {
-            eventTicks.insert(c.plan->cancel);
+            m_agenda[c.plan->cancel].push_back({i, true});
         }
-        cycles.insert(c.plan->cycle);
+        m_cycles.insert(c.plan->cycle);
         KeyStats& s = m_stats[{c.plan->cycle, c.plan->type}];
         s.cycle = c.plan->cycle;
         s.type = c.plan->type;
@@ -1072,84 +1244,141 @@ SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
             m_ydbKeys.insert({c.plan->cycle, c.plan->type});
         }
     }
-    m_out << Format("cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu\n",
-                    m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
-                    m_scenario.jobLimit);
-    m_out << "cjsim: component from " << classes.ComponentPath() << "\ncjsim: optimizer "
-          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer)
-          << "); registry: " << RegistryDescription() << "\n";
+    return threads;
+}
 
-    std::vector<std::vector<Event>> events(static_cast<size_t>(threads));
-    {
-        Crew crew(threads);
-        const auto onEachThread = [&](const std::function<void(Client&)>& what) {
-            crew.Run([&](int thread) {
-                t_events = &events[static_cast<size_t>(thread)];
-                for (Client& c : m_clients) {
-                    if (c.thread == thread) {
-                        t_client = c.index;
-                        what(c);
-                    }
-                }
-                t_events = nullptr;
-            });
-        };
-        for (m_tick = 0; m_tick <= m_scenario.duration; ++m_tick) {
-            const bool hasEvents = eventTicks.count(m_tick) != 0;
-            bool executes = false;
-            for (long cycle : cycles) {
-                executes = executes || m_tick % static_cast<unsigned long>(cycle) == 0;
-            }
-            if (!hasEvents && !executes) {
+// The next tick with a start, a cancel or a cycle that falls due; the others are skipped.
+unsigned long Simulation::NextTick(unsigned long tick) const {
+    const auto event = m_agenda.upper_bound(tick);
+    unsigned long next = event == m_agenda.end() ? kNever : event->first;
+    for (long cycle : m_cycles) {
+        const auto c = static_cast<unsigned long>(cycle);
+        next = std::min(next, (tick / c + 1) * c);
+    }
+    return next;
+}
+
+// The tick's starts and cancels, one after another in the seeded order, each on its client's
+// thread.
+void Simulation::RunStarts(Crew& crew, std::vector<Step> steps) {
+    m_order.Shuffle(steps);
+    std::vector<int> threadOf;
+    for (const Step& step : steps) {
+        threadOf.push_back(m_clients[step.client].thread);
+    }
+    crew.RunInTurns(threadOf, [&](size_t k) {
+        Client& c = m_clients[steps[k].client];
+        t_events = &m_buffers[static_cast<size_t>(c.thread)];
+        t_order = k;
+        t_client = c.index;
+        if (!steps[k].cancel && c.phase == Phase::Pending) {
+            Road(c);
+        } else if (steps[k].cancel) {
+            Cancel(c);
+        }
+        t_events = nullptr;
+    });
+    FlushLog(kEventPhase);
+    Sample();
+}
+
+// The controller runs the jobs that fall due; the names and elements read with and without the
+// component are counted.
+void Simulation::ExecuteJobs() {
+    m_controller.SetTick(m_tick);
+    for (const auto& [key, names] : m_controller.Execute(m_tick)) {
+        m_namesWith[key] += names;
+    }
+    std::map<Key, uint64_t> without;
+    for (const auto& byCycle : m_byThread) {
+        for (const auto& [cycle, clients] : byCycle) {
+            if (m_tick % static_cast<unsigned long>(cycle) != 0) {
                 continue;
             }
-            if (hasEvents) {
-                onEachThread([&](Client& c) {
-                    if (c.plan->start == m_tick && c.phase == Phase::Pending) {
-                        Road(c);
-                    } else if (c.plan->cancel == m_tick) {
-                        Cancel(c);
+            for (const Client* c : clients) {
+                if (Live(*c)) {
+                    without[{cycle, c->plan->type}] += Requested(*c->plan);
+                    uint64_t elements = 0;
+                    for (const NameRange& r : c->plan->names) {
+                        elements += static_cast<uint64_t>(r.cnt);
                     }
-                });
-                Sample();
-            }
-            if (executes) {
-                for (const auto& [key, names] : m_controller.Execute(m_tick)) {
-                    m_namesWith[key] += names;
-                }
-                std::map<Key, uint64_t> without;
-                for (const Client& c : m_clients) {
-                    if (Live(c) && m_tick % static_cast<unsigned long>(c.plan->cycle) == 0) {
-                        without[{c.plan->cycle, c.plan->type}] += Requested(*c.plan);
-                    }
-                }
-                for (const auto& [key, names] : without) {
-                    m_namesWithout[key] += names;
-                    ++m_executions[key];
-                }
-                onEachThread([&](Client& c) {
-                    if (Live(c) && m_tick % static_cast<unsigned long>(c.plan->cycle) == 0) {
-                        ReadValues(c);
-                    }
-                });
-            }
-            std::vector<Event> all;
-            for (std::vector<Event>& e : events) {
-                all.insert(all.end(), e.begin(), e.end());
-                e.clear();
-            }
-            std::stable_sort(all.begin(), all.end(),
-                             [](const Event& a, const Event& b) { return a.client < b.client; });
-            for (const Event& e : all) {
-                if (m_options.events) {
-                    m_out << Format("t=%5lu ", m_tick) << e.text << "\n";
+                    m_controller.AddElementsWithout(c->rt, elements);
                 }
             }
         }
-        m_tick = m_scenario.duration;
     }
+    for (const auto& [key, names] : without) {
+        m_namesWithout[key] += names;
+        ++m_executions[key];
+    }
+}
 
-    // The final picture: the component's current rings reach the controller through UpdateJob.
+// Every client whose cycle falls due reads its values, all threads at once.
+void Simulation::RunReads(Crew& crew) {
+    crew.Run([&](int thread) {
+        t_events = &m_buffers[static_cast<size_t>(thread)];
+        for (const auto& [cycle, clients] : m_byThread[static_cast<size_t>(thread)]) {
+            if (m_tick % static_cast<unsigned long>(cycle) != 0) {
+                continue;
+            }
+            for (Client* c : clients) {
+                if (Live(*c)) {
+                    t_order = c->index;
+                    t_client = c->index;
+                    ReadValues(*c);
+                }
+            }
+        }
+        t_events = nullptr;
+    });
+    FlushLog(kReadPhase);
+}
+
+// Prints and keeps the phase's lines in the order their effects took place, and keeps the
+// first problems in the same order.
+void Simulation::FlushLog(int phase) {
+    std::vector<Event> all;
+    for (std::vector<Event>& e : m_buffers) {
+        all.insert(all.end(), std::make_move_iterator(e.begin()), std::make_move_iterator(e.end()));
+        e.clear();
+    }
+    std::stable_sort(all.begin(), all.end(), [](const Event& a, const Event& b) {
+        return a.order != b.order ? a.order < b.order : a.headline && !b.headline;
+    });
+    for (Event& e : all) {
+        if (m_options.events) {
+            m_out << (phase == kClosingPhase ? std::string() : Format("t=%5lu ", m_tick))
+                  << e.event.text << "\n";
+        }
+        m_log.push_back(std::move(e.event));
+    }
+    std::lock_guard<std::mutex> guard(m_problemsLock);
+    std::stable_sort(m_problems.begin(), m_problems.end(), [](const Problem& a, const Problem& b) {
+        return std::tie(a.tick, a.phase, a.order) < std::tie(b.tick, b.phase, b.order);
+    });
+    if (m_problems.size() > 20) {
+        m_problems.resize(20);
+    }
+}
+
+void Simulation::ShowProgress(std::chrono::steady_clock::time_point began) {
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto kQuietFor = std::chrono::seconds(3);
+    const Clock::time_point now = Clock::now();
+    if (m_options.progress == nullptr || now - began < kQuietFor ||
+        now - m_lastProgress < std::chrono::seconds(1)) {
+        return;
+    }
+    m_lastProgress = now;
+    *m_options.progress << Format("cjsim: t=%lu of %lu ms, %zu clients live, %llu values compared",
+                                  m_tick, m_scenario.duration, m_live,
+                                  static_cast<unsigned long long>(m_values.load()))
+                        << std::endl;
+}
+
+// The final picture: the component's current rings reach the controller through UpdateJob;
+// the job table is checked and drawn.
+void Simulation::Close() {
     for (const ControllerJob& job : m_controller.Jobs()) {
         if (job.collection) {
             ULONG status = 0;
@@ -1160,14 +1389,52 @@ SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
             }
         }
     }
-    std::vector<Event> closing;
-    t_events = &closing;
+    m_phase = kClosingPhase;
+    t_events = &m_buffers[0];
+    t_order = 0;
     CheckFinalTable();
     t_events = nullptr;
-    for (const Event& e : closing) {
-        m_out << e.text << "\n";
+    FlushLog(kClosingPhase);
+}
+
+SimResult Simulation::Run(RunClasses& classes, std::ostream& err) {
+    if (!Setup(classes, err)) {
+        return {};
     }
+    const int threads = PrepareClients();
+    m_out << Format(
+        "cjsim: scenario %s: %zu clients on %d threads, %lu ms, job limit %lu, seed %u\n",
+        m_scenario.source.c_str(), m_clients.size(), threads, m_scenario.duration,
+        m_scenario.jobLimit, static_cast<unsigned>(m_options.seed));
+    m_out << "cjsim: component from " << classes.ComponentPath() << "\ncjsim: optimizer "
+          << m_options.optimizer << " (" << OptimizerModeName(m_options.optimizer)
+          << "); registry: " << RegistryDescription() << "\n";
+    const auto began = std::chrono::steady_clock::now();
+    {
+        Crew crew(threads);
+        for (m_tick = 0; m_tick <= m_scenario.duration; m_tick = NextTick(m_tick)) {
+            m_controller.SetTick(m_tick);
+            if (const auto steps = m_agenda.find(m_tick); steps != m_agenda.end()) {
+                m_phase = kEventPhase;
+                RunStarts(crew, steps->second);
+            }
+            const bool due = std::any_of(m_cycles.begin(), m_cycles.end(), [&](long cycle) {
+                return m_tick % static_cast<unsigned long>(cycle) == 0;
+            });
+            if (due) {
+                m_phase = kReadPhase;
+                ExecuteJobs();
+                RunReads(crew);
+            }
+            ShowProgress(began);
+        }
+        m_tick = m_scenario.duration;
+    }
+    Close();
     SimResult result = Report();
+    result.module = classes.ComponentPath();
+    result.optimizer = m_options.optimizer;
+    std::string error;
     if (!m_options.dotFile.empty() && !WriteOutputFile(m_options.dotFile, Dot(), error)) {
         err << "cjsim: " << error << "\n";
         result.exitCode = result.exitCode == 0 ? 3 : result.exitCode;
