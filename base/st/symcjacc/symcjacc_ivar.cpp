@@ -269,12 +269,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
                                                                    ULONG* pAction, ULONG* pStatus) {
     CJ_SCOPE(trace, "UpdateIVarJobEntry");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pAction);
-        CJ_RETURN_IF_NULL(trace, pSJJobID);
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
-        CJ_RETURN_IF_NULL(trace, pNames);
+        CJ_RETURN_IF_NULL(trace, pStatus, pRecord, pAction, pSJJobID, pCJJobID, pNames);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;

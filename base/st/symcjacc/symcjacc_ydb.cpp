@@ -417,11 +417,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
                                                                   ULONG* pAction, ULONG* pStatus) {
     CJ_SCOPE(trace, "UpdateYDBJobEntry");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pAction);
-        CJ_RETURN_IF_NULL(trace, pSJJobID);
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pStatus, pRecord, pAction, pSJJobID, pCJJobID);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;
