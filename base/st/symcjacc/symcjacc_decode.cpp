@@ -16,6 +16,14 @@ bool symcjacc::Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept {
     return false;
 }
 
+ULONG symcjacc::FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept {
+    ULONG id = 2;
+    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
+        ++id;
+    }
+    return id;
+}
+
 namespace {
 
 // A decode registration replaced by a new one moves to the old slot; the new slot is then free.

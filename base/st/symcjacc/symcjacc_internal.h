@@ -44,6 +44,10 @@ constexpr bool AnyNull(const Pointee*... pointers) noexcept {
 // released).
 bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept;
 
+// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); the job
+// limit when every id below it is taken.
+ULONG FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept;
+
 enum class DecodeSide { IYDBDecode, ICB_Decode };
 
 // Deletes exactly the CJ found under `lock` (null: none) on the target through its decode

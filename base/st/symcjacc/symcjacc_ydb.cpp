@@ -233,20 +233,11 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
     return S_OK;
 }
 
-// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); once
-// every id below the job limit is taken, the limit itself, which later CJs of the type share.
-ULONG NextYDBJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
                   ULONG sjLength, const SYDBAddition& add) {
     CAsyncRQEntry entry;
-    entry.m_ES_JobID = NextYDBJobID(rq, add.typ, maxJobs);
+    // Once every id below the job limit is taken, later CJs of the type share the limit.
+    entry.m_ES_JobID = FreeJobID(rq, add.typ, maxJobs);
     entry.m_Typ = add.typ;
     entry.m_RQStatus = STATE_CREATED;
     entry.ms = add.cycle;
