@@ -29,6 +29,14 @@ constexpr uint32_t kMessageVariant = 1;
 constexpr int32_t kListTag = -1;
 constexpr uint32_t kServiceCyclicRead = 2;
 constexpr uint32_t kJobTypeCycle = 1;
+// A cyclic job's values: service type 11, in a record of the CJ's command with sub-command 1.
+constexpr uint32_t kServiceValues = 11;
+constexpr uint16_t kSubCmdValues = 1;
+// Answers that go to the consumer as they came.
+constexpr uint32_t kServicePassedOn = 12;
+constexpr uint32_t kQualifierPassedOn = 7;
+// The UPP response of a failed stream, for a message whose position could not be put back.
+constexpr int32_t kStreamFailed = 4;
 // The YDB marks of a single job.
 constexpr ULONG kSJServiceYDB = 0;
 constexpr LONG kSJTypeYDB = 1;
@@ -513,15 +521,6 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG
 // ---- each cycle's values, handed to one single job ----------------------------------------
 
 namespace {
-
-// A cyclic job's values: service type 11, in a record of the CJ's command with sub-command 1.
-constexpr uint32_t kServiceValues = 11;
-// Answers that go to the consumer as they came.
-constexpr uint32_t kServicePassedOn = 12;
-constexpr uint32_t kQualifierPassedOn = 7;
-constexpr uint16_t kSubCmdValues = 1;
-// The UPP response of a failed stream, for a message whose position could not be put back.
-constexpr int32_t kStreamFailed = 4;
 
 // The SJ's values and where they go.
 struct SValuesCall {
