@@ -35,9 +35,12 @@ HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
     return S_OK;
 }
 
-HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int srcOffset, int dims,
-                           int count) {
-    CO_TRACE_SCOPE(trace, "h/safearrayhlp", "SafeArrayCopyRange");
+namespace {
+
+// Checks both arrays and ranges of a copy; on success the first index of each range.
+HRESULT CheckCopyRanges(CCoTrace& trace, SAFEARRAY* dst, int dstOffset, SAFEARRAY* src,
+                        int srcOffset, int dims, int count, long long& srcFirst,
+                        long long& dstFirst) {
     // One index per element is passed on; an array of more dimensions would read the others
     // from past it. (Missing arrays fail on their bounds below.)
     const UINT srcDims = src != nullptr ? SafeArrayGetDim(src) : 1;
@@ -71,11 +74,16 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
                  dstOffset, count, static_cast<int>(dstSize));
         return DISP_E_BADINDEX;
     }
-    if (count <= 0) {
-        return S_OK;
-    }
-    // An element is handed over in the form of its own kind; mixing kinds (a number into an
-    // array of VARIANT, a BSTR into numbers) would hand over garbage.
+    srcFirst = srcBounds[0].lLbound + static_cast<long long>(srcOffset);
+    dstFirst = dstBounds[0].lLbound + static_cast<long long>(dstOffset);
+    return S_OK;
+}
+
+// Copies count elements between checked ranges, each in the form of its own kind.
+HRESULT CopyElements(CCoTrace& trace, SAFEARRAY* dst, long long dstFirst, SAFEARRAY* src,
+                     long long srcFirst, int count) {
+    // Mixing kinds (a number into an array of VARIANT, a BSTR into numbers) would hand over
+    // garbage.
     if (!CArrayElement::Fits(src) || !CArrayElement::SameKind(src, dst)) {
         CO_TRACE(
             trace, TRACE_ERROR, "error on element type check, src-features 0x%X, dst-features 0x%X",
@@ -85,11 +93,9 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
     CArrayElement element(src);
     for (int i = 0; i < count; ++i) {
         // Within the checked ranges, whose bounds fit in LONG.
-        LONG srcIndex =
-            static_cast<LONG>(srcBounds[0].lLbound + static_cast<long long>(srcOffset) + i);
-        LONG dstIndex =
-            static_cast<LONG>(dstBounds[0].lLbound + static_cast<long long>(dstOffset) + i);
-        hr = SafeArrayGetElement(src, &srcIndex, element.Slot());
+        LONG srcIndex = static_cast<LONG>(srcFirst + i);
+        LONG dstIndex = static_cast<LONG>(dstFirst + i);
+        HRESULT hr = SafeArrayGetElement(src, &srcIndex, element.Slot());
         if (FAILED(hr)) {
             CO_TRACE(trace, TRACE_ERROR, "error on SafeArrayGetElement, src-offset %d",
                      static_cast<int>(srcIndex));
@@ -104,4 +110,19 @@ HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int sr
         }
     }
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT SafeArrayCopyRange(SAFEARRAY* dst, int dstOffset, SAFEARRAY* src, int srcOffset, int dims,
+                           int count) {
+    CO_TRACE_SCOPE(trace, "h/safearrayhlp", "SafeArrayCopyRange");
+    long long srcFirst = 0;
+    long long dstFirst = 0;
+    const HRESULT hr =
+        CheckCopyRanges(trace, dst, dstOffset, src, srcOffset, dims, count, srcFirst, dstFirst);
+    if (FAILED(hr) || count <= 0) {
+        return hr;
+    }
+    return CopyElements(trace, dst, dstFirst, src, srcFirst, count);
 }

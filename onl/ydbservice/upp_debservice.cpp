@@ -29,6 +29,16 @@ void writeChar(Gen_ExStream& s, uint32_t member) noexcept {
     s << static_cast<signed char>(static_cast<uint8_t>(member & 0xFFu));
 }
 
+// A value narrower than its member, taken only when it arrived.
+template <class T>
+void readWhole(Gen_ExStream& s, uint64_t& member) noexcept {
+    T v = 0;
+    s >> v;
+    if (s.ok()) {
+        member = v;
+    }
+}
+
 bool isOneOf(uint32_t v, std::initializer_list<uint32_t> set) noexcept {
     return std::find(set.begin(), set.end(), v) != set.end();
 }
@@ -382,76 +392,38 @@ void Upp_DataVariant::writeTypeDescriptor(Gen_ExStream& s) const noexcept {
 
 void Upp_DataVariant::readValue(Gen_ExStream& s) {
     switch (m_DataType) {
+        case kBlock:
+            readBlockValue(s);
+            break;
+        case kString:
+            readStringValue(s);
+            break;
+        default:
+            readNumberValue(s);
+            break;
+    }
+}
+
+void Upp_DataVariant::readNumberValue(Gen_ExStream& s) noexcept {
+    switch (m_DataType) {
         case 0:
-        case 4: {
-            uint8_t v = 0;
-            s >> v;
-            if (s.ok()) {
-                m_Value = v;
-            }
+        case 4:
+            readWhole<uint8_t>(s, m_Value);
             break;
-        }
         case 1:
-        case 5: {
-            uint16_t v = 0;
-            s >> v;
-            if (s.ok()) {
-                m_Value = v;
-            }
+        case 5:
+            readWhole<uint16_t>(s, m_Value);
             break;
-        }
         case 2:
         case 6:
-        case 8: {
-            uint32_t v = 0;
-            s >> v;
-            if (s.ok()) {
-                m_Value = v;
-            }
+        case 8:
+            readWhole<uint32_t>(s, m_Value);
             break;
-        }
         case 3:
         case 7:
         case 9:
             s >> m_Value;
             break;
-        case kBlock:
-            // Allocated only while the stream is good and kept only when the bytes came: a
-            // response must not make every block a request named hold its full length.
-            if (m_BufferLength != 0 && s.ok()) {
-                const bool fresh = m_pBuffer == nullptr;
-                if (fresh) {
-                    allocate(m_BufferLength);
-                }
-                if (!s.readArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8) && fresh) {
-                    m_pBuffer.reset();
-                }
-            }
-            break;
-        case kString: {
-            if (m_pBuffer == nullptr) {
-                break;
-            }
-            uint8_t length = 0;
-            s >> length;
-            const uint8_t capacity = m_pBuffer[0];
-            uint8_t excess = 0;
-            if (length > capacity) {
-                excess = static_cast<uint8_t>(length - capacity);
-                length = capacity;
-                m_Result = kResultCut;
-            }
-            m_pBuffer[1] = length;
-            s.readArray(m_pBuffer.get() + 2, length, YDB_ELEM_U8);
-            std::memset(m_pBuffer.get() + 2 + length, 0, capacity - length);
-            // The cut characters are still on the wire; leaving them would shift every field
-            // that follows.
-            if (excess != 0) {
-                uint8_t skipped[255];
-                s.readArray(skipped, excess, YDB_ELEM_U8);
-            }
-            break;
-        }
         case kPair: {
             uint32_t low = 0;
             uint32_t high = 0;
@@ -463,6 +435,45 @@ void Upp_DataVariant::readValue(Gen_ExStream& s) {
         }
         default:
             break;
+    }
+}
+
+void Upp_DataVariant::readBlockValue(Gen_ExStream& s) {
+    // Allocated only while the stream is good and kept only when the bytes came: a response must
+    // not make every block a request named hold its full length.
+    if (m_BufferLength == 0 || !s.ok()) {
+        return;
+    }
+    const bool fresh = m_pBuffer == nullptr;
+    if (fresh) {
+        allocate(m_BufferLength);
+    }
+    if (!s.readArray(m_pBuffer.get(), m_BufferLength, YDB_ELEM_U8) && fresh) {
+        m_pBuffer.reset();
+    }
+}
+
+void Upp_DataVariant::readStringValue(Gen_ExStream& s) noexcept {
+    if (m_pBuffer == nullptr) {
+        return;
+    }
+    uint8_t length = 0;
+    s >> length;
+    const uint8_t capacity = m_pBuffer[0];
+    uint8_t excess = 0;
+    if (length > capacity) {
+        excess = static_cast<uint8_t>(length - capacity);
+        length = capacity;
+        m_Result = kResultCut;
+    }
+    m_pBuffer[1] = length;
+    s.readArray(m_pBuffer.get() + 2, length, YDB_ELEM_U8);
+    std::memset(m_pBuffer.get() + 2 + length, 0, capacity - length);
+    // The cut characters are still on the wire; leaving them would shift every field that
+    // follows.
+    if (excess != 0) {
+        uint8_t skipped[255];
+        s.readArray(skipped, excess, YDB_ELEM_U8);
     }
 }
 

@@ -154,6 +154,9 @@ class Upp_DataVariant {
 
   private:
     void allocate(uint32_t length);
+    void readNumberValue(Gen_ExStream& s) noexcept;
+    void readBlockValue(Gen_ExStream& s);
+    void readStringValue(Gen_ExStream& s) noexcept;
 
     std::unique_ptr<uint8_t[]> m_pBuffer;
     uint32_t m_BufferLength = 0;

@@ -7,80 +7,43 @@ namespace {
 constexpr uint32_t kUnknownResponse = 48;
 }  // namespace
 
-// Each text is its own format, so that the silent trace keeps it readable.
+// UPP response | engineering-system code | trace text. A list of macro rows rather than an array,
+// so that each text stays its own literal format and the silent trace keeps it readable.
+#define UPP_ERROR_RESPONSES(ROW)                                                              \
+    ROW(1, 88, "response from UPP: 'resource problem'")                                       \
+    ROW(2, 89, "response from UPP: 'unknown service type'")                                   \
+    ROW(3, 90, "response from UPP: 'unknown job Id'")                                         \
+    ROW(4, 91, "response from UPP: 'unknown syntax for service'")                             \
+    ROW(5, 92, "response from UPP: 'object doesn't exist'")                                   \
+    ROW(6, 93, "response from UPP: 'command failed'")                                         \
+    ROW(7, 94, "response from UPP : 'conversion of a unit failed'")                           \
+    ROW(8, 95, "response from UPP: 'command not possible in current state'")                  \
+    ROW(10, 96, "response from UPP: 'component locked by another service'")                   \
+    ROW(11, 97, "response from UPP: 'command aborted (unit changed)'")                        \
+    ROW(12, 88, "response from UPP: 'unable to save data (ressource problem)'")               \
+    ROW(13, 116, "response from UPP: 'device limits (for jobs, tasks, units, ...) exceeded'") \
+    ROW(14, 117, "response from UPP: 'STOP needed for activating of this changes'")           \
+    ROW(15, 118, "response from UPP: 'command timed out - try it again'")                     \
+    ROW(16, 143, "response from UPP: 'system overload'")                                      \
+    ROW(17, 151, "response from UPP: 'job limit'")                                            \
+    ROW(18, 152, "response from UPP: 'no test mode'")                                         \
+    ROW(22, 47, "response from UPP: 'task does not exist'")                                   \
+    ROW(55, 98, "response from UPP: 'fatal error'")                                           \
+    ROW(67, 177, "response from UPP: 'too much tasks to change in RUN'")                      \
+    ROW(68, 178, "response from UPP: 'too much units to change in RUN'")
+
+// One case of the switch below per row, tracing through its record `trace`.
+#define UPP_ERROR_CASE(response, code, text) \
+    case response:                           \
+        CO_TRACE(trace, TRACE_ERROR, text);  \
+        return code;
+
 uint32_t CRTErrorDecoder::mapUPPErrorOnESError(int32_t uppResponse) noexcept {
     CO_TRACE_SCOPE(trace, "onl/ydbservice/yrterrordecode", "CRTErrorDecoder::mapUPPErrorOnESError");
     switch (uppResponse) {
+        UPP_ERROR_RESPONSES(UPP_ERROR_CASE)
         case 0:
             return 0;
-        case 1:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'resource problem'");
-            return 88;
-        case 2:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'unknown service type'");
-            return 89;
-        case 3:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'unknown job Id'");
-            return 90;
-        case 4:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'unknown syntax for service'");
-            return 91;
-        case 5:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'object doesn't exist'");
-            return 92;
-        case 6:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'command failed'");
-            return 93;
-        case 7:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP : 'conversion of a unit failed'");
-            return 94;
-        case 8:
-            CO_TRACE(trace, TRACE_ERROR,
-                     "response from UPP: 'command not possible in current state'");
-            return 95;
-        case 10:
-            CO_TRACE(trace, TRACE_ERROR,
-                     "response from UPP: 'component locked by another service'");
-            return 96;
-        case 11:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'command aborted (unit changed)'");
-            return 97;
-        case 12:
-            CO_TRACE(trace, TRACE_ERROR,
-                     "response from UPP: 'unable to save data (ressource problem)'");
-            return 88;
-        case 13:
-            CO_TRACE(trace, TRACE_ERROR,
-                     "response from UPP: 'device limits (for jobs, tasks, units, ...) exceeded'");
-            return 116;
-        case 14:
-            CO_TRACE(trace, TRACE_ERROR,
-                     "response from UPP: 'STOP needed for activating of this changes'");
-            return 117;
-        case 15:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'command timed out - try it again'");
-            return 118;
-        case 16:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'system overload'");
-            return 143;
-        case 17:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'job limit'");
-            return 151;
-        case 18:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'no test mode'");
-            return 152;
-        case 22:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'task does not exist'");
-            return 47;
-        case 55:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'fatal error'");
-            return 98;
-        case 67:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'too much tasks to change in RUN'");
-            return 177;
-        case 68:
-            CO_TRACE(trace, TRACE_ERROR, "response from UPP: 'too much units to change in RUN'");
-            return 178;
         default:
             CO_TRACE(trace, TRACE_ERROR, "unknown error response from target");
             CO_TRACE(trace, TRACE_WARNING, "possible new enum value defined in uppdebtypes: %d",
@@ -88,3 +51,6 @@ uint32_t CRTErrorDecoder::mapUPPErrorOnESError(int32_t uppResponse) noexcept {
             return kUnknownResponse;
     }
 }
+
+#undef UPP_ERROR_CASE
+#undef UPP_ERROR_RESPONSES

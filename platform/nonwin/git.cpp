@@ -64,15 +64,9 @@ class GlobalInterfaceTable final : public IGlobalInterfaceTable {
     }
 
     HRESULT STDMETHODCALLTYPE RevokeInterfaceFromGlobal(DWORD dwCookie) override {
-        IUnknown* held = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            auto it = m_entries.find(dwCookie);
-            if (it == m_entries.end()) {
-                return E_INVALIDARG;
-            }
-            held = it->second;
-            m_entries.erase(it);
+        IUnknown* held = hold(dwCookie, true);
+        if (held == nullptr) {
+            return E_INVALIDARG;
         }
         held->Release();  // outside the lock: the last release may run arbitrary code
         return S_OK;
@@ -84,15 +78,9 @@ class GlobalInterfaceTable final : public IGlobalInterfaceTable {
             return E_INVALIDARG;
         }
         *ppv = nullptr;
-        IUnknown* held = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            auto it = m_entries.find(dwCookie);
-            if (it == m_entries.end()) {
-                return E_INVALIDARG;
-            }
-            held = it->second;
-            held->AddRef();
+        IUnknown* held = hold(dwCookie, false);
+        if (held == nullptr) {
+            return E_INVALIDARG;
         }
         const HRESULT hr = held->QueryInterface(riid, ppv);
         held->Release();
@@ -100,6 +88,23 @@ class GlobalInterfaceTable final : public IGlobalInterfaceTable {
     }
 
   private:
+    // The object registered under the cookie (null for none) with a reference the caller
+    // releases: the table's own when the entry is removed, else a new one.
+    IUnknown* hold(DWORD cookie, bool remove) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const auto it = m_entries.find(cookie);
+        if (it == m_entries.end()) {
+            return nullptr;
+        }
+        IUnknown* held = it->second;
+        if (remove) {
+            m_entries.erase(it);
+        } else {
+            held->AddRef();
+        }
+        return held;
+    }
+
     std::mutex m_lock;
     std::map<DWORD, IUnknown*> m_entries;
     DWORD m_next = 0x100;

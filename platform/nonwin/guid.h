@@ -37,6 +37,11 @@ inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 #define IID_NULL GUID_NULL
 #define CLSID_NULL GUID_NULL
 
+// The system's own interface and class ids, {xxxxxxxx-0000-0000-C000-000000000046}.
+inline constexpr GUID platform_system_guid(DWORD data1) {
+    return {data1, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}
+
 // Characters of "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" including the terminator.
 #define CHARS_IN_GUID 39
 

@@ -436,6 +436,25 @@ LSTATUS find_key(KeyPtr& key, const char16_t* path) {
     return ERROR_SUCCESS;
 }
 
+// One call's hold on the store: its lock, and the key behind a handle (status says whether the
+// handle resolved).
+struct LockedKey {
+    explicit LockedKey(HKEY h) : status(store.resolve(h, key)) {}
+
+    // Moves a resolved key down to its subkey at path.
+    LSTATUS descend(const char16_t* path) {
+        if (status == ERROR_SUCCESS) {
+            status = find_key(key, path);
+        }
+        return status;
+    }
+
+    Store& store = Store::instance();
+    std::unique_lock<std::mutex> lock = store.lock();
+    KeyPtr key;
+    LSTATUS status;
+};
+
 // Only the open path of the classes root forgives a leading backslash.
 const char16_t* skip_classes_backslash(HKEY h, const char16_t* path) {
     return handle_bits(h) == kClassesRoot && path != nullptr && *path == u'\\' ? path + 1 : path;
@@ -472,15 +491,10 @@ LSTATUS open_key(HKEY hKey, const char16_t* subkey, PHKEY result) {
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
+    LockedKey k(hKey);
+    const LSTATUS status = k.descend(subkey);
     if (status == ERROR_SUCCESS) {
-        status = find_key(key, subkey);
-    }
-    if (status == ERROR_SUCCESS) {
-        *result = store.add_handle(std::move(key));
+        *result = k.store.add_handle(std::move(k.key));
     }
     return status;
 }
@@ -490,23 +504,20 @@ LSTATUS create_key(HKEY hKey, const char16_t* subkey, DWORD reserved, PHKEY resu
     if (reserved != 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
     }
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     std::vector<std::u16string> parts;
-    status = split_path(subkey, parts);
+    const LSTATUS status = split_path(subkey, parts);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     size_t depth = parts.size();
-    for (const Key* k = key.get(); k->parent != nullptr; k = k->parent) {
+    for (const Key* up = k.key.get(); up->parent != nullptr; up = up->parent) {
         ++depth;
     }
     for (const std::u16string& part : parts) {
@@ -516,12 +527,12 @@ LSTATUS create_key(HKEY hKey, const char16_t* subkey, DWORD reserved, PHKEY resu
     }
     bool created = false;
     for (const std::u16string& part : parts) {
-        key = Store::child(key, part, &created);
+        k.key = Store::child(k.key, part, &created);
     }
     if (created) {
-        store.changed();
+        k.store.changed();
     }
-    *result = store.add_handle(std::move(key));
+    *result = k.store.add_handle(std::move(k.key));
     if (disposition != nullptr) {
         // The reference reports an empty path (the key itself) as created too.
         *disposition = created || parts.empty() ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -531,18 +542,15 @@ LSTATUS create_key(HKEY hKey, const char16_t* subkey, DWORD reserved, PHKEY resu
 
 // Data and sizes in 16-bit form; the narrow query converts strings afterwards.
 LSTATUS set_value(HKEY hKey, const char16_t* name, DWORD type, const BYTE* data, DWORD size) {
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    const LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
     }
     std::u16string text = text_of(name);
     if (text.size() > kMaxValueName) {
         return ERROR_INVALID_PARAMETER;
     }
-    auto [it, inserted] = key->values.try_emplace(reg::fold(text));
+    auto [it, inserted] = k.key->values.try_emplace(reg::fold(text));
     Value& v = it->second;
     if (inserted) {
         v.name = std::move(text);  // a replaced value keeps the spelling it was created with
@@ -552,8 +560,8 @@ LSTATUS set_value(HKEY hKey, const char16_t* name, DWORD type, const BYTE* data,
     if (size != 0) {
         v.data.assign(data, data + size);
     }
-    key->modified = now();
-    store.changed();
+    k.key->modified = now();
+    k.store.changed();
     return ERROR_SUCCESS;
 }
 
@@ -567,49 +575,37 @@ LSTATUS delete_key(HKEY hKey, const char16_t* subkey) {
     if (subkey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status == ERROR_SUCCESS) {
-        status = find_key(key, subkey);
+    LockedKey k(hKey);
+    if (k.descend(subkey) != ERROR_SUCCESS) {
+        return k.status;
     }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (key->parent == nullptr || !key->subkeys.empty()) {
+    if (k.key->parent == nullptr || !k.key->subkeys.empty()) {
         return ERROR_ACCESS_DENIED;
     }
-    detach(key);
-    store.changed();
+    detach(k.key);
+    k.store.changed();
     return ERROR_SUCCESS;
 }
 
 LSTATUS delete_tree(HKEY hKey, const char16_t* subkey) {
     const bool whole = subkey != nullptr && *subkey != 0;
     subkey = skip_classes_backslash(hKey, subkey);
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status == ERROR_SUCCESS) {
-        status = find_key(key, subkey);
+    LockedKey k(hKey);
+    if (k.descend(subkey) != ERROR_SUCCESS) {
+        return k.status;
     }
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (whole && key->parent != nullptr) {
-        detach(key);
+    if (whole && k.key->parent != nullptr) {
+        detach(k.key);
     } else {
         // Without a subkey the key itself stays, emptied.
-        for (auto& entry : key->subkeys) {
+        for (auto& entry : k.key->subkeys) {
             mark_deleted(*entry.second);
         }
-        key->subkeys.clear();
-        key->values.clear();
-        key->modified = now();
+        k.key->subkeys.clear();
+        k.key->values.clear();
+        k.key->modified = now();
     }
-    store.changed();
+    k.store.changed();
     return ERROR_SUCCESS;
 }
 
@@ -620,20 +616,17 @@ LSTATUS enum_key(HKEY hKey, DWORD index, Char* name, LPDWORD name_size, LPDWORD 
     if (reserved != nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    const LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    const LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
     }
     if (name == nullptr || name_size == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    if (index >= key->subkeys.size()) {
+    if (index >= k.key->subkeys.size()) {
         return ERROR_NO_MORE_ITEMS;
     }
-    const Key& sub = *std::next(key->subkeys.begin(), index)->second;
+    const Key& sub = *std::next(k.key->subkeys.begin(), index)->second;
     if (last_write != nullptr) {
         *last_write = sub.modified;
     }
@@ -657,6 +650,63 @@ LSTATUS enum_key(HKEY hKey, DWORD index, Char* name, LPDWORD name_size, LPDWORD 
         }
     }
     return ERROR_SUCCESS;
+}
+
+// Copies a string value narrowed; size becomes the narrowed text's. A trailing odd byte is
+// dropped.
+LSTATUS copy_narrowed(const Value& v, BYTE* data, DWORD capacity, size_t& size) {
+    const std::u16string units = reg::units_of(v.data);
+    const std::string text = reg::utf16_to_utf8(units.data(), units.size());
+    size = text.size();
+    if (data == nullptr || size == 0) {
+        return ERROR_SUCCESS;
+    }
+    if (size > capacity) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(data, text.data(), size);
+    if (size < capacity && data[size - 1] != 0) {
+        data[size] = 0;
+    }
+    return ERROR_SUCCESS;
+}
+
+// A value's type, data and size; a narrow query converts strings and reports REG_NONE as the
+// type of a value it does not find.
+LSTATUS query_value(HKEY hKey, const char16_t* name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                    LPDWORD size, bool narrow) {
+    if ((data != nullptr && size == nullptr) || reserved != nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
+    }
+    const DWORD capacity = size != nullptr ? *size : 0;
+    if (data == nullptr && size != nullptr) {
+        *size = 0;
+    }
+    if (narrow && type != nullptr) {
+        *type = REG_NONE;
+    }
+    const Value* v = find_value(*k.key, name);
+    if (v == nullptr) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    size_t reported = v->data.size();
+    if (narrow && is_string_type(v->type)) {
+        status = copy_narrowed(*v, data, capacity, reported);
+    } else if (data != nullptr) {
+        status = copy_data(*v, data, capacity);
+    }
+    if (type != nullptr) {
+        *type = v->type;
+    }
+    if (size != nullptr) {
+        *size = static_cast<DWORD>(reported);
+    }
+    return status;
 }
 
 // Converts a narrow name (null stays null) to UTF-16.
@@ -696,84 +746,13 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR, DWORD
 
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData) {
-    if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (lpData == nullptr && lpcbData != nullptr) {
-        *lpcbData = 0;
-    }
-    const Value* v = find_value(*key, lpValueName);
-    if (v == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (lpData != nullptr) {
-        status = copy_data(*v, lpData, *lpcbData);
-    }
-    if (lpType != nullptr) {
-        *lpType = v->type;
-    }
-    if (lpcbData != nullptr) {
-        *lpcbData = static_cast<DWORD>(v->data.size());
-    }
-    return status;
+    return query_value(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData, false);
 }
 
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          LPBYTE lpData, LPDWORD lpcbData) {
-    if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
-    if (lpData == nullptr && lpcbData != nullptr) {
-        *lpcbData = 0;
-    }
-    if (lpType != nullptr) {
-        *lpType = REG_NONE;
-    }
-    const Value* v = find_value(*key, WideName(lpValueName).get());
-    if (v == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    size_t size = v->data.size();
-    if (is_string_type(v->type)) {
-        // Sizes and data are those of the narrowed text; a trailing odd byte is dropped.
-        const std::u16string units = reg::units_of(v->data);
-        const std::string text = reg::utf16_to_utf8(units.data(), units.size());
-        size = text.size();
-        if (lpData != nullptr && size != 0) {
-            if (size > capacity) {
-                status = ERROR_MORE_DATA;
-            } else {
-                std::memcpy(lpData, text.data(), size);
-                if (size < capacity && lpData[size - 1] != 0) {
-                    lpData[size] = 0;
-                }
-            }
-        }
-    } else if (lpData != nullptr) {
-        status = copy_data(*v, lpData, capacity);
-    }
-    if (lpType != nullptr) {
-        *lpType = v->type;
-    }
-    if (lpcbData != nullptr) {
-        *lpcbData = static_cast<DWORD>(size);
-    }
-    return status;
+    return query_value(hKey, WideName(lpValueName).get(), lpReserved, lpType, lpData, lpcbData,
+                       true);
 }
 
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
@@ -804,18 +783,15 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
 }
 
 LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    const LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
     }
-    if (key->values.erase(reg::fold(text_of(lpValueName))) == 0) {
+    if (k.key->values.erase(reg::fold(text_of(lpValueName))) == 0) {
         return ERROR_FILE_NOT_FOUND;
     }
-    key->modified = now();
-    store.changed();
+    k.key->modified = now();
+    k.store.changed();
     return ERROR_SUCCESS;
 }
 
@@ -858,17 +834,15 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
         lpValueName == nullptr || lpcchValueName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Store& store = Store::instance();
-    const auto lock = store.lock();
-    KeyPtr key;
-    LSTATUS status = store.resolve(hKey, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+    const LockedKey k(hKey);
+    if (k.status != ERROR_SUCCESS) {
+        return k.status;
     }
-    if (dwIndex >= key->values.size()) {
+    if (dwIndex >= k.key->values.size()) {
         return ERROR_NO_MORE_ITEMS;
     }
-    const Value& v = std::next(key->values.begin(), dwIndex)->second;
+    const Value& v = std::next(k.key->values.begin(), dwIndex)->second;
+    LSTATUS status = ERROR_SUCCESS;
     if (v.name.size() >= *lpcchValueName) {
         status = ERROR_MORE_DATA;  // the name's size is not reported; type and data size are
     } else {

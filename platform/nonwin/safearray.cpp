@@ -459,10 +459,12 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
     return S_OK;
 }
 
-HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-    if (psa == nullptr || rgIndices == nullptr || pv == nullptr) {
-        return E_INVALIDARG;
-    }
+namespace {
+
+// Runs op(cell) on the element at the indices while the array is locked (a locked array cannot
+// be destroyed meanwhile).
+template <class Op>
+HRESULT with_element(SAFEARRAY* psa, LONG* rgIndices, Op op) {
     HRESULT hr = SafeArrayLock(psa);
     if (FAILED(hr)) {
         return hr;
@@ -470,12 +472,27 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     void* cell = nullptr;
     hr = SafeArrayPtrOfIndex(psa, rgIndices, &cell);
     if (SUCCEEDED(hr)) {
+        hr = op(cell);
+    }
+    SafeArrayUnlock(psa);
+    return hr;
+}
+
+}  // namespace
+
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
+    if (psa == nullptr || rgIndices == nullptr || pv == nullptr) {
+        return E_INVALIDARG;
+    }
+    return with_element(psa, rgIndices, [&](void* cell) -> HRESULT {
         if (psa->fFeatures & FADF_VARIANT) {
             // Whatever the destination held is ignored, not cleared.
             auto* dest = static_cast<VARIANT*>(pv);
             VariantInit(dest);
-            hr = VariantCopy(dest, static_cast<VARIANT*>(cell));
-        } else if (psa->fFeatures & FADF_BSTR) {
+            return VariantCopy(dest, static_cast<VARIANT*>(cell));
+        }
+        HRESULT hr = S_OK;
+        if (psa->fFeatures & FADF_BSTR) {
             BSTR s = *static_cast<BSTR*>(cell);
             BSTR copy = nullptr;
             if (s != nullptr) {
@@ -494,35 +511,29 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
         } else {
             std::memcpy(pv, cell, psa->cbElements);
         }
-    }
-    SafeArrayUnlock(psa);
-    return hr;
+        return hr;
+    });
 }
 
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
     if (psa == nullptr || rgIndices == nullptr) {
         return E_INVALIDARG;
     }
-    HRESULT hr = SafeArrayLock(psa);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    void* cell = nullptr;
-    hr = SafeArrayPtrOfIndex(psa, rgIndices, &cell);
-    if (SUCCEEDED(hr)) {
+    return with_element(psa, rgIndices, [&](void* cell) -> HRESULT {
         if (psa->fFeatures & FADF_VARIANT) {
-            hr = pv != nullptr ? VariantCopy(static_cast<VARIANT*>(cell), static_cast<VARIANT*>(pv))
-                               : E_INVALIDARG;
-        } else if (psa->fFeatures & FADF_BSTR) {
+            return pv != nullptr
+                       ? VariantCopy(static_cast<VARIANT*>(cell), static_cast<VARIANT*>(pv))
+                       : E_INVALIDARG;
+        }
+        if (psa->fFeatures & FADF_BSTR) {
             // pv is the BSTR itself; a null one is stored as an empty string.
             BSTR s = static_cast<BSTR>(pv);
             BSTR copy = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(s), SysStringByteLen(s));
             if (copy == nullptr) {
-                hr = E_OUTOFMEMORY;
-            } else {
-                SysFreeString(*static_cast<BSTR*>(cell));
-                *static_cast<BSTR*>(cell) = copy;
+                return E_OUTOFMEMORY;
             }
+            SysFreeString(*static_cast<BSTR*>(cell));
+            *static_cast<BSTR*>(cell) = copy;
         } else if (psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
             // pv is the interface pointer itself.
             auto* unk = static_cast<IUnknown*>(pv);
@@ -535,13 +546,12 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
                 old->Release();
             }
         } else if (pv == nullptr) {
-            hr = E_INVALIDARG;
+            return E_INVALIDARG;
         } else {
             std::memcpy(cell, pv, psa->cbElements);
         }
-    }
-    SafeArrayUnlock(psa);
-    return hr;
+        return S_OK;
+    });
 }
 
 HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {

@@ -3,12 +3,9 @@
 
 #include "platform/nonwin/guid.h"
 
-inline constexpr IID IID_IUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IDispatch = {
-    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IMarshal = {
-    0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown = platform_system_guid(0x00000000);
+inline constexpr IID IID_IDispatch = platform_system_guid(0x00020400);
+inline constexpr IID IID_IMarshal = platform_system_guid(0x00000003);
 
 // No virtual destructor: the vtable holds exactly the three methods, in this order, as the
 // binary COM contract requires. Objects are destroyed through Release().

@@ -44,9 +44,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setMaxJobs(ULONG maxJobs, ULONG 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getMaxJobs(ULONG* pMaxJobs, ULONG* pInfo,
                                                            ULONG* pFlag) {
     CJ_SCOPE(trace, "getMaxJobs");
-    CJ_RETURN_IF_NULL(trace, pMaxJobs);
-    CJ_RETURN_IF_NULL(trace, pInfo);
-    CJ_RETURN_IF_NULL(trace, pFlag);
+    CJ_RETURN_IF_NULL(trace, pMaxJobs, pInfo, pFlag);
     *pMaxJobs = m_dwMaxJobs;
     *pInfo = m_dwMaxJobsInfo;
     *pFlag = m_bMaxJobsFlag ? 1 : 0;
@@ -62,8 +60,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::setLimits(ULONG maxVars, ULONG m
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getLimits(ULONG* pMaxVars, ULONG* pMaxSize) {
     CJ_SCOPE(trace, "getLimits");
-    CJ_RETURN_IF_NULL(trace, pMaxVars);
-    CJ_RETURN_IF_NULL(trace, pMaxSize);
+    CJ_RETURN_IF_NULL(trace, pMaxVars, pMaxSize);
     *pMaxVars = m_dwMaxVars;
     *pMaxSize = m_dwMaxSize;
     return S_OK;
@@ -136,8 +133,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getProperties(char** ppTypeID,
                                                               ULONG* pValueComparison) {
     CJ_SCOPE(trace, "getProperties");
     try {
-        CJ_RETURN_IF_NULL(trace, ppTypeID);
-        CJ_RETURN_IF_NULL(trace, pValueComparison);
+        CJ_RETURN_IF_NULL(trace, ppTypeID, pValueComparison);
         std::lock_guard<std::mutex> guard(m_TypeIDLock);
         if (m_strTypeID.empty()) {
             CO_TRACE(trace, TRACE_ERROR, "invalid type id");

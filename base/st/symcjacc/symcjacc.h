@@ -15,6 +15,9 @@
 #include "platform/winapi.h"
 
 class Upp_DebVar;
+namespace symcjacc {
+enum class DecodeSide;
+}  // namespace symcjacc
 
 // The YDB contents base frames the records the object writes into collection jobs' data objects.
 // IUnknown is free-threaded: its count changes atomically.
@@ -110,6 +113,13 @@ class CCollectionJobSymAcc
     // Joins an SJ to its IVar CJ (after UpdateIVarJobEntry handed out the CJ's names).
     HRESULT UpdateIVarEntry(LONG cycle, LONG typ, IUnknown* sjICB, ULONG* pSJJobID, ULONG* pCJJobID,
                             CJAsyncRQRecord* pRecord, ULONG* pAction, ULONG* pStatus);
+    // The confirmation, delete and update of a CJ on either decode side; each traces as the
+    // interface method of its side.
+    HRESULT ConfirmCJ(symcjacc::DecodeSide side, LONG typ, ULONG cjJobID, IUnknown* decodeCallback,
+                      ULONG* pStatus);
+    HRESULT DeleteCJ(symcjacc::DecodeSide side, ULONG cjJobID, LONG typ, ULONG reason,
+                     ULONG* pStatus);
+    HRESULT UpdateCJ(symcjacc::DecodeSide side, ULONG cjJobID, LONG typ, ULONG* pStatus);
     // Trace dumps: every entry (when level 1 is on), one client record.
     void dumpJobEntries(const char* heading);
     static void dumpCJJobEntry(const CJAsyncRQRecord& record);

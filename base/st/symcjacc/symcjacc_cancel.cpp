@@ -175,10 +175,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::cancelASynch(ULONG jobID, ULONG*
                                                              ULONG* pActions, ULONG* pStatus) {
     CJ_SCOPE(trace, "cancelASynch");
     try {
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pActions);
-        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pCJJobID, pRecord, pActions, pStatus);
         CancelDepth depth;
         if (depth.depth() > 1) {
             CO_TRACE(trace, TRACE_INFO, "Reentrance cancelASynch %d",

@@ -16,6 +16,14 @@ bool symcjacc::Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept {
     return false;
 }
 
+ULONG symcjacc::FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept {
+    ULONG id = 2;
+    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
+        ++id;
+    }
+    return id;
+}
+
 namespace {
 
 // A decode registration replaced by a new one moves to the old slot; the new slot is then free.
@@ -90,187 +98,163 @@ HRESULT symcjacc::DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQE
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, ULONG cjJobID,
-                                                               IUnknown* decodeCallback,
-                                                               ULONG* pStatus) {
-    CJ_SCOPE(trace, "UpdateCJ_YDBCB");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CAsyncRQGuard lock(m_pRQ.get());
-        if (!m_pRQ) {
-            return E_OUTOFMEMORY;
+namespace {
+
+// A YDB CJ runs once the target has confirmed it once per tick.
+void CountDownTicks(CCoTrace& trace, CAsyncRQEntry& cj, ULONG cjJobID) {
+    const ULONG n = cj.containing();
+    if (n > 0 && cj.ticks > 0) {
+        cj.ticks -= 1;
+    }
+    if (cj.ticks == 0) {
+        cj.m_RQStatus = STATE_RUN;
+        CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN",
+                 static_cast<unsigned>(cjJobID));
+    } else {
+        CO_TRACE(trace, TRACE_WARNING,
+                 "collection job %u -> STATE_RUN not possible ticks actual: %d, symsize %d",
+                 static_cast<unsigned>(cjJobID), static_cast<int>(cj.ticks), static_cast<int>(n));
+    }
+}
+
+// Registers the callback in the CJ's new decode slot of its side; what the new slot held moves
+// to the old slot, which is overwritten: its own registration is released first.
+void ReplaceDecode(CAsyncRQEntry& cj, DecodeSide side, IUnknown* callback) {
+    if (side == DecodeSide::IYDBDecode) {
+        // A client object is reached through its interface, never by casting its pointer.
+        ComPtr<IMC_YDBDecode> decode;
+        (void)ComPtr<IUnknown>(callback).query(decode);
+        if (cj.m_bOldIYDBDecodeValid != 0) {
+            CAsychronRQ::oldCJ_CallbackIYDBDecode(cj);
         }
+        cj.SetIYDBDecodePair(Retired(cj.IYDBDecodePair()));
+        CAsychronRQ::newCJ_CallbackIYDBDecode(decode.get(), cj);
+    } else {
+        if (cj.m_bOldICB_DecodeValid != 0) {
+            CAsychronRQ::oldCJ_CallbackICB_Decode(cj);
+        }
+        cj.SetICB_DecodePair(Retired(cj.ICB_DecodePair()));
+        CAsychronRQ::newCJ_CallbackICB_Decode(callback, cj);
+    }
+}
+
+}  // namespace
+
+HRESULT CCollectionJobSymAcc::ConfirmCJ(DecodeSide side, LONG typ, ULONG cjJobID,
+                                        IUnknown* decodeCallback, ULONG* pStatus) {
+    const bool ydb = side == DecodeSide::IYDBDecode;
+    const char* method =
+        ydb ? "CCollectionJobSymAcc::UpdateCJ_YDBCB" : "CCollectionJobSymAcc::UpdateCJ_IVarCB";
+    return UnderRegistryLock(method, m_pRQ.get(), pStatus, [&](CCoTrace& trace, CAsyncRQGuard&) {
         CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
         if (cj == nullptr) {
             CO_TRACE(trace, TRACE_WARNING, "collection job %u  not found / not yet created",
                      static_cast<unsigned>(cjJobID));
-            dumpJobEntries("UpdateCJ_YDBCB");
+            if (ydb) {
+                dumpJobEntries("UpdateCJ_YDBCB");
+            }
             return S_OK;
         }
-        const ULONG n = cj->containing();
-        if (n > 0 && cj->ticks > 0) {
-            cj->ticks -= 1;
-        }
-        if (cj->ticks == 0) {
+        if (ydb) {
+            CountDownTicks(trace, *cj, cjJobID);
+        } else {
             cj->m_RQStatus = STATE_RUN;
             CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN",
-                     static_cast<unsigned>(cjJobID));
-        } else {
-            CO_TRACE(trace, TRACE_WARNING,
-                     "collection job %u -> STATE_RUN not possible ticks actual: %d, symsize %d",
-                     static_cast<unsigned>(cjJobID), static_cast<int>(cj->ticks),
-                     static_cast<int>(n));
+                     static_cast<unsigned>(cj->m_ES_JobID));
         }
-        if (decodeCallback != nullptr && cj->m_bNewIYDBDecodeValid == 0) {
-            // A client object is reached through its interface, never by casting its pointer.
-            platform::ComPtr<IMC_YDBDecode> decode;
-            (void)platform::ComPtr<IUnknown>(decodeCallback).query(decode);
-            // The old slot is overwritten: release what it still holds first.
-            if (cj->m_bOldIYDBDecodeValid != 0) {
-                CAsychronRQ::oldCJ_CallbackIYDBDecode(*cj);
-            }
-            cj->SetIYDBDecodePair(Retired(cj->IYDBDecodePair()));
-            CAsychronRQ::newCJ_CallbackIYDBDecode(decode.get(), *cj);
+        // A YDB CJ keeps the callback it has while its new slot holds one.
+        if (decodeCallback == nullptr || (ydb && cj->m_bNewIYDBDecodeValid != 0)) {
+            return S_OK;
+        }
+        ReplaceDecode(*cj, side, decodeCallback);
+        if (ydb) {
             CO_TRACE(trace, TRACE_INFO, "CB of collection job %u, %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID), static_cast<unsigned>(cj->m_ES_JobID),
                      static_cast<unsigned>(cj->m_newCookieIYDBDecode),
                      static_cast<unsigned>(cj->m_oldCookieIYDBDecode));
-        }
-        return S_OK;
-    }
-    CO_CATCH_RETURN_TRACED(trace)
-}
-
-HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, ULONG cjJobID,
-                                                                IUnknown* decodeCallback,
-                                                                ULONG* pStatus) {
-    CJ_SCOPE(trace, "UpdateCJ_IVarCB");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CAsyncRQGuard lock(m_pRQ.get());
-        if (!m_pRQ) {
-            return E_OUTOFMEMORY;
-        }
-        CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
-        if (cj == nullptr) {
-            CO_TRACE(trace, TRACE_WARNING, "collection job %u  not found / not yet created",
-                     static_cast<unsigned>(cjJobID));
-            return S_OK;
-        }
-        cj->m_RQStatus = STATE_RUN;
-        CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN",
-                 static_cast<unsigned>(cj->m_ES_JobID));
-        if (decodeCallback != nullptr) {
-            // The old slot is overwritten: release what it still holds first.
-            if (cj->m_bOldICB_DecodeValid != 0) {
-                CAsychronRQ::oldCJ_CallbackICB_Decode(*cj);
-            }
-            cj->SetICB_DecodePair(Retired(cj->ICB_DecodePair()));
-            CAsychronRQ::newCJ_CallbackICB_Decode(decodeCallback, *cj);
+        } else {
             CO_TRACE(trace, TRACE_INFO, "CB of collection job %u is 0x%X old was 0x%X",
                      static_cast<unsigned>(cjJobID),
                      static_cast<unsigned>(cj->m_newCookieICB_Decode),
                      static_cast<unsigned>(cj->m_oldCookieICB_Decode));
         }
         return S_OK;
-    }
-    CO_CATCH_RETURN_TRACED(trace)
+    });
+}
+
+HRESULT CCollectionJobSymAcc::DeleteCJ(DecodeSide side, ULONG cjJobID, LONG typ, ULONG reason,
+                                       ULONG* pStatus) {
+    const char* method = side == DecodeSide::IYDBDecode ? "CCollectionJobSymAcc::deleteYDBCJob"
+                                                        : "CCollectionJobSymAcc::deleteIVarCJob";
+    return UnderRegistryLock(method, m_pRQ.get(), pStatus, [&](CCoTrace&, CAsyncRQGuard& lock) {
+        return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
+                              reason, m_dwMaxJobs, side, pStatus);
+    });
+}
+
+// The target learns a CJ's current record: a YDB CJ under its id, an IVar CJ under the id it
+// had before it was re-created.
+HRESULT CCollectionJobSymAcc::UpdateCJ(DecodeSide side, ULONG cjJobID, LONG typ, ULONG* pStatus) {
+    const bool ydb = side == DecodeSide::IYDBDecode;
+    const char* method =
+        ydb ? "CCollectionJobSymAcc::updateYDBCJob" : "CCollectionJobSymAcc::updateIVarCJob";
+    return UnderRegistryLock(
+        method, m_pRQ.get(), pStatus, [&](CCoTrace& trace, CAsyncRQGuard& lock) {
+            const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
+            if (cj == nullptr) {
+                if (ydb) {
+                    CO_TRACE(trace, TRACE_ERROR, "collection job %u  not found",
+                             static_cast<unsigned>(cjJobID));
+                    *pStatus = CJ_STATUS_UPDATE_NOT_FOUND;
+                }
+                return S_OK;
+            }
+            SAsyncCookiePair pair = ydb ? cj->IYDBDecodePair() : cj->ICB_DecodePair();
+            const ULONG targetID = ydb ? cjJobID : cj->m_dwPrev_ES_JobID;
+            CJAsyncRQRecordHolder local;
+            (void)FillCJAsychronRQEntry(local.get(), *cj);
+            lock.Unlock();
+            const ComPtr<IMC_YDBDecode> decode =
+                AsDecode(ydb ? CAsychronRQ::getCJ_CallbackIYDBDecode(pair, false)
+                             : CAsychronRQ::getCJ_CallbackICB_Decode(pair, false));
+            if (decode) {
+                (void)decode->UpdateJob(targetID, *local.get(), pStatus);
+                if (ydb) {
+                    dumpCJJobEntry(*local.get());
+                }
+            }
+            return S_OK;
+        });
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_YDBCB(LONG, LONG typ, ULONG cjJobID,
+                                                               IUnknown* decodeCallback,
+                                                               ULONG* pStatus) {
+    return ConfirmCJ(DecodeSide::IYDBDecode, typ, cjJobID, decodeCallback, pStatus);
+}
+
+HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateCJ_IVarCB(LONG, LONG typ, ULONG cjJobID,
+                                                                IUnknown* decodeCallback,
+                                                                ULONG* pStatus) {
+    return ConfirmCJ(DecodeSide::ICB_Decode, typ, cjJobID, decodeCallback, pStatus);
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteYDBCJob(ULONG cjJobID, LONG typ, ULONG reason,
                                                               ULONG* pStatus) {
-    CJ_SCOPE(trace, "deleteYDBCJob");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CAsyncRQGuard lock(m_pRQ.get());
-        if (!m_pRQ) {
-            return E_OUTOFMEMORY;
-        }
-        return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
-                              reason, m_dwMaxJobs, DecodeSide::IYDBDecode, pStatus);
-    }
-    CO_CATCH_RETURN_TRACED(trace)
+    return DeleteCJ(DecodeSide::IYDBDecode, cjJobID, typ, reason, pStatus);
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::deleteIVarCJob(ULONG cjJobID, LONG typ,
                                                                ULONG reason, ULONG* pStatus) {
-    CJ_SCOPE(trace, "deleteIVarCJob");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CAsyncRQGuard lock(m_pRQ.get());
-        if (!m_pRQ) {
-            return E_OUTOFMEMORY;
-        }
-        return DeleteOnTarget(*m_pRQ, lock, m_pRQ->GetAsychronRQArray(cjJobID, typ), cjJobID,
-                              reason, m_dwMaxJobs, DecodeSide::ICB_Decode, pStatus);
-    }
-    CO_CATCH_RETURN_TRACED(trace)
+    return DeleteCJ(DecodeSide::ICB_Decode, cjJobID, typ, reason, pStatus);
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateYDBCJob(ULONG cjJobID, LONG typ,
                                                               ULONG* pStatus) {
-    CJ_SCOPE(trace, "updateYDBCJob");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CJAsyncRQRecordHolder local;
-        SAsyncCookiePair pair;
-        {
-            CAsyncRQGuard lock(m_pRQ.get());
-            if (!m_pRQ) {
-                return E_OUTOFMEMORY;
-            }
-            const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
-            if (cj == nullptr) {
-                CO_TRACE(trace, TRACE_ERROR, "collection job %u  not found",
-                         static_cast<unsigned>(cjJobID));
-                *pStatus = CJ_STATUS_UPDATE_NOT_FOUND;
-                return S_OK;
-            }
-            pair = cj->IYDBDecodePair();
-            (void)FillCJAsychronRQEntry(local.get(), *cj);
-        }
-        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackIYDBDecode(pair, false));
-        if (decode) {
-            (void)decode->UpdateJob(cjJobID, *local.get(), pStatus);
-            dumpCJJobEntry(*local.get());
-        }
-        return S_OK;
-    }
-    CO_CATCH_RETURN_TRACED(trace)
+    return UpdateCJ(DecodeSide::IYDBDecode, cjJobID, typ, pStatus);
 }
 
 HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::updateIVarCJob(ULONG cjJobID, LONG typ,
                                                                ULONG* pStatus) {
-    CJ_SCOPE(trace, "updateIVarCJob");
-    try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        *pStatus = 0;
-        CJAsyncRQRecordHolder local;
-        SAsyncCookiePair pair;
-        ULONG previousID = 0;
-        {
-            CAsyncRQGuard lock(m_pRQ.get());
-            if (!m_pRQ) {
-                return E_OUTOFMEMORY;
-            }
-            const CAsyncRQEntry* cj = m_pRQ->GetAsychronRQArray(cjJobID, typ);
-            if (cj == nullptr) {
-                return S_OK;
-            }
-            pair = cj->ICB_DecodePair();
-            previousID = cj->m_dwPrev_ES_JobID;
-            (void)FillCJAsychronRQEntry(local.get(), *cj);
-        }
-        ComPtr<IMC_YDBDecode> decode = AsDecode(CAsychronRQ::getCJ_CallbackICB_Decode(pair, false));
-        if (decode) {
-            (void)decode->UpdateJob(previousID, *local.get(), pStatus);
-        }
-        return S_OK;
-    }
-    CO_CATCH_RETURN_TRACED(trace)
+    return UpdateCJ(DecodeSide::ICB_Decode, cjJobID, typ, pStatus);
 }

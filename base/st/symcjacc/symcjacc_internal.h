@@ -35,9 +35,18 @@ inline platform::ComPtr<IMC_YDBDecode> AsDecode(const platform::ComPtr<IUnknown>
     return decode;
 }
 
+template <class... Pointee>
+constexpr bool AnyNull(const Pointee*... pointers) noexcept {
+    return ((pointers == nullptr) || ...);
+}
+
 // True while the registry still holds exactly this CJ (it may have left while the lock was
 // released).
 bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept;
+
+// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); the job
+// limit when every id below it is taken.
+ULONG FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept;
 
 enum class DecodeSide { IYDBDecode, ICB_Decode };
 
@@ -52,10 +61,33 @@ HRESULT DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQEntry* cj, 
 
 #define CJ_SCOPE(scope, method) \
     CO_TRACE_SCOPE(scope, symcjacc::kFile, "CCollectionJobSymAcc::" method)
-#define CJ_RETURN_IF_NULL(scope, p)                                         \
+// Any number of pointers; the first null one ends the method with one trace.
+#define CJ_RETURN_IF_NULL(scope, ...)                                       \
     do {                                                                    \
-        if ((p) == nullptr) {                                               \
+        if (symcjacc::AnyNull(__VA_ARGS__)) {                               \
             CO_TRACE((scope), TRACE_ERROR, "error: NULL pointer argument"); \
             return E_POINTER;                                               \
         }                                                                   \
     } while (0)
+
+namespace symcjacc {
+
+// The frame of a method that works on the registry of rq under its lock, tracing as `method`:
+// the status word's null test, status 0, the lock, and the exception boundary.
+// body(trace, lock) runs with the lock taken and may release it.
+template <class Body>
+HRESULT UnderRegistryLock(const char* method, CAsychronRQ* rq, ULONG* pStatus, Body&& body) {
+    CO_TRACE_SCOPE(trace, kFile, method);
+    try {
+        CJ_RETURN_IF_NULL(trace, pStatus);
+        *pStatus = 0;
+        CAsyncRQGuard lock(rq);
+        if (rq == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        return body(trace, lock);
+    }
+    CO_CATCH_RETURN_TRACED(trace)
+}
+
+}  // namespace symcjacc

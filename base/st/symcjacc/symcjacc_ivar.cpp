@@ -172,18 +172,9 @@ HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimize
     return E_FAIL;
 }
 
-// The smallest id from 2 that no CJ of the type uses; the job limit when all below it are taken.
-ULONG FreeIVarJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptimizer& optimizer,
                    const SIVarAddition& add, ULONG* pStatus) {
-    const ULONG id = FreeIVarJobID(rq, add.typ, maxJobs);
+    const ULONG id = FreeJobID(rq, add.typ, maxJobs);
     CO_TRACE(trace, TRACE_INFO,
              "Asynchron read: creating new collection job for cycle %dms with JobID %d",
              static_cast<int>(add.cycle), static_cast<int>(id));
@@ -269,12 +260,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateIVarJobEntry(LONG cycle, L
                                                                    ULONG* pAction, ULONG* pStatus) {
     CJ_SCOPE(trace, "UpdateIVarJobEntry");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pAction);
-        CJ_RETURN_IF_NULL(trace, pSJJobID);
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
-        CJ_RETURN_IF_NULL(trace, pNames);
+        CJ_RETURN_IF_NULL(trace, pStatus, pRecord, pAction, pSJJobID, pCJJobID, pNames);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;

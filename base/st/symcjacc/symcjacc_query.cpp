@@ -10,8 +10,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::GetIVarLookupTbl(ULONG jobID, LO
                                                                  ULONG* pResult) {
     CJ_SCOPE(trace, "GetIVarLookupTbl");
     try {
-        CJ_RETURN_IF_NULL(trace, pResult);
-        CJ_RETURN_IF_NULL(trace, pLookupTbl);
+        CJ_RETURN_IF_NULL(trace, pResult, pLookupTbl);
         dumpJobEntries("GetIVarLookupTbl");
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -42,9 +41,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG jobID, LO
                                                                  LONG* pCycle, ULONG* pStatus) {
     CJ_SCOPE(trace, "getJobProperties");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pTyp);
-        CJ_RETURN_IF_NULL(trace, pCycle);
+        CJ_RETURN_IF_NULL(trace, pStatus, pTyp, pCycle);
         *pStatus = 0;
         CAsyncRQGuard lock(m_pRQ.get());
         if (!m_pRQ) {
@@ -113,8 +110,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG cycle, ULONG, U
                                                             ULONG* pStatus) {
     CJ_SCOPE(trace, "getRt_JobID");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pJobID);
+        CJ_RETURN_IF_NULL(trace, pStatus, pJobID);
         *pStatus = 0;
         if (*pJobID < kClientJobIDs) {
             return S_OK;
@@ -148,8 +144,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::existCycle(LONG cycle, LONG typ,
                                                            ULONG* pCJJobID, ULONG* pState) {
     CJ_SCOPE(trace, "existCycle");
     try {
-        CJ_RETURN_IF_NULL(trace, pState);
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pState, pCJJobID);
         *pState = 4;
         *pCJJobID = 0;
         CAsyncRQGuard lock(m_pRQ.get());

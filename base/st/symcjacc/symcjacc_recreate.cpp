@@ -28,8 +28,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG 
                                                                ULONG* pStatus) {
     CJ_SCOPE(trace, "UpdateJobState");
     try {
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pStatus);
+        CJ_RETURN_IF_NULL(trace, pRecord, pStatus);
         *pStatus = 0;
         const unsigned action = pAction != nullptr ? static_cast<unsigned>(*pAction) : 0u;
         dumpJobEntries("UpdateJobState");

@@ -29,6 +29,14 @@ constexpr uint32_t kMessageVariant = 1;
 constexpr int32_t kListTag = -1;
 constexpr uint32_t kServiceCyclicRead = 2;
 constexpr uint32_t kJobTypeCycle = 1;
+// A cyclic job's values: service type 11, in a record of the CJ's command with sub-command 1.
+constexpr uint32_t kServiceValues = 11;
+constexpr uint16_t kSubCmdValues = 1;
+// Answers that go to the consumer as they came.
+constexpr uint32_t kServicePassedOn = 12;
+constexpr uint32_t kQualifierPassedOn = 7;
+// The UPP response of a failed stream, for a message whose position could not be put back.
+constexpr int32_t kStreamFailed = 4;
 // The YDB marks of a single job.
 constexpr ULONG kSJServiceYDB = 0;
 constexpr LONG kSJTypeYDB = 1;
@@ -233,20 +241,11 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
     return S_OK;
 }
 
-// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); once
-// every id below the job limit is taken, the limit itself, which later CJs of the type share.
-ULONG NextYDBJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
                   ULONG sjLength, const SYDBAddition& add) {
     CAsyncRQEntry entry;
-    entry.m_ES_JobID = NextYDBJobID(rq, add.typ, maxJobs);
+    // Once every id below the job limit is taken, later CJs of the type share the limit.
+    entry.m_ES_JobID = FreeJobID(rq, add.typ, maxJobs);
     entry.m_Typ = add.typ;
     entry.m_RQStatus = STATE_CREATED;
     entry.ms = add.cycle;
@@ -417,11 +416,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBJobEntry(LONG cycle, LO
                                                                   ULONG* pAction, ULONG* pStatus) {
     CJ_SCOPE(trace, "UpdateYDBJobEntry");
     try {
-        CJ_RETURN_IF_NULL(trace, pStatus);
-        CJ_RETURN_IF_NULL(trace, pRecord);
-        CJ_RETURN_IF_NULL(trace, pAction);
-        CJ_RETURN_IF_NULL(trace, pSJJobID);
-        CJ_RETURN_IF_NULL(trace, pCJJobID);
+        CJ_RETURN_IF_NULL(trace, pStatus, pRecord, pAction, pSJJobID, pCJJobID);
         *pStatus = 0;
         if ((*pAction & CJ_ACTION_UNCHANGED) == 0) {
             *pAction = CJ_ACTION_ALONE;
@@ -526,15 +521,6 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::startYDBService(LONG cycle, LONG
 // ---- each cycle's values, handed to one single job ----------------------------------------
 
 namespace {
-
-// A cyclic job's values: service type 11, in a record of the CJ's command with sub-command 1.
-constexpr uint32_t kServiceValues = 11;
-// Answers that go to the consumer as they came.
-constexpr uint32_t kServicePassedOn = 12;
-constexpr uint32_t kQualifierPassedOn = 7;
-constexpr uint16_t kSubCmdValues = 1;
-// The UPP response of a failed stream, for a message whose position could not be put back.
-constexpr int32_t kStreamFailed = 4;
 
 // The SJ's values and where they go.
 struct SValuesCall {
