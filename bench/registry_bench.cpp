@@ -153,9 +153,9 @@ void BM_RegistryCallsThreads(benchmark::State& state) {
         return;
     }
     // After the loop's end barrier: every thread is done.
-    const double wall = std::chrono::duration<double, std::nano>(
-                            std::chrono::steady_clock::now() - g_start)
-                            .count();
+    const double wall =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - g_start)
+            .count();
     const double perCall =
         wall / static_cast<double>(state.iterations() * static_cast<uint64_t>(state.threads()));
     if (state.threads() == 1) {

@@ -35,10 +35,6 @@ inline platform::ComPtr<IMC_YDBDecode> AsDecode(const platform::ComPtr<IUnknown>
     return decode;
 }
 
-// True while the registry still holds exactly this CJ (it may have left while the lock was
-// released).
-bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept;
-
 enum class DecodeSide { IYDBDecode, ICB_Decode };
 
 // Deletes exactly the CJ found under `lock` (null: none) on the target through its decode

@@ -142,7 +142,7 @@ HRESULT DumpOptimizing(CCoTrace& trace, const CAsyncRQEntry& cj) {
     return hr;
 }
 
-HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimizer,
+HRESULT MergeIVar(CCoTrace& trace, CAsychronRQ& rq, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimizer,
                   const SIVarAddition& add, ULONG* pStatus) {
     const ULONG cjID = cj.m_ES_JobID;
     cj.ticks += 1;
@@ -159,6 +159,7 @@ HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimize
     const HRESULT hr = DumpOptimizing(trace, cj);
     cj.m_dwVarCountAdded = static_cast<ULONG>(add.count);
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    rq.Reindex(cj);
     if (hr == S_OK) {
         CO_TRACE(trace, TRACE_INFO,
                  "Asynchron read: %d variable(s) added to collection-job %u (now %d vars)",
@@ -172,18 +173,9 @@ HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimize
     return E_FAIL;
 }
 
-// The smallest id from 2 that no CJ of the type uses; the job limit when all below it are taken.
-ULONG FreeIVarJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptimizer& optimizer,
                    const SIVarAddition& add, ULONG* pStatus) {
-    const ULONG id = FreeIVarJobID(rq, add.typ, maxJobs);
+    const ULONG id = rq.GetFreeJobID(add.typ, maxJobs);
     CO_TRACE(trace, TRACE_INFO,
              "Asynchron read: creating new collection job for cycle %dms with JobID %d",
              static_cast<int>(add.cycle), static_cast<int>(id));
@@ -208,6 +200,7 @@ HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptim
     stored->m_dwLastSJ_ES_JobID = add.sjJobID;
     stored->m_dwPrev_ES_JobID = 0;
     stored->m_dwReserved = 0;
+    rq.Reindex(*stored);
     if (SUCCEEDED(hr)) {
         CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
                  static_cast<int>(add.count), static_cast<unsigned>(id),
@@ -255,7 +248,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         }
         CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, kIVarMaxVars, kIVarMaxSize, 0, 0);
         if (cj != nullptr) {
-            return MergeIVar(trace, *cj, optimizer, add, pStatus);
+            return MergeIVar(trace, *m_pRQ, *cj, optimizer, add, pStatus);
         }
         return CreateIVar(trace, *m_pRQ, m_dwMaxJobs, optimizer, add, pStatus);
     }

@@ -213,6 +213,7 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
     cj.m_dwVarCount = merged.m_VarList.m_Count;
     cj.m_dwDataSize = merged.m_VarList.m_DataSize;
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    rq.Reindex(cj);
     // A variable that could not be copied would be lost without a word.
     if (merged.m_VarList.m_Error != 0 || !WriteMessage(contents, cjData.get(), merged)) {
         // The old message stays, and with it the cancelled SJs whose runs it still holds.
@@ -233,20 +234,11 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
     return S_OK;
 }
 
-// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); once
-// every id below the job limit is taken, the limit itself, which later CJs of the type share.
-ULONG NextYDBJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
                   ULONG sjLength, const SYDBAddition& add) {
     CAsyncRQEntry entry;
-    entry.m_ES_JobID = NextYDBJobID(rq, add.typ, maxJobs);
+    // Once every id below the job limit is taken, the limit itself, which later CJs share.
+    entry.m_ES_JobID = rq.GetFreeJobID(add.typ, maxJobs);
     entry.m_Typ = add.typ;
     entry.m_RQStatus = STATE_CREATED;
     entry.ms = add.cycle;
@@ -260,6 +252,7 @@ HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sj
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
     cj.m_dwPrev_ES_JobID = 0;
     cj.m_dwReserved = 0;
+    rq.Reindex(cj);
     ComPtr<IYDB_Data> cjData;
     if (FAILED(CoCreateInstance(CLSID_YDB_Data, nullptr, kYDBContext, IID_IYDB_Data,
                                 cjData.put_void())) ||
@@ -545,18 +538,6 @@ struct SValuesCall {
     IUnknown* outData;
 };
 
-// The CJ of the first SJ, in registry order, that is jobID or whose CJ is jobID.
-const CAsyncRQEntry* FindValuesCJ(const CAsychronRQ& rq, ULONG jobID) {
-    for (const CAsyncRQEntry& cj : rq.Entries()) {
-        for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-            if (sj.ES_JobID == jobID || sj.parent_ES_JobID == jobID) {
-                return &cj;
-            }
-        }
-    }
-    return nullptr;
-}
-
 // A read fails with its message's UPP response, or with a stream failure when the data object's
 // position could not be put back.
 HRESULT FailedRead(const SYDBMessage& m, ULONG* pStatus) {
@@ -698,7 +679,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG jobID, IUn
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        const CAsyncRQEntry* cj = m_bValueComparison ? FindValuesCJ(*m_pRQ, jobID) : nullptr;
+        const CAsyncRQEntry* cj = m_bValueComparison ? m_pRQ->GetCJOfSJOrParent(jobID) : nullptr;
         if (cj == nullptr) {
             CO_TRACE(trace, TRACE_WARNING, "collection job %u not found",
                      static_cast<unsigned>(jobID));
