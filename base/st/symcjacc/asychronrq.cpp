@@ -175,6 +175,10 @@ void CAsyncRQEntry::SetICB_DecodePair(const SAsyncCookiePair& pair) noexcept {
 
 namespace {
 
+// Most CJs carry 0 (a previous id before any renumbering): a lookup by 0 walks the list rather
+// than the index keeping one list of nearly every CJ.
+constexpr ULONG kUnindexedID = 0;
+
 std::uint64_t CycleTypeKey(LONG cycle, LONG typ) noexcept {
     return (std::uint64_t{static_cast<ULONG>(cycle)} << 32) | static_cast<ULONG>(typ);
 }
@@ -192,6 +196,9 @@ void CollectIDs(const CAsyncRQEntry& cj, std::vector<ULONG>& ids) {
     }
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (!ids.empty() && ids.front() == kUnindexedID) {
+        ids.erase(ids.begin());
+    }
 }
 
 // Index lists stay in insertion order, also for a CJ indexed again under its old number.
@@ -274,6 +281,9 @@ bool CAsychronRQ::Index(CJIterator position, std::uint64_t seq) noexcept {
 }
 
 void CAsychronRQ::IndexID(SIndexedCJ& keys, CAsyncRQEntry& cj, ULONG id) {
+    if (id == kUnindexedID) {
+        return;
+    }
     const auto at = std::lower_bound(keys.ids.begin(), keys.ids.end(), id);
     if (at != keys.ids.end() && *at == id) {
         return;
@@ -363,26 +373,39 @@ void CAsychronRQ::FreedJobID(LONG typ, ULONG id) noexcept {
     }
 }
 
+template <class Match>
+CAsyncRQEntry* CAsychronRQ::Walk(bool newest, Match&& match) noexcept {
+    if (newest) {
+        for (CAsyncRQEntry& cj : m_CJList) {
+            if (match(cj)) {
+                return &cj;
+            }
+        }
+    } else {
+        for (auto it = m_CJList.rbegin(); it != m_CJList.rend(); ++it) {
+            if (match(*it)) {
+                return &*it;
+            }
+        }
+    }
+    return nullptr;
+}
+
+template <class Match>
+CAsyncRQEntry* CAsychronRQ::FindByID(ULONG id, bool newest, Match&& match) noexcept {
+    if (id == kUnindexedID) {
+        return Walk(newest, match);
+    }
+    return FindIn(m_byID, id, newest, match);
+}
+
 template <class Map, class Key, class Match>
 CAsyncRQEntry* CAsychronRQ::FindIn(Map& map, const Key& key, bool newest, Match&& match) noexcept {
     if (m_indexLost) {
         RebuildIndex();
     }
     if (m_indexLost) {
-        if (newest) {
-            for (CAsyncRQEntry& cj : m_CJList) {
-                if (match(cj)) {
-                    return &cj;
-                }
-            }
-        } else {
-            for (auto it = m_CJList.rbegin(); it != m_CJList.rend(); ++it) {
-                if (match(*it)) {
-                    return &*it;
-                }
-            }
-        }
-        return nullptr;
+        return Walk(newest, match);
     }
     const auto found = map.find(key);
     if (found == map.end()) {
@@ -445,20 +468,20 @@ SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymR
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
-    return FindIn(m_byID, cjJobID, true, [&](const CAsyncRQEntry& cj) {
+    return FindByID(cjJobID, true, [&](const CAsyncRQEntry& cj) {
         return (cj.m_ES_JobID == cjJobID || cj.m_dwPrev_ES_JobID == cjJobID) && cj.m_Typ == typ;
     });
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
-    return FindIn(m_byID, cjJobID, true,
-                  [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
+    return FindByID(cjJobID, true,
+                    [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsyncCJRQArray");
-    return FindIn(m_byID, sjJobID, true, [&](CAsyncRQEntry& cj) {
+    return FindByID(sjJobID, true, [&](CAsyncRQEntry& cj) {
         return cj.ms == cycle && cj.m_Typ == typ &&
                (cj.m_dwLastSJ_ES_JobID == sjJobID ||
                 GetAsychronSymRQArray(&cj, sjJobID) != nullptr);
@@ -498,30 +521,30 @@ ULONG CAsychronRQ::GetSymSize(ULONG cjJobID, LONG typ) noexcept {
 }
 
 CAsyncRQEntry* CAsychronRQ::GetHolderOfSJ(ULONG sjJobID) noexcept {
-    return FindIn(m_byID, sjJobID, true, [&](CAsyncRQEntry& cj) {
+    return FindByID(sjJobID, true, [&](CAsyncRQEntry& cj) {
         return GetAsychronSymRQArray(&cj, sjJobID) != nullptr;
     });
 }
 
 const CAsyncRQEntry* CAsychronRQ::GetCJOfJob(ULONG jobID) noexcept {
-    return FindIn(m_byID, jobID, true, [&](const CAsyncRQEntry& cj) {
+    return FindByID(jobID, true, [&](const CAsyncRQEntry& cj) {
         return cj.containing() != 0 &&
                (cj.m_dwLastSJ_ES_JobID == jobID || HoldsSJOrParent(cj, jobID));
     });
 }
 
 const CAsyncRQEntry* CAsychronRQ::GetCJOfSJOrParent(ULONG jobID) noexcept {
-    return FindIn(m_byID, jobID, true,
-                  [&](const CAsyncRQEntry& cj) { return HoldsSJOrParent(cj, jobID); });
+    return FindByID(jobID, true,
+                    [&](const CAsyncRQEntry& cj) { return HoldsSJOrParent(cj, jobID); });
 }
 
 const CAsyncRQEntry* CAsychronRQ::GetOldestAsychronRQArray(ULONG cjJobID) noexcept {
-    return FindIn(m_byID, cjJobID, false,
-                  [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
+    return FindByID(cjJobID, false,
+                    [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
 }
 
 ULONG CAsychronRQ::GetRtJobIDOf(ULONG esJobID) noexcept {
-    const CAsyncRQEntry* cj = FindIn(m_byID, esJobID, false, [&](CAsyncRQEntry& each) {
+    const CAsyncRQEntry* cj = FindByID(esJobID, false, [&](CAsyncRQEntry& each) {
         return (each.m_RT_JobID != 0 && each.m_ES_JobID == esJobID) ||
                GetAsychronSymRQArray(&each, esJobID) != nullptr;
     });
@@ -597,7 +620,7 @@ CAsychronRQ::CJIterator CAsychronRQ::PositionOf(const CAsyncRQEntry* cj) noexcep
 
 HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ) {
     // Unlike GetAsychronRQArray, the previous id does not name the CJ here.
-    const CAsyncRQEntry* cj = FindIn(m_byID, cjJobID, true, [&](const CAsyncRQEntry& each) {
+    const CAsyncRQEntry* cj = FindByID(cjJobID, true, [&](const CAsyncRQEntry& each) {
         return each.m_ES_JobID == cjJobID && each.m_Typ == typ;
     });
     return KillAt(PositionOf(cj), sjJobID, onlySJ);

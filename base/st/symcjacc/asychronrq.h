@@ -208,6 +208,10 @@ class CAsychronRQ {
     CJIterator PositionOf(const CAsyncRQEntry* cj) noexcept;
     // The newest (or oldest) CJ listed under the key that matches; the lists when the index
     // was lost.
+    template <class Match>
+    CAsyncRQEntry* Walk(bool newest, Match&& match) noexcept;
+    template <class Match>
+    CAsyncRQEntry* FindByID(ULONG id, bool newest, Match&& match) noexcept;
     template <class Map, class Key, class Match>
     CAsyncRQEntry* FindIn(Map& map, const Key& key, bool newest, Match&& match) noexcept;
     bool Index(CJIterator position, std::uint64_t seq) noexcept;
