@@ -73,14 +73,11 @@ struct SAsyncRQFields {
     ULONG m_dwVarCount = 0;  // room test
     ULONG m_dwDataSize = 0;  // room test
     LONG ticks = 0;          // merges not yet confirmed; a YDB CJ runs again at 0
-    ULONG m_oldCookieIYDBDecode = 0;
-    ULONG m_bOldIYDBDecodeValid = 0;
-    ULONG m_newCookieIYDBDecode = 0;
-    ULONG m_bNewIYDBDecodeValid = 0;
-    ULONG m_oldCookieICB_Decode = 0;
-    ULONG m_bOldICB_DecodeValid = 0;
-    ULONG m_newCookieICB_Decode = 0;
-    ULONG m_bNewICB_DecodeValid = 0;
+    // The decode callbacks' slots, each a cookie and its valid word.
+    ULONG m_oldCookieIYDBDecode = 0, m_bOldIYDBDecodeValid = 0;
+    ULONG m_newCookieIYDBDecode = 0, m_bNewIYDBDecodeValid = 0;
+    ULONG m_oldCookieICB_Decode = 0, m_bOldICB_DecodeValid = 0;
+    ULONG m_newCookieICB_Decode = 0, m_bNewICB_DecodeValid = 0;
 };
 
 // One collection job. Copies are deep (VARIANTs, SJ list, a reference on the data object) and
