@@ -126,6 +126,38 @@ void BM_RegistryCalls(benchmark::State& state) {
 // The 1-CJ case first: the others divide by it.
 BENCHMARK(BM_RegistryCalls)->Arg(1)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
+// Queries only, about the table's own jobs in turn: the lookups without the cost of a cancel's
+// callback revocations.
+void BM_RegistryQueries(benchmark::State& state) {
+    Prepare();
+    const int cjs = static_cast<int>(state.range(0));
+    const ComPtr<IMC_CollectionJobSymAcc> object = NewTable(cjs);
+    int k = 0;
+    bench::LoopClock clock;
+    for (auto _ : state) {
+        const LONG cycle = kFirstTableCycle + k;
+        const ULONG sj = kFirstTableSJ + static_cast<ULONG>(k * kSJsPerCJ + kSJsPerCJ / 2);
+        ULONG status = 0, cj = 0, state4 = 0, result = 0, rt = sj;
+        LONG typ = 0, cycleFound = 0;
+        object->existCycle(cycle, kTyp, sj, &cj, &state4);
+        object->getJobProperties(sj, &typ, &cycleFound, &status);
+        object->getRt_JobID(cycle, 0, &rt, &status);
+        UniqueVariant table;
+        object->GetIVarLookupTbl(cj, kTyp, table.get(), &result);
+        if (cycleFound != cycle || rt != 0x5000u + static_cast<ULONG>(k)) {
+            std::abort();
+        }
+        k = (k + 1) % cjs;
+    }
+    state.SetItemsProcessed(state.iterations());
+    if (cjs == 1) {
+        bench::RecordBaseline("registry_queries", clock, state);
+    } else {
+        bench::ReportRatio("registry_queries", clock, state);
+    }
+}
+BENCHMARK(BM_RegistryQueries)->Arg(1)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
 // Threads share one component with 100 CJs; each thread has a cycle of its own. Aggregate
 // throughput is wall-clock: thread 0 times from the start barrier to the end barrier.
 ComPtr<IMC_CollectionJobSymAcc> g_shared;
