@@ -93,7 +93,7 @@ class RegistryIndexTest : public testing_support::RegistryFixture {
                                                      }))
                         << step;
                 }
-                for (ULONG limit : {0u, 3u, kIDs + 2}) {
+                for (ULONG limit : {ULONG{0}, ULONG{3}, kIDs + 2}) {
                     EXPECT_EQ(rq.GetFreeJobID(typ, limit), ReferenceFreeID(rq, typ, limit)) << step;
                 }
             }
