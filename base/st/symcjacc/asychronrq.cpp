@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <utility>
 
 #include "co/co_trace.h"
@@ -350,7 +351,7 @@ void CAsychronRQ::ForgetIndex() noexcept {
     m_byID.clear();
     m_byCycleType.clear();
     m_indexed.clear();
-    m_freeFrom.clear();
+    m_freeIDs.clear();
     m_indexLost = true;
 }
 
@@ -367,9 +368,14 @@ void CAsychronRQ::RebuildIndex() noexcept {
 }
 
 void CAsychronRQ::FreedJobID(LONG typ, ULONG id) noexcept {
-    const auto hint = m_freeFrom.find(typ);
-    if (hint != m_freeFrom.end() && id >= 2 && id < hint->second) {
-        hint->second = id;
+    const auto known = m_freeIDs.find(typ);
+    if (known == m_freeIDs.end() || id < 2 || id >= known->second.from) {
+        return;
+    }
+    try {
+        known->second.holes.insert(id);
+    } catch (...) {
+        known->second.from = id;  // the holes below it still tell every free id
     }
 }
 
@@ -553,22 +559,30 @@ ULONG CAsychronRQ::GetRtJobIDOf(ULONG esJobID) noexcept {
 
 ULONG CAsychronRQ::GetFreeJobID(LONG typ, ULONG limit) noexcept {
     ULONG from = 2;
-    if (!m_indexLost) {
-        const auto hint = m_freeFrom.find(typ);
-        if (hint != m_freeFrom.end()) {
-            from = hint->second;
+    const auto known = m_indexLost ? m_freeIDs.end() : m_freeIDs.find(typ);
+    if (known != m_freeIDs.end()) {
+        // Every free id below `from` is a hole; a hole taken again since is dropped.
+        std::set<ULONG>& holes = known->second.holes;
+        for (auto it = holes.begin();
+             it != holes.end() && *it < known->second.from && *it < limit;) {
+            if (GetAsychronRQArray(*it, typ) == nullptr) {
+                return *it;
+            }
+            it = holes.erase(it);
         }
+        from = known->second.from;
     }
-    // Every id below `from` is taken: the walk from 2 would reach `from`, or stop at the limit.
+    // Every id below `from` is taken: the walk from 2 would reach it, or stop at the limit.
     ULONG id = std::max<ULONG>(2, std::min(from, limit));
     while (id < limit && GetAsychronRQArray(id, typ) != nullptr) {
         ++id;
     }
     if (!m_indexLost) {
         try {
-            m_freeFrom[typ] = std::max(from, id);
+            SFreeJobIDs& ids = m_freeIDs[typ];
+            ids.from = std::max(ids.from, id);
         } catch (...) {
-            // No hint: the next search starts from 2.
+            // Unknown: the next search starts from 2.
         }
     }
     return id;

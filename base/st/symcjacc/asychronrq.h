@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <list>
+#include <set>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -225,8 +226,13 @@ class CAsychronRQ {
     std::unordered_map<ULONG, IndexList> m_byID;  // every id a CJ's rules may match
     std::unordered_map<std::uint64_t, IndexList> m_byCycleType;
     std::unordered_map<const CAsyncRQEntry*, SIndexedCJ> m_indexed;
-    // Per type: every id from 2 below it is taken (a lower bound of the first free one).
-    std::unordered_map<LONG, ULONG> m_freeFrom;
+    // Per type, what the last search for a free id left: every id from 2 below `from` is taken
+    // but for the holes (ids freed since, some perhaps taken again).
+    struct SFreeJobIDs {
+        ULONG from = 2;
+        std::set<ULONG> holes;
+    };
+    std::unordered_map<LONG, SFreeJobIDs> m_freeIDs;
     std::uint64_t m_nextSeq = 0;
     bool m_indexLost = false;  // an allocation failed: lookups walk the lists until rebuilt
 };
