@@ -193,14 +193,14 @@ HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptim
         return AddFailed(pStatus);
     }
     const HRESULT hr = DumpOptimizing(trace, entry);
-    CAsyncRQEntry* stored = rq.AddAsychronRQ(entry);
-    stored->m_dwVarCountAdded = static_cast<ULONG>(add.count);
-    stored->m_dwVarCount = static_cast<ULONG>(add.count);
-    stored->m_dwDataSize = 0;
-    stored->m_dwLastSJ_ES_JobID = add.sjJobID;
-    stored->m_dwPrev_ES_JobID = 0;
-    stored->m_dwReserved = 0;
-    rq.Reindex(*stored);
+    // Complete before it is stored, so that the index learns its ids once.
+    entry.m_dwVarCountAdded = static_cast<ULONG>(add.count);
+    entry.m_dwVarCount = static_cast<ULONG>(add.count);
+    entry.m_dwDataSize = 0;
+    entry.m_dwLastSJ_ES_JobID = add.sjJobID;
+    entry.m_dwPrev_ES_JobID = 0;
+    entry.m_dwReserved = 0;
+    (void)rq.AddAsychronRQ(entry);
     if (SUCCEEDED(hr)) {
         CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
                  static_cast<int>(add.count), static_cast<unsigned>(id),

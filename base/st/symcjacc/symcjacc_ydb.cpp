@@ -245,14 +245,14 @@ HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sj
     const ULONG id = entry.m_ES_JobID;
     CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id),
              static_cast<int>(STATE_CREATED));
+    // Complete before it is stored, so that the index learns its ids once.
+    entry.m_dwVarCountAdded = add.count;
+    entry.m_dwVarCount = add.count;
+    entry.m_dwDataSize = add.size;
+    entry.m_dwLastSJ_ES_JobID = add.sjJobID;
+    entry.m_dwPrev_ES_JobID = 0;
+    entry.m_dwReserved = 0;
     CAsyncRQEntry& cj = *rq.AddAsychronRQ(entry);
-    cj.m_dwVarCountAdded = add.count;
-    cj.m_dwVarCount = add.count;
-    cj.m_dwDataSize = add.size;
-    cj.m_dwLastSJ_ES_JobID = add.sjJobID;
-    cj.m_dwPrev_ES_JobID = 0;
-    cj.m_dwReserved = 0;
-    rq.Reindex(cj);
     ComPtr<IYDB_Data> cjData;
     if (FAILED(CoCreateInstance(CLSID_YDB_Data, nullptr, kYDBContext, IID_IYDB_Data,
                                 cjData.put_void())) ||
