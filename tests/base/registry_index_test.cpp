@@ -125,20 +125,9 @@ class RegistryIndexTest : public testing_support::RegistryFixture {
         }
     }
 
-    static constexpr ULONG kIDs = 6;
-    static constexpr LONG kTypes[] = {1, 9};
-    static constexpr LONG kCycles[] = {0, 10, 20};
-};
-
-TEST_F(RegistryIndexTest, LookupsAnswerAsTheListsWould) {
-    capture.levels(0, 0, 0);
-    std::mt19937 random(18);
-    const auto pick = [&](ULONG n) { return static_cast<ULONG>(random() % n); };
-    CAsychronRQ rq;
-    std::vector<CAsyncRQEntry*> held;
-    for (int step = 0; step < 600; ++step) {
-        CAsyncRQEntry* cj = held.empty() ? nullptr : held[pick(static_cast<ULONG>(held.size()))];
-        switch (held.empty() ? 0 : pick(7)) {
+    // One change of the kinds the component makes, to `cj` (null: a new CJ).
+    void ChangeAtRandom(CAsychronRQ& rq, CAsyncRQEntry* cj) {
+        switch (cj == nullptr ? 0 : pick(7)) {
             case 0: {  // a new CJ, any of its ids possibly shared with others
                 CAsyncRQEntry entry;
                 entry.m_ES_JobID = pick(kIDs + 1);
@@ -147,7 +136,7 @@ TEST_F(RegistryIndexTest, LookupsAnswerAsTheListsWould) {
                 entry.m_Typ = kTypes[pick(2)];
                 entry.ms = kCycles[pick(3)];
                 entry.m_dwVarCount = pick(12);
-                held.push_back(rq.AddAsychronRQ(entry));
+                rq.AddAsychronRQ(entry);
                 break;
             }
             case 1: {  // a join, by id and type or to exactly this CJ
@@ -187,6 +176,22 @@ TEST_F(RegistryIndexTest, LookupsAnswerAsTheListsWould) {
                 rq.KillAsychronRQ(pick(kIDs + 1), kTypes[pick(2)], 0, false);
                 break;
         }
+    }
+
+    ULONG pick(ULONG n) { return static_cast<ULONG>(random() % n); }
+
+    std::mt19937 random{18};
+    static constexpr ULONG kIDs = 6;
+    static constexpr LONG kTypes[] = {1, 9};
+    static constexpr LONG kCycles[] = {0, 10, 20};
+};
+
+TEST_F(RegistryIndexTest, LookupsAnswerAsTheListsWould) {
+    capture.levels(0, 0, 0);
+    CAsychronRQ rq;
+    std::vector<CAsyncRQEntry*> held;
+    for (int step = 0; step < 600; ++step) {
+        ChangeAtRandom(rq, held.empty() ? nullptr : held[pick(static_cast<ULONG>(held.size()))]);
         held.clear();
         for (const CAsyncRQEntry& each : rq.Entries()) {
             held.push_back(const_cast<CAsyncRQEntry*>(&each));  // the test's own registry
