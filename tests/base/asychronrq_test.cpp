@@ -49,6 +49,8 @@ TEST_F(AsyncRegistryTest, LookupsFindTheNewestMatchingEntry) {
     newer->m_dwPrev_ES_JobID = 2;
     newer->m_ES_JobID = 7;
     older->m_ES_JobID = 5;
+    rq.Reindex(*newer);
+    rq.Reindex(*older);
     EXPECT_EQ(rq.GetAsychronRQArray(2, 9), newer);
     EXPECT_EQ(rq.GetAsychronRQArray(7, 9), newer);
     EXPECT_EQ(rq.GetAsychronRQArray(2), otherType);
@@ -62,6 +64,7 @@ TEST_F(AsyncRegistryTest, SingleJobsAreFoundByTheLastAskerOrTheList) {
     CAsychronRQ rq;
     CAsyncRQEntry* cj = rq.AddAsychronRQ(MakeCJ(2, 9, 100));
     cj->m_dwLastSJ_ES_JobID = 0x80000005;
+    rq.Reindex(*cj);
     SAsyncSymRQEntry sj = MakeSJ(0x80000001);
     EXPECT_EQ(rq.AddAsyncSymRQ(3, &sj, 9), nullptr);  // no such CJ: nothing stored
     SAsyncSymRQEntry* stored = rq.AddAsyncSymRQ(2, &sj, 9);

@@ -2,7 +2,9 @@
 // clients' callbacks in the callback table.
 #include "base/st/symcjacc/asychronrq.h"
 
+#include <algorithm>
 #include <atomic>
+#include <set>
 #include <utility>
 
 #include "co/co_trace.h"
@@ -172,6 +174,72 @@ void CAsyncRQEntry::SetICB_DecodePair(const SAsyncCookiePair& pair) noexcept {
 
 // ---- registry -------------------------------------------------------------------------------
 
+namespace {
+
+// Most CJs carry 0 (a previous id before any renumbering): a lookup by 0 walks the list rather
+// than the index keeping one list of nearly every CJ.
+constexpr ULONG kUnindexedID = 0;
+
+std::uint64_t CycleTypeKey(LONG cycle, LONG typ) noexcept {
+    return (std::uint64_t{static_cast<ULONG>(cycle)} << 32) | static_cast<ULONG>(typ);
+}
+
+// Every id under which some lookup may find the CJ, sorted and distinct.
+void CollectIDs(const CAsyncRQEntry& cj, std::vector<ULONG>& ids) {
+    ids.clear();
+    ids.reserve(3 + 2 * cj.m_SJList.size());
+    ids.push_back(cj.m_ES_JobID);
+    ids.push_back(cj.m_dwPrev_ES_JobID);
+    ids.push_back(cj.m_dwLastSJ_ES_JobID);
+    for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
+        ids.push_back(sj.ES_JobID);
+        ids.push_back(sj.parent_ES_JobID);
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (!ids.empty() && ids.front() == kUnindexedID) {
+        ids.erase(ids.begin());
+    }
+}
+
+// Index lists stay in insertion order, also for a CJ indexed again under its old number.
+template <class List, class Item>
+void InsertBySeq(List& list, const Item& item) {
+    const auto at =
+        std::upper_bound(list.begin(), list.end(), item.seq,
+                         [](std::uint64_t seq, const Item& each) { return seq < each.seq; });
+    list.insert(at, item);
+}
+
+template <class Map, class Key>
+void RemoveFrom(Map& map, const Key& key, const CAsyncRQEntry* cj) noexcept {
+    const auto found = map.find(key);
+    if (found == map.end()) {
+        return;
+    }
+    auto& list = found->second;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (it->cj == cj) {
+            list.erase(it);
+            break;
+        }
+    }
+    if (list.empty()) {
+        map.erase(found);
+    }
+}
+
+bool HoldsSJOrParent(const CAsyncRQEntry& cj, ULONG jobID) noexcept {
+    for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
+        if (sj.ES_JobID == jobID || sj.parent_ES_JobID == jobID) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 CAsychronRQ::~CAsychronRQ() {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::~CAsychronRQ");
     try {
@@ -189,12 +257,193 @@ CAsychronRQ::~CAsychronRQ() {
         CoDiagnosticsReport();
         CO_TRACE(trace, TRACE_ERROR, "caught any unhandled exception");
     }
-    // Members go in reverse order: the lock first, then the entries.
+    // Members go in reverse order: the index, the lock, then the entries.
 }
+
+// ---- the index ------------------------------------------------------------------------------
+
+bool CAsychronRQ::Index(CJIterator position, std::uint64_t seq) noexcept {
+    CAsyncRQEntry& cj = *position;
+    try {
+        SIndexedCJ keys{seq,      position,      CycleTypeKey(cj.ms, cj.m_Typ),
+                        cj.m_Typ, cj.m_ES_JobID, cj.m_dwPrev_ES_JobID,
+                        {}};
+        CollectIDs(cj, keys.ids);
+        InsertBySeq(m_byCycleType[keys.cycleType], SIndexed{seq, &cj});
+        for (ULONG id : keys.ids) {
+            InsertBySeq(m_byID[id], SIndexed{seq, &cj});
+        }
+        m_indexed.emplace(&cj, std::move(keys));
+        return true;
+    } catch (...) {
+        ForgetIndex();  // half an entry indexed: start again from the lists
+        return false;
+    }
+}
+
+void CAsychronRQ::IndexID(SIndexedCJ& keys, CAsyncRQEntry& cj, ULONG id) {
+    if (id == kUnindexedID) {
+        return;
+    }
+    const auto at = std::lower_bound(keys.ids.begin(), keys.ids.end(), id);
+    if (at != keys.ids.end() && *at == id) {
+        return;
+    }
+    InsertBySeq(m_byID[id], SIndexed{keys.seq, &cj});
+    keys.ids.insert(at, id);
+}
+
+void CAsychronRQ::IndexSJ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj) noexcept {
+    const auto found = m_indexed.find(&cj);
+    if (found == m_indexed.end()) {
+        return;
+    }
+    try {
+        IndexID(found->second, cj, sj.ES_JobID);
+        IndexID(found->second, cj, sj.parent_ES_JobID);
+    } catch (...) {
+        ForgetIndex();
+    }
+}
+
+void CAsychronRQ::Unindex(const CAsyncRQEntry& cj, bool idsFreed) noexcept {
+    const auto found = m_indexed.find(&cj);
+    if (found == m_indexed.end()) {
+        return;
+    }
+    const SIndexedCJ& keys = found->second;
+    RemoveFrom(m_byCycleType, keys.cycleType, &cj);
+    for (ULONG id : keys.ids) {
+        RemoveFrom(m_byID, id, &cj);
+    }
+    if (idsFreed) {
+        FreedJobID(keys.typ, keys.id);
+        FreedJobID(keys.typ, keys.prevID);
+    }
+    m_indexed.erase(found);
+}
+
+void CAsychronRQ::Reindex(CAsyncRQEntry& cj) noexcept {
+    if (m_indexLost) {
+        RebuildIndex();
+        return;
+    }
+    const auto found = m_indexed.find(&cj);
+    if (found == m_indexed.end()) {
+        return;
+    }
+    const std::uint64_t seq = found->second.seq;
+    const CJIterator position = found->second.position;
+    const LONG typ = found->second.typ;
+    const ULONG ids[] = {found->second.id, found->second.prevID};
+    Unindex(cj, false);
+    if (!Index(position, seq)) {
+        return;
+    }
+    for (ULONG id : ids) {
+        if (cj.m_Typ != typ || (cj.m_ES_JobID != id && cj.m_dwPrev_ES_JobID != id)) {
+            FreedJobID(typ, id);
+        }
+    }
+}
+
+void CAsychronRQ::ForgetIndex() noexcept {
+    m_byID.clear();
+    m_byCycleType.clear();
+    m_indexed.clear();
+    m_freeIDs.clear();
+    m_indexLost = true;
+}
+
+void CAsychronRQ::RebuildIndex() noexcept {
+    ForgetIndex();
+    m_indexLost = false;
+    // Oldest first, so that the numbers keep the list's order.
+    for (auto it = m_CJList.end(); it != m_CJList.begin();) {
+        --it;
+        if (!Index(it, ++m_nextSeq)) {
+            return;
+        }
+    }
+}
+
+void CAsychronRQ::FreedJobID(LONG typ, ULONG id) noexcept {
+    const auto known = m_freeIDs.find(typ);
+    if (known == m_freeIDs.end() || id < 2 || id >= known->second.from) {
+        return;
+    }
+    try {
+        known->second.holes.insert(id);
+    } catch (...) {
+        known->second.from = id;  // the holes below it still tell every free id
+    }
+}
+
+template <class Match>
+CAsyncRQEntry* CAsychronRQ::Walk(bool newest, Match&& match) noexcept {
+    if (newest) {
+        for (CAsyncRQEntry& cj : m_CJList) {
+            if (match(cj)) {
+                return &cj;
+            }
+        }
+    } else {
+        for (auto it = m_CJList.rbegin(); it != m_CJList.rend(); ++it) {
+            if (match(*it)) {
+                return &*it;
+            }
+        }
+    }
+    return nullptr;
+}
+
+template <class Match>
+CAsyncRQEntry* CAsychronRQ::FindByID(ULONG id, bool newest, Match&& match) noexcept {
+    if (id == kUnindexedID) {
+        return Walk(newest, match);
+    }
+    return FindIn(m_byID, id, newest, match);
+}
+
+template <class Map, class Key, class Match>
+CAsyncRQEntry* CAsychronRQ::FindIn(Map& map, const Key& key, bool newest, Match&& match) noexcept {
+    if (m_indexLost) {
+        RebuildIndex();
+    }
+    if (m_indexLost) {
+        return Walk(newest, match);
+    }
+    const auto found = map.find(key);
+    if (found == map.end()) {
+        return nullptr;
+    }
+    const IndexList& list = found->second;
+    if (newest) {
+        for (auto it = list.rbegin(); it != list.rend(); ++it) {
+            if (match(*it->cj)) {
+                return it->cj;
+            }
+        }
+    } else {
+        for (const SIndexed& each : list) {
+            if (match(*each.cj)) {
+                return each.cj;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// ---- insertion and lookups ------------------------------------------------------------------
 
 CAsyncRQEntry* CAsychronRQ::AddAsychronRQ(const CAsyncRQEntry& entry) {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::AddAsychronRQ");
     m_CJList.push_front(entry);  // a failed copy leaves the list unchanged
+    if (m_indexLost) {
+        RebuildIndex();
+    } else {
+        (void)Index(m_CJList.begin(), ++m_nextSeq);
+    }
     CO_TRACE(trace, TRACE_INFO, "CJ ES_JobID: %u inserted",
              static_cast<unsigned>(entry.m_ES_JobID));
     return &m_CJList.front();
@@ -208,6 +457,7 @@ SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEnt
     }
     cj->m_SJList.push_back(*sj);
     SAsyncSymRQEntry* stored = &cj->m_SJList.back();
+    IndexSJ(*cj, *stored);
     CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
              static_cast<unsigned>(stored->ES_JobID), static_cast<unsigned>(cjJobID));
     return stored;
@@ -216,6 +466,7 @@ SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(ULONG cjJobID, const SAsyncSymRQEnt
 SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj) {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::AddAsyncSymRQ");
     cj.m_SJList.push_back(sj);
+    IndexSJ(cj, cj.m_SJList.back());
     CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u inserted to CJ ES_JobID: %u",
              static_cast<unsigned>(sj.ES_JobID), static_cast<unsigned>(cj.m_ES_JobID));
     return &cj.m_SJList.back();
@@ -223,35 +474,24 @@ SAsyncSymRQEntry* CAsychronRQ::AddAsyncSymRQ(CAsyncRQEntry& cj, const SAsyncSymR
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID, LONG typ) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
-    for (CAsyncRQEntry& cj : m_CJList) {
-        if ((cj.m_ES_JobID == cjJobID || cj.m_dwPrev_ES_JobID == cjJobID) && cj.m_Typ == typ) {
-            return &cj;
-        }
-    }
-    return nullptr;
+    return FindByID(cjJobID, true, [&](const CAsyncRQEntry& cj) {
+        return (cj.m_ES_JobID == cjJobID || cj.m_dwPrev_ES_JobID == cjJobID) && cj.m_Typ == typ;
+    });
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsychronRQArray(ULONG cjJobID) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsychronRQArray");
-    for (CAsyncRQEntry& cj : m_CJList) {
-        if (cj.m_ES_JobID == cjJobID) {
-            return &cj;
-        }
-    }
-    return nullptr;
+    return FindByID(cjJobID, true,
+                    [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG sjJobID) noexcept {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::GetAsyncCJRQArray");
-    for (CAsyncRQEntry& cj : m_CJList) {
-        if (cj.ms != cycle || cj.m_Typ != typ) {
-            continue;
-        }
-        if (cj.m_dwLastSJ_ES_JobID == sjJobID || GetAsychronSymRQArray(&cj, sjJobID) != nullptr) {
-            return &cj;
-        }
-    }
-    return nullptr;
+    return FindByID(sjJobID, true, [&](CAsyncRQEntry& cj) {
+        return cj.ms == cycle && cj.m_Typ == typ &&
+               (cj.m_dwLastSJ_ES_JobID == sjJobID ||
+                GetAsychronSymRQArray(&cj, sjJobID) != nullptr);
+    });
 }
 
 CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLimit, ULONG sizeLimit,
@@ -260,14 +500,11 @@ CAsyncRQEntry* CAsychronRQ::GetAsyncCJRQArray(LONG cycle, LONG typ, ULONG varLim
     if (cycle == 0) {
         return nullptr;
     }
-    for (CAsyncRQEntry& cj : m_CJList) {
+    return FindIn(m_byCycleType, CycleTypeKey(cycle, typ), true, [&](const CAsyncRQEntry& cj) {
         // Unsigned sums, as the limits are compared: a huge addition wraps, as it always has.
-        if (cj.ms == cycle && cj.m_Typ == typ && cj.m_dwVarCount + varsToAdd <= varLimit &&
-            cj.m_dwDataSize + bytesToAdd <= sizeLimit) {
-            return &cj;
-        }
-    }
-    return nullptr;
+        return cj.ms == cycle && cj.m_Typ == typ && cj.m_dwVarCount + varsToAdd <= varLimit &&
+               cj.m_dwDataSize + bytesToAdd <= sizeLimit;
+    });
 }
 
 SAsyncSymRQEntry* CAsychronRQ::GetAsychronSymRQArray(CAsyncRQEntry* cj, ULONG sjJobID) noexcept {
@@ -289,6 +526,80 @@ ULONG CAsychronRQ::GetSymSize(ULONG cjJobID, LONG typ) noexcept {
     return cj != nullptr ? cj->containing() : 0;
 }
 
+CAsyncRQEntry* CAsychronRQ::GetHolderOfSJ(ULONG sjJobID) noexcept {
+    return FindByID(sjJobID, true, [&](CAsyncRQEntry& cj) {
+        return GetAsychronSymRQArray(&cj, sjJobID) != nullptr;
+    });
+}
+
+const CAsyncRQEntry* CAsychronRQ::GetCJOfJob(ULONG jobID) noexcept {
+    return FindByID(jobID, true, [&](const CAsyncRQEntry& cj) {
+        return cj.containing() != 0 &&
+               (cj.m_dwLastSJ_ES_JobID == jobID || HoldsSJOrParent(cj, jobID));
+    });
+}
+
+const CAsyncRQEntry* CAsychronRQ::GetCJOfSJOrParent(ULONG jobID) noexcept {
+    return FindByID(jobID, true,
+                    [&](const CAsyncRQEntry& cj) { return HoldsSJOrParent(cj, jobID); });
+}
+
+const CAsyncRQEntry* CAsychronRQ::GetOldestAsychronRQArray(ULONG cjJobID) noexcept {
+    return FindByID(cjJobID, false,
+                    [&](const CAsyncRQEntry& cj) { return cj.m_ES_JobID == cjJobID; });
+}
+
+ULONG CAsychronRQ::GetRtJobIDOf(ULONG esJobID) noexcept {
+    const CAsyncRQEntry* cj = FindByID(esJobID, false, [&](CAsyncRQEntry& each) {
+        return (each.m_RT_JobID != 0 && each.m_ES_JobID == esJobID) ||
+               GetAsychronSymRQArray(&each, esJobID) != nullptr;
+    });
+    return cj != nullptr ? cj->m_RT_JobID : 0;
+}
+
+ULONG CAsychronRQ::GetFreeJobID(LONG typ, ULONG limit) noexcept {
+    ULONG from = 2;
+    const auto known = m_indexLost ? m_freeIDs.end() : m_freeIDs.find(typ);
+    if (known != m_freeIDs.end()) {
+        // Every free id below `from` is a hole; a hole taken again since is dropped.
+        std::set<ULONG>& holes = known->second.holes;
+        for (auto it = holes.begin();
+             it != holes.end() && *it < known->second.from && *it < limit;) {
+            if (GetAsychronRQArray(*it, typ) == nullptr) {
+                return *it;
+            }
+            it = holes.erase(it);
+        }
+        from = known->second.from;
+    }
+    // Every id below `from` is taken: the walk from 2 would reach it, or stop at the limit.
+    ULONG id = std::max<ULONG>(2, std::min(from, limit));
+    while (id < limit && GetAsychronRQArray(id, typ) != nullptr) {
+        ++id;
+    }
+    if (!m_indexLost) {
+        try {
+            SFreeJobIDs& ids = m_freeIDs[typ];
+            ids.from = std::max(ids.from, id);
+        } catch (...) {
+            // Unknown: the next search starts from 2.
+        }
+    }
+    return id;
+}
+
+bool CAsychronRQ::Holds(const CAsyncRQEntry* cj) const noexcept {
+    if (!m_indexLost) {
+        return m_indexed.find(cj) != m_indexed.end();
+    }
+    for (const CAsyncRQEntry& each : m_CJList) {
+        if (&each == cj) {
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 // One level of the re-entry count for a scope, so that an exception cannot leave it raised.
@@ -306,23 +617,34 @@ class KillDepth {
 
 }  // namespace
 
-HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ) {
-    auto cjIt = m_CJList.begin();
-    while (cjIt != m_CJList.end() && !(cjIt->m_ES_JobID == cjJobID && cjIt->m_Typ == typ)) {
-        ++cjIt;
+CAsychronRQ::CJIterator CAsychronRQ::PositionOf(const CAsyncRQEntry* cj) noexcept {
+    if (cj == nullptr) {
+        return m_CJList.end();
     }
-    return KillAt(cjIt, sjJobID, onlySJ);
+    if (!m_indexLost) {
+        const auto found = m_indexed.find(cj);
+        return found != m_indexed.end() ? found->second.position : m_CJList.end();
+    }
+    auto it = m_CJList.begin();
+    while (it != m_CJList.end() && &*it != cj) {
+        ++it;
+    }
+    return it;
+}
+
+HRESULT CAsychronRQ::KillAsychronRQ(ULONG cjJobID, LONG typ, ULONG sjJobID, bool onlySJ) {
+    // Unlike GetAsychronRQArray, the previous id does not name the CJ here.
+    const CAsyncRQEntry* cj = FindByID(cjJobID, true, [&](const CAsyncRQEntry& each) {
+        return each.m_ES_JobID == cjJobID && each.m_Typ == typ;
+    });
+    return KillAt(PositionOf(cj), sjJobID, onlySJ);
 }
 
 HRESULT CAsychronRQ::KillAsychronRQ(const CAsyncRQEntry* cj) {
-    auto cjIt = m_CJList.begin();
-    while (cjIt != m_CJList.end() && &*cjIt != cj) {
-        ++cjIt;
-    }
-    return KillAt(cjIt, 0, false);
+    return KillAt(PositionOf(cj), 0, false);
 }
 
-HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJobID, bool onlySJ) {
+HRESULT CAsychronRQ::KillAt(CJIterator cjIt, ULONG sjJobID, bool onlySJ) {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::KillAsychronRQ");
     const KillDepth entered;
     if (entered.depth() > 1) {
@@ -356,6 +678,7 @@ HRESULT CAsychronRQ::KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJob
     // The CJ leaves the list by moving, so nothing can fail between removal and revocation.
     std::list<CAsyncRQEntry> removedCJ;
     if (!onlySJ) {
+        Unindex(*cjIt, true);
         removedCJ.splice(removedCJ.end(), m_CJList, cjIt);
         CO_TRACE(trace, TRACE_INFO, "CJ ES_JobID: %u removed from list",
                  static_cast<unsigned>(cjJobID));
@@ -393,68 +716,100 @@ void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
 
 // ---- callbacks ------------------------------------------------------------------------------
 
+namespace {
+
+// One callback slot of an SJ or a CJ entry: its cookie word, its valid word, and how it is
+// registered and revoked, under the scope of the operation's name.
+template <class Entry>
+struct SCallbackSlot {
+    const char* function;
+    SlotOperation op;
+    ULONG Entry::*cookie;
+    ULONG Entry::*valid;
+};
+
+template <class Entry, class Stored>
+void OnSlot(const SCallbackSlot<Entry>& slot, IUnknown* pItf, Stored& entry) {
+    CO_TRACE_SCOPE(trace, kFile, slot.function);
+    RegisterOrRevoke(trace, slot.op, pItf, entry.*slot.cookie, entry.*slot.valid);
+}
+
+const SCallbackSlot<SAsyncSymRQEntry> kSJ_ICB_Interface{
+    "CAsychronRQ::CallbackICB_Interface",
+    {"spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieICB_Interface)",
+     "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
+     "&rItemSymRQEntry.CookieICB_Interface)",
+     &IID_IUnknown, false, nullptr},
+    &SAsyncSymRQEntry::CookieICB_Interface,
+    &SAsyncSymRQEntry::bICB_InterfaceValid};
+
+const SCallbackSlot<SAsyncSymRQEntry> kSJ_IYDBDecode{
+    "CAsychronRQ::CallbackDisp",
+    {"spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieIYDBDecode)",
+     "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
+     "&rItemSymRQEntry.CookieIYDBDecode)",
+     &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"},
+    &SAsyncSymRQEntry::CookieIYDBDecode,
+    &SAsyncSymRQEntry::bIYDBDecodeValid};
+
+const SCallbackSlot<SAsyncRQFields> kCJ_NewIYDBDecode{
+    "CAsychronRQ::newCJ_CallbackIYDBDecode",
+    {"spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieIYDBDecode)",
+     "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
+     "&sRQEntry.m_newCookieIYDBDecode)",
+     &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"},
+    &SAsyncRQFields::m_newCookieIYDBDecode,
+    &SAsyncRQFields::m_bNewIYDBDecodeValid};
+
+const SCallbackSlot<SAsyncRQFields> kCJ_OldIYDBDecode{
+    "CAsychronRQ::oldCJ_CallbackIYDBDecode",
+    {"spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieIYDBDecode)", nullptr,
+     &IID_IMC_YDBDecode, true, nullptr},
+    &SAsyncRQFields::m_oldCookieIYDBDecode,
+    &SAsyncRQFields::m_bOldIYDBDecodeValid};
+
+const SCallbackSlot<SAsyncRQFields> kCJ_NewICB_Decode{
+    "CAsychronRQ::newCJ_CallbackICB_Decode",
+    {"spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieICB_Decode)",
+     "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
+     "&sRQEntry.m_newCookieICB_Decode)",
+     &IID_IUnknown, true, "ICB_DecodeInterface interface is NULL"},
+    &SAsyncRQFields::m_newCookieICB_Decode,
+    &SAsyncRQFields::m_bNewICB_DecodeValid};
+
+const SCallbackSlot<SAsyncRQFields> kCJ_OldICB_Decode{
+    "CAsychronRQ::oldCJ_CallbackICB_Decode",
+    {"spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieICB_Decode)", nullptr, &IID_IUnknown,
+     true, nullptr},
+    &SAsyncRQFields::m_oldCookieICB_Decode,
+    &SAsyncRQFields::m_bOldICB_DecodeValid};
+
+}  // namespace
+
 void CAsychronRQ::CallbackICB_Interface(IUnknown* pICallback, SAsyncSymRQEntry& rItemSymRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::CallbackICB_Interface");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieICB_Interface)",
-        "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
-        "&rItemSymRQEntry.CookieICB_Interface)",
-        &IID_IUnknown, false, nullptr};
-    RegisterOrRevoke(trace, op, pICallback, rItemSymRQEntry.CookieICB_Interface,
-                     rItemSymRQEntry.bICB_InterfaceValid);
+    OnSlot(kSJ_ICB_Interface, pICallback, rItemSymRQEntry);
 }
 
 void CAsychronRQ::CallbackDisp(IMC_YDBDecode* IYDBDecodeInterface,
                                SAsyncSymRQEntry& rItemSymRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::CallbackDisp");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( rItemSymRQEntry.CookieIYDBDecode)",
-        "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
-        "&rItemSymRQEntry.CookieIYDBDecode)",
-        &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"};
-    RegisterOrRevoke(trace, op, IYDBDecodeInterface, rItemSymRQEntry.CookieIYDBDecode,
-                     rItemSymRQEntry.bIYDBDecodeValid);
+    OnSlot(kSJ_IYDBDecode, IYDBDecodeInterface, rItemSymRQEntry);
 }
 
 void CAsychronRQ::newCJ_CallbackIYDBDecode(IMC_YDBDecode* IYDBDecodeInterface,
                                            CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::newCJ_CallbackIYDBDecode");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieIYDBDecode)",
-        "spIGIT->RegisterInterfaceInGlobal(IYDBDecodeInterface, __uuidof(IMC_YDBDecode), "
-        "&sRQEntry.m_newCookieIYDBDecode)",
-        &IID_IMC_YDBDecode, true, "IYDBDecodeInterface interface is NULL"};
-    RegisterOrRevoke(trace, op, IYDBDecodeInterface, sRQEntry.m_newCookieIYDBDecode,
-                     sRQEntry.m_bNewIYDBDecodeValid);
+    OnSlot(kCJ_NewIYDBDecode, IYDBDecodeInterface, sRQEntry);
 }
 
 void CAsychronRQ::oldCJ_CallbackIYDBDecode(CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::oldCJ_CallbackIYDBDecode");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieIYDBDecode)", nullptr,
-        &IID_IMC_YDBDecode, true, nullptr};
-    RegisterOrRevoke(trace, op, nullptr, sRQEntry.m_oldCookieIYDBDecode,
-                     sRQEntry.m_bOldIYDBDecodeValid);
+    OnSlot(kCJ_OldIYDBDecode, nullptr, sRQEntry);
 }
 
 void CAsychronRQ::newCJ_CallbackICB_Decode(IUnknown* pICallback, CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::newCJ_CallbackICB_Decode");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_newCookieICB_Decode)",
-        "spIGIT->RegisterInterfaceInGlobal(pICallback, __uuidof(IUnknown), "
-        "&sRQEntry.m_newCookieICB_Decode)",
-        &IID_IUnknown, true, "ICB_DecodeInterface interface is NULL"};
-    RegisterOrRevoke(trace, op, pICallback, sRQEntry.m_newCookieICB_Decode,
-                     sRQEntry.m_bNewICB_DecodeValid);
+    OnSlot(kCJ_NewICB_Decode, pICallback, sRQEntry);
 }
 
 void CAsychronRQ::oldCJ_CallbackICB_Decode(CAsyncRQEntry& sRQEntry) {
-    CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::oldCJ_CallbackICB_Decode");
-    static const SlotOperation op{
-        "spIGIT->RevokeInterfaceFromGlobal( sRQEntry.m_oldCookieICB_Decode)", nullptr,
-        &IID_IUnknown, true, nullptr};
-    RegisterOrRevoke(trace, op, nullptr, sRQEntry.m_oldCookieICB_Decode,
-                     sRQEntry.m_bOldICB_DecodeValid);
+    OnSlot(kCJ_OldICB_Decode, nullptr, sRQEntry);
 }
 
 ComPtr<IUnknown> CAsychronRQ::getCJ_CallbackIYDBDecode(SAsyncCookiePair& sAsyncRQEntry,

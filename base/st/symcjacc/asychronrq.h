@@ -4,8 +4,12 @@
 // callbacks from any thread.
 #pragma once
 
+#include <cstdint>
 #include <list>
+#include <set>
 #include <stdexcept>
+#include <unordered_map>
+#include <vector>
 
 #include "co/co_lock.h"
 #include "collectionjobsymacc.h"
@@ -70,14 +74,11 @@ struct SAsyncRQFields {
     ULONG m_dwVarCount = 0;  // room test
     ULONG m_dwDataSize = 0;  // room test
     LONG ticks = 0;          // merges not yet confirmed; a YDB CJ runs again at 0
-    ULONG m_oldCookieIYDBDecode = 0;
-    ULONG m_bOldIYDBDecodeValid = 0;
-    ULONG m_newCookieIYDBDecode = 0;
-    ULONG m_bNewIYDBDecodeValid = 0;
-    ULONG m_oldCookieICB_Decode = 0;
-    ULONG m_bOldICB_DecodeValid = 0;
-    ULONG m_newCookieICB_Decode = 0;
-    ULONG m_bNewICB_DecodeValid = 0;
+    // The decode callbacks' slots, each a cookie and its valid word.
+    ULONG m_oldCookieIYDBDecode = 0, m_bOldIYDBDecodeValid = 0;
+    ULONG m_newCookieIYDBDecode = 0, m_bNewIYDBDecodeValid = 0;
+    ULONG m_oldCookieICB_Decode = 0, m_bOldICB_DecodeValid = 0;
+    ULONG m_newCookieICB_Decode = 0, m_bNewICB_DecodeValid = 0;
 };
 
 // One collection job. Copies are deep (VARIANTs, SJ list, a reference on the data object) and
@@ -106,6 +107,12 @@ class CAsyncRQEntry : public SAsyncRQFields {
     platform::UniqueVariant m_vLookupTbl;
 };
 
+// Lookups answer from an index rather than by walking the lists, with exactly the walks' rules:
+// every index gives a superset of the entries that can match, the rule is tested on each, and
+// among matches the order of insertion decides (newest first, as the list runs). A stored CJ's
+// cycle, type, ids (own, previous, last asking SJ) and its SJs' ids and parent ids are what the
+// index knows: whoever changes one of them, or adds an SJ other than through AddAsyncSymRQ,
+// calls Reindex on that CJ before the next lookup. Erasing SJs needs no call.
 class CAsychronRQ {
   public:
     CAsychronRQ() = default;
@@ -139,8 +146,27 @@ class CAsychronRQ {
     HRESULT KillAsychronRQ(const CAsyncRQEntry* cj);
     static void ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj);
 
+    // The lookups of the component's calls, in list order like the others.
+    // The newest CJ whose SJ list holds the SJ.
+    CAsyncRQEntry* GetHolderOfSJ(ULONG sjJobID) noexcept;
+    // The newest CJ with SJs that holds the job as an SJ or as an SJ's parent, or joined it last.
+    const CAsyncRQEntry* GetCJOfJob(ULONG jobID) noexcept;
+    // The newest CJ holding an SJ that is the job or whose parent is the job.
+    const CAsyncRQEntry* GetCJOfSJOrParent(ULONG jobID) noexcept;
+    // The oldest CJ whose own id is the id, of any type.
+    const CAsyncRQEntry* GetOldestAsychronRQArray(ULONG cjJobID) noexcept;
+    // The run-time id of the oldest CJ that has one under the id or holds the SJ; 0 when none.
+    ULONG GetRtJobIDOf(ULONG esJobID) noexcept;
+    // The smallest id from 2 that no CJ of the type carries as its id or previous id; `limit`
+    // when every id below it is taken.
+    ULONG GetFreeJobID(LONG typ, ULONG limit) noexcept;
+    // True while the registry still holds exactly this CJ (it may have left while the lock was
+    // released).
+    bool Holds(const CAsyncRQEntry* cj) const noexcept;
+    // After a stored CJ's indexed fields changed (see above).
+    void Reindex(CAsyncRQEntry& cj) noexcept;
+
     const std::list<CAsyncRQEntry>& Entries() const noexcept { return m_CJList; }
-    std::list<CAsyncRQEntry>& Entries() noexcept { return m_CJList; }
     CCoCriticalSection* Lock() noexcept { return &m_Lock; }
 
     // Register (or, with a null interface, only revoke) a callback in the callback table.
@@ -158,10 +184,57 @@ class CAsychronRQ {
                                                                bool revoke);
 
   private:
-    HRESULT KillAt(std::list<CAsyncRQEntry>::iterator cjIt, ULONG sjJobID, bool onlySJ);
+    using CJIterator = std::list<CAsyncRQEntry>::iterator;
+    // A CJ in an index list, with its insertion number (higher: nearer the list's front).
+    struct SIndexed {
+        std::uint64_t seq;
+        CAsyncRQEntry* cj;
+    };
+    using IndexList = std::vector<SIndexed>;  // ascending seq: oldest first
+    // What the index holds for one CJ, to take it out again.
+    struct SIndexedCJ {
+        std::uint64_t seq;
+        CJIterator position;
+        std::uint64_t cycleType;
+        LONG typ;
+        ULONG id;
+        ULONG prevID;
+        std::vector<ULONG> ids;  // sorted, distinct
+    };
+
+    HRESULT KillAt(CJIterator cjIt, ULONG sjJobID, bool onlySJ);
+    CJIterator PositionOf(const CAsyncRQEntry* cj) noexcept;
+    // The newest (or oldest) CJ listed under the key that matches; the lists when the index
+    // was lost.
+    template <class Match>
+    CAsyncRQEntry* Walk(bool newest, Match&& match) noexcept;
+    template <class Match>
+    CAsyncRQEntry* FindByID(ULONG id, bool newest, Match&& match) noexcept;
+    template <class Map, class Key, class Match>
+    CAsyncRQEntry* FindIn(Map& map, const Key& key, bool newest, Match&& match) noexcept;
+    bool Index(CJIterator position, std::uint64_t seq) noexcept;
+    void IndexID(SIndexedCJ& keys, CAsyncRQEntry& cj, ULONG id);
+    void IndexSJ(CAsyncRQEntry& cj, const SAsyncSymRQEntry& sj) noexcept;
+    // `idsFreed`: the CJ's own and previous id no longer name it.
+    void Unindex(const CAsyncRQEntry& cj, bool idsFreed) noexcept;
+    void RebuildIndex() noexcept;
+    void ForgetIndex() noexcept;
+    void FreedJobID(LONG typ, ULONG id) noexcept;
 
     std::list<CAsyncRQEntry> m_CJList;  // newest first
     CCoCriticalSection m_Lock;
+    std::unordered_map<ULONG, IndexList> m_byID;  // every id a CJ's rules may match
+    std::unordered_map<std::uint64_t, IndexList> m_byCycleType;
+    std::unordered_map<const CAsyncRQEntry*, SIndexedCJ> m_indexed;
+    // Per type, what the last search for a free id left: every id from 2 below `from` is taken
+    // but for the holes (ids freed since, some perhaps taken again).
+    struct SFreeJobIDs {
+        ULONG from = 2;
+        std::set<ULONG> holes;
+    };
+    std::unordered_map<LONG, SFreeJobIDs> m_freeIDs;
+    std::uint64_t m_nextSeq = 0;
+    bool m_indexLost = false;  // an allocation failed: lookups walk the lists until rebuilt
 };
 
 // The registry lock for a scope (a null registry is neither locked nor unlocked).

@@ -36,12 +36,8 @@ struct SCancelOutcome {
 
 // The first CJ holding the SJ `jobID`, and the SJ (both null when none does).
 std::pair<CAsyncRQEntry*, SAsyncSymRQEntry*> FindSJ(CAsychronRQ& rq, ULONG jobID) {
-    for (CAsyncRQEntry& cj : rq.Entries()) {
-        if (SAsyncSymRQEntry* sj = CAsychronRQ::GetAsychronSymRQArray(&cj, jobID)) {
-            return {&cj, sj};
-        }
-    }
-    return {nullptr, nullptr};
+    CAsyncRQEntry* cj = rq.GetHolderOfSJ(jobID);
+    return {cj, CAsychronRQ::GetAsychronSymRQArray(cj, jobID)};
 }
 
 // A stopped or re-created SJ is cancelled; a joined one only in a CJ without a cycle, or when
@@ -107,7 +103,7 @@ void DeleteEmptiedCJ(CAsychronRQ& rq, CAsyncRQEntry* cj, ULONG maxJobs, bool alo
     }
     {
         CAsyncRQGuard nested(&rq);
-        (void)DeleteOnTarget(rq, nested, Holds(rq, cj) ? cj : nullptr, out.cjJobID,
+        (void)DeleteOnTarget(rq, nested, rq.Holds(cj) ? cj : nullptr, out.cjJobID,
                              MC_DELETE_REASON_EMPTIED, maxJobs, DecodeSide::IYDBDecode, pStatus);
     }
     out.hr = rq.KillAsychronRQ(cj);
@@ -148,15 +144,9 @@ SCancelOutcome CancelSJ(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAsyncR
 
 // Outcome of an id that names no SJ: a read/write CJ of that id with a cycle is deleted.
 HRESULT CancelNamedCJ(CCoTrace& trace, CAsychronRQ& rq, ULONG jobID) {
-    bool namesCJ = false;
-    LONG cycle = 0;
-    for (const CAsyncRQEntry& cj : rq.Entries()) {
-        if (cj.m_ES_JobID == jobID) {
-            namesCJ = true;
-            cycle = cj.ms;
-        }
-    }
-    if (!namesCJ || cycle <= 0) {
+    // The oldest CJ of that id decides.
+    const CAsyncRQEntry* named = rq.GetOldestAsychronRQArray(jobID);
+    if (named == nullptr || named->ms <= 0) {
         CO_TRACE(trace, TRACE_ERROR, "job %u to cancel not in list", static_cast<unsigned>(jobID));
         return S_OK;
     }

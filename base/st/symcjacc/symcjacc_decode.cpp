@@ -7,23 +7,6 @@
 using namespace symcjacc;
 using platform::ComPtr;
 
-bool symcjacc::Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept {
-    for (const CAsyncRQEntry& each : rq.Entries()) {
-        if (&each == cj) {
-            return true;
-        }
-    }
-    return false;
-}
-
-ULONG symcjacc::FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept {
-    ULONG id = 2;
-    while (id < maxJobs && rq.GetAsychronRQArray(id, typ) != nullptr) {
-        ++id;
-    }
-    return id;
-}
-
 namespace {
 
 // A decode registration replaced by a new one moves to the old slot; the new slot is then free.
@@ -73,7 +56,7 @@ HRESULT symcjacc::DeleteOnTarget(CAsychronRQ& rq, CAsyncRQGuard& lock, CAsyncRQE
                      : CAsychronRQ::getCJ_CallbackICB_Decode(fetched, true));
     lock.Lock();
     ULONG rtJobID = 0;
-    if (Holds(rq, cj)) {
+    if (rq.Holds(cj)) {
         SAsyncCookiePair current = ydb ? cj->IYDBDecodePair() : cj->ICB_DecodePair();
         ForgetRevoked(before, fetched, current);
         if (ydb) {

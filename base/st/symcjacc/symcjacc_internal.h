@@ -40,14 +40,6 @@ constexpr bool AnyNull(const Pointee*... pointers) noexcept {
     return ((pointers == nullptr) || ...);
 }
 
-// True while the registry still holds exactly this CJ (it may have left while the lock was
-// released).
-bool Holds(CAsychronRQ& rq, const CAsyncRQEntry* cj) noexcept;
-
-// The smallest id from 2 that no CJ of the type carries (as its id or its previous one); the job
-// limit when every id below it is taken.
-ULONG FreeJobID(CAsychronRQ& rq, LONG typ, ULONG maxJobs) noexcept;
-
 enum class DecodeSide { IYDBDecode, ICB_Decode };
 
 // Deletes exactly the CJ found under `lock` (null: none) on the target through its decode

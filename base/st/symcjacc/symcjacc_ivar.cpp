@@ -142,7 +142,7 @@ HRESULT DumpOptimizing(CCoTrace& trace, const CAsyncRQEntry& cj) {
     return hr;
 }
 
-HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimizer,
+HRESULT MergeIVar(CCoTrace& trace, CAsychronRQ& rq, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimizer,
                   const SIVarAddition& add, ULONG* pStatus) {
     const ULONG cjID = cj.m_ES_JobID;
     cj.ticks += 1;
@@ -159,6 +159,7 @@ HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimize
     const HRESULT hr = DumpOptimizing(trace, cj);
     cj.m_dwVarCountAdded = static_cast<ULONG>(add.count);
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    rq.Reindex(cj);
     if (hr == S_OK) {
         CO_TRACE(trace, TRACE_INFO,
                  "Asynchron read: %d variable(s) added to collection-job %u (now %d vars)",
@@ -174,7 +175,7 @@ HRESULT MergeIVar(CCoTrace& trace, CAsyncRQEntry& cj, CAnyPtrOptimizer& optimize
 
 HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptimizer& optimizer,
                    const SIVarAddition& add, ULONG* pStatus) {
-    const ULONG id = FreeJobID(rq, add.typ, maxJobs);
+    const ULONG id = rq.GetFreeJobID(add.typ, maxJobs);
     CO_TRACE(trace, TRACE_INFO,
              "Asynchron read: creating new collection job for cycle %dms with JobID %d",
              static_cast<int>(add.cycle), static_cast<int>(id));
@@ -192,13 +193,14 @@ HRESULT CreateIVar(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, CAnyPtrOptim
         return AddFailed(pStatus);
     }
     const HRESULT hr = DumpOptimizing(trace, entry);
-    CAsyncRQEntry* stored = rq.AddAsychronRQ(entry);
-    stored->m_dwVarCountAdded = static_cast<ULONG>(add.count);
-    stored->m_dwVarCount = static_cast<ULONG>(add.count);
-    stored->m_dwDataSize = 0;
-    stored->m_dwLastSJ_ES_JobID = add.sjJobID;
-    stored->m_dwPrev_ES_JobID = 0;
-    stored->m_dwReserved = 0;
+    // Complete before it is stored, so that the index learns its ids once.
+    entry.m_dwVarCountAdded = static_cast<ULONG>(add.count);
+    entry.m_dwVarCount = static_cast<ULONG>(add.count);
+    entry.m_dwDataSize = 0;
+    entry.m_dwLastSJ_ES_JobID = add.sjJobID;
+    entry.m_dwPrev_ES_JobID = 0;
+    entry.m_dwReserved = 0;
+    (void)rq.AddAsychronRQ(entry);
     if (SUCCEEDED(hr)) {
         CO_TRACE(trace, TRACE_INFO, "Asynchron read: %d variable(s) added to job %u cycle %d",
                  static_cast<int>(add.count), static_cast<unsigned>(id),
@@ -246,7 +248,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::addSymbolsIVar(LONG cycle, LONG 
         }
         CAsyncRQEntry* cj = m_pRQ->GetAsyncCJRQArray(cycle, typ, kIVarMaxVars, kIVarMaxSize, 0, 0);
         if (cj != nullptr) {
-            return MergeIVar(trace, *cj, optimizer, add, pStatus);
+            return MergeIVar(trace, *m_pRQ, *cj, optimizer, add, pStatus);
         }
         return CreateIVar(trace, *m_pRQ, m_dwMaxJobs, optimizer, add, pStatus);
     }

@@ -47,17 +47,8 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getJobProperties(ULONG jobID, LO
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        for (const CAsyncRQEntry& cj : m_pRQ->Entries()) {
-            if (cj.containing() == 0) {
-                continue;
-            }
-            bool match = cj.m_dwLastSJ_ES_JobID == jobID;
-            for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-                match = match || sj.ES_JobID == jobID || sj.parent_ES_JobID == jobID;
-            }
-            if (!match) {
-                continue;
-            }
+        if (const CAsyncRQEntry* found = m_pRQ->GetCJOfJob(jobID)) {
+            const CAsyncRQEntry& cj = *found;
             const bool alone = m_bValueComparison && cj.containing() == 1 &&
                                jobID <= kClientJobIDs && (cj.m_Typ & 0x10) == 0;
             *pTyp = alone ? 1 : cj.m_Typ;
@@ -121,17 +112,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::getRt_JobID(LONG cycle, ULONG, U
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        for (const CAsyncRQEntry& cj : m_pRQ->Entries()) {
-            if (cj.m_RT_JobID != 0 && cj.m_ES_JobID == esJobID) {
-                rtJobID = cj.m_RT_JobID;
-                continue;
-            }
-            for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-                if (sj.ES_JobID == esJobID) {
-                    rtJobID = cj.m_RT_JobID;
-                }
-            }
-        }
+        rtJobID = m_pRQ->GetRtJobIDOf(esJobID);
         *pJobID = rtJobID;
         CO_TRACE(trace, TRACE_INFO, "cycle: %d, ES-job %u, RT-job job %u", static_cast<int>(cycle),
                  static_cast<unsigned>(esJobID), static_cast<unsigned>(rtJobID));

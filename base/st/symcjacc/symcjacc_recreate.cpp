@@ -52,6 +52,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateJobState(LONG cycle, LONG 
                     }
                     sj.parent_ES_JobID = newCJJobID;
                 }
+                m_pRQ->Reindex(*cj);
                 (void)FillCJAsychronRQEntry(pRecord, *cj);
                 CO_TRACE(trace, TRACE_INFO, "Job %u collection job %u,cycle: %d, dwaction %x",
                          static_cast<unsigned>(sjJobID), static_cast<unsigned>(newCJJobID),

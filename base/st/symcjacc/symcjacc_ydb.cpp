@@ -221,6 +221,7 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
     cj.m_dwVarCount = merged.m_VarList.m_Count;
     cj.m_dwDataSize = merged.m_VarList.m_DataSize;
     cj.m_dwLastSJ_ES_JobID = add.sjJobID;
+    rq.Reindex(cj);
     // A variable that could not be copied would be lost without a word.
     if (merged.m_VarList.m_Error != 0 || !WriteMessage(contents, cjData.get(), merged)) {
         // The old message stays, and with it the cancelled SJs whose runs it still holds.
@@ -244,21 +245,22 @@ HRESULT MergeYDB(CCoTrace& trace, CAsychronRQ& rq, YDB_Contents& contents, CAsyn
 HRESULT CreateYDB(CCoTrace& trace, CAsychronRQ& rq, ULONG maxJobs, IYDB_Data* sjData,
                   ULONG sjLength, const SYDBAddition& add) {
     CAsyncRQEntry entry;
-    // Once every id below the job limit is taken, later CJs of the type share the limit.
-    entry.m_ES_JobID = FreeJobID(rq, add.typ, maxJobs);
+    // Once every id below the job limit is taken, the limit itself, which later CJs share.
+    entry.m_ES_JobID = rq.GetFreeJobID(add.typ, maxJobs);
     entry.m_Typ = add.typ;
     entry.m_RQStatus = STATE_CREATED;
     entry.ms = add.cycle;
     const ULONG id = entry.m_ES_JobID;
     CO_TRACE(trace, TRACE_INFO, "collection job %u -> %d", static_cast<unsigned>(id),
              static_cast<int>(STATE_CREATED));
+    // Complete before it is stored, so that the index learns its ids once.
+    entry.m_dwVarCountAdded = add.count;
+    entry.m_dwVarCount = add.count;
+    entry.m_dwDataSize = add.size;
+    entry.m_dwLastSJ_ES_JobID = add.sjJobID;
+    entry.m_dwPrev_ES_JobID = 0;
+    entry.m_dwReserved = 0;
     CAsyncRQEntry& cj = *rq.AddAsychronRQ(entry);
-    cj.m_dwVarCountAdded = add.count;
-    cj.m_dwVarCount = add.count;
-    cj.m_dwDataSize = add.size;
-    cj.m_dwLastSJ_ES_JobID = add.sjJobID;
-    cj.m_dwPrev_ES_JobID = 0;
-    cj.m_dwReserved = 0;
     ComPtr<IYDB_Data> cjData;
     if (FAILED(CoCreateInstance(CLSID_YDB_Data, nullptr, kYDBContext, IID_IYDB_Data,
                                 cjData.put_void())) ||
@@ -531,18 +533,6 @@ struct SValuesCall {
     IUnknown* outData;
 };
 
-// The CJ of the first SJ, in registry order, that is jobID or whose CJ is jobID.
-const CAsyncRQEntry* FindValuesCJ(const CAsychronRQ& rq, ULONG jobID) {
-    for (const CAsyncRQEntry& cj : rq.Entries()) {
-        for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
-            if (sj.ES_JobID == jobID || sj.parent_ES_JobID == jobID) {
-                return &cj;
-            }
-        }
-    }
-    return nullptr;
-}
-
 // A read fails with its message's UPP response, or with a stream failure when the data object's
 // position could not be put back.
 HRESULT FailedRead(const SYDBMessage& m, ULONG* pStatus) {
@@ -684,7 +674,7 @@ HRESULT STDMETHODCALLTYPE CCollectionJobSymAcc::UpdateYDBValues(ULONG jobID, IUn
         if (!m_pRQ) {
             return E_OUTOFMEMORY;
         }
-        const CAsyncRQEntry* cj = m_bValueComparison ? FindValuesCJ(*m_pRQ, jobID) : nullptr;
+        const CAsyncRQEntry* cj = m_bValueComparison ? m_pRQ->GetCJOfSJOrParent(jobID) : nullptr;
         if (cj == nullptr) {
             CO_TRACE(trace, TRACE_WARNING, "collection job %u not found",
                      static_cast<unsigned>(jobID));
