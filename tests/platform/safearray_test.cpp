@@ -100,13 +100,21 @@ TEST(SafeArrayTest, VectorExRecordsTheInterfaceId) {
     EXPECT_TRUE(IsEqualGUID(got, IID_IUnknown));
 }
 
-// Two dimensions: dimension 1 has 2 elements from 1, dimension 2 has 3 from 10.
+// Two dimensions: dimension 1 has 2 elements from 1, dimension 2 has 3 from 10; (i, j) holds
+// i * 100 + j.
 class TwoDimTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};
         psa.reset(SafeArrayCreate(VT_I4, 2, bounds));
         ASSERT_TRUE(psa);
+        for (LONG j = 10; j <= 12; ++j) {
+            for (LONG i = 1; i <= 2; ++i) {
+                LONG idx[2] = {i, j};
+                LONG value = i * 100 + j;
+                ASSERT_EQ(SafeArrayPutElement(psa.get(), idx, &value), S_OK);
+            }
+        }
     }
     UniqueSafeArray psa;
 };
@@ -164,13 +172,6 @@ TEST(SafeArrayBoundsTest, EndsPastTheLongRangeWrapAndReachNoElement) {
 }
 
 TEST_F(TwoDimTest, FirstIndexVariesFastest) {
-    for (LONG j = 10; j <= 12; ++j) {
-        for (LONG i = 1; i <= 2; ++i) {
-            LONG idx[2] = {i, j};
-            LONG value = i * 100 + j;
-            ASSERT_EQ(SafeArrayPutElement(psa.get(), idx, &value), S_OK);
-        }
-    }
     platform::SafeArrayDataAccess<LONG> data(psa.get());
     ASSERT_EQ(data.hr(), S_OK);
     const std::vector<LONG> expected = {110, 210, 111, 211, 112, 212};
@@ -196,13 +197,6 @@ TEST_F(TwoDimTest, IndicesOutsideEitherDimensionAreBad) {
 }
 
 TEST_F(TwoDimTest, RedimGrowsTheLastDimensionKeepingCells) {
-    for (LONG j = 10; j <= 12; ++j) {
-        for (LONG i = 1; i <= 2; ++i) {
-            LONG idx[2] = {i, j};
-            LONG value = i * 100 + j;
-            SafeArrayPutElement(psa.get(), idx, &value);
-        }
-    }
     SAFEARRAYBOUND grown = {5, 20};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &grown), S_OK);
     LONG lb = 0, ub = 0;
@@ -452,7 +446,7 @@ TEST(SafeArrayTest, CopyIsDeepAndDropsAllocationFlags) {
     idx = 0;
     SafeArrayPutElement(unks.get(), &idx, static_cast<IUnknown*>(&obj));
     {
-        UniqueSafeArray copy;
+        UniqueSafeArray copy(SafeArrayCreateVector(VT_I4, 0, 1));  // released by copy_to
         ASSERT_EQ(bstrs.copy_to(copy), S_OK);
         EXPECT_EQ(copy.get()->fFeatures, FADF_HAVEVARTYPE | FADF_BSTR);
         LONG lb = 0;
