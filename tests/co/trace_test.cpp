@@ -2,6 +2,7 @@
 // switches, the construction trace, the diagnostics report and HRESULT descriptions.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -24,16 +25,6 @@ std::string module_name() {
     return s.substr(s.find_last_of("\\/") + 1);
 }
 
-std::vector<TraceMessage> of_kind(const TraceCapture& capture, bool silent) {
-    std::vector<TraceMessage> r;
-    for (const TraceMessage& m : capture.messages()) {
-        if (m.silent == silent) {
-            r.push_back(m);
-        }
-    }
-    return r;
-}
-
 class CoTraceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -43,42 +34,34 @@ class CoTraceTest : public ::testing::Test {
     TraceCapture capture;
 };
 
-TEST_F(CoTraceTest, ReleasedLevelsAreWrittenWithTheirHeader) {
+// Not released levels go to the silent trace, unexpanded: the program switches "silent-trace" on
+// before its first trace (see the end of this file).
+TEST_F(CoTraceTest, ReleasedLevelsAreWrittenWithTheirHeaderOthersSilently) {
     CO_TRACE_SCOPE(trace, "co/trace_test", "CoTraceTest::Header");
     const int line = __LINE__ + 1;
     CO_TRACE(trace, TRACE_INFO, "collection job %u -> STATE_RUN, cycle %d", 7u, -100);
-    const auto written = of_kind(capture, false);
-    ASSERT_EQ(written.size(), 1u);
+    CO_TRACE(trace, TRACE_WARNING, "collection job %u not found", 9u);
+    {
+        const std::string function(600, 'f');  // a header is cut at 511 characters
+        CO_TRACE_SCOPE(cut, "co/trace_test", function.c_str());
+        CO_TRACE(cut, TRACE_ERROR, "still written");
+    }
+    const auto written = capture.messages(false);
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[1].header, std::string(511, 'f'));
+    EXPECT_EQ(written[1].text, "still written");
     EXPECT_EQ(written[0].level, TRACE_INFO);
-    EXPECT_EQ(written[0].component, 1u);
-    EXPECT_EQ(written[0].sub, 1u);
+    EXPECT_EQ(written[0].component + written[0].sub, 2u);
     EXPECT_EQ(written[0].text, "collection job 7 -> STATE_RUN, cycle -100");
     char expected[512];
     std::snprintf(expected, sizeof expected,
                   "CoTraceTest::Header [co/trace_test (%d), module: %s, thread: 0x%X]", line,
                   module_name().c_str(), static_cast<unsigned int>(GetCurrentThreadId()));
     EXPECT_EQ(written[0].header, expected);
-}
-
-TEST_F(CoTraceTest, LevelsNotReleasedGoToTheSilentTraceUnexpanded) {
-    // The program switches "silent-trace" on before its first trace (see main below).
-    CO_TRACE_SCOPE(trace, "co/trace_test", "CoTraceTest::Silent");
-    CO_TRACE(trace, TRACE_WARNING, "collection job %u not found", 9u);
-    EXPECT_TRUE(of_kind(capture, false).empty());
-    const auto silent = of_kind(capture, true);
+    const auto silent = capture.messages(true);
     ASSERT_EQ(silent.size(), 1u);
     EXPECT_EQ(silent[0].level, TRACE_WARNING);
     EXPECT_EQ(silent[0].text, "collection job %u not found");
-}
-
-TEST_F(CoTraceTest, LongHeadersAreCutAt511Characters) {
-    const std::string function(600, 'f');
-    CO_TRACE_SCOPE(trace, "co/trace_test", function.c_str());
-    CO_TRACE(trace, TRACE_ERROR, "still written");
-    const auto written = of_kind(capture, false);
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(written[0].header, std::string(511, 'f'));
-    EXPECT_EQ(written[0].text, "still written");
 }
 
 HRESULT throwing_method() {
@@ -97,7 +80,7 @@ TEST_F(CoTraceTest, CatchAllReportsTracesAndFails) {
     const DWORD before = count();
     EXPECT_EQ(throwing_method(), E_FAIL);
     EXPECT_EQ(count(), before + 1);
-    const auto written = of_kind(capture, false);
+    const auto written = capture.messages(false);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(written[0].level, TRACE_ERROR);
     EXPECT_EQ(written[0].text, "caught any unhandled exception");
@@ -110,20 +93,18 @@ struct DebugKeyCase {
     bool on;
 };
 
-TEST(CoTraceSwitchTest, DebugTraceReadsTheSubComponentKeyThenTheComponentKey) {
+TEST(CoTraceSwitchTest, DebugTraceReadsTheSubComponentKeyThenTheComponentKeyAndSilentAny) {
     const DebugKeyCase cases[] = {
         {"neither", -1, -1, false}, {"B only", -1, 1, true}, {"A off wins", 0, 1, false},
         {"A on", 1, -1, true},      {"B off", -1, 0, false}, {"A on, B off", 1, 0, true},
     };
     for (const DebugKeyCase& c : cases) {
-        std::unique_ptr<ScopedSetting> a, b;
+        std::optional<ScopedSetting> a, b;
         if (c.keyA >= 0) {
-            a = std::make_unique<ScopedSetting>(OLESTR("Diagnostics\\debug-trace"), OLESTR("10001"),
-                                                static_cast<DWORD>(c.keyA));
+            a.emplace(OLESTR("Diagnostics\\debug-trace"), OLESTR("10001"), DWORD(c.keyA));
         }
         if (c.keyB >= 0) {
-            b = std::make_unique<ScopedSetting>(OLESTR("Diagnostics\\debug-trace"), OLESTR("10000"),
-                                                static_cast<DWORD>(c.keyB));
+            b.emplace(OLESTR("Diagnostics\\debug-trace"), OLESTR("10000"), DWORD(c.keyB));
         }
         EXPECT_EQ(CoReadTraceSwitches(1, 1).debug, c.on) << c.name;
     }
@@ -131,15 +112,11 @@ TEST(CoTraceSwitchTest, DebugTraceReadsTheSubComponentKeyThenTheComponentKey) {
     ScopedSetting gate(OLESTR("Diagnostics\\debug-trace"), OLESTR("10017"), 1);
     EXPECT_TRUE(CoReadTraceSwitches(1, 23).debug);
     EXPECT_FALSE(CoReadTraceSwitches(1, 1).debug);
-}
-
-TEST(CoTraceSwitchTest, SilentTraceIsOnForNonZeroValues) {
-    {
-        ScopedSetting off(OLESTR("Diagnostics"), OLESTR("silent-trace"), 0);
-        EXPECT_FALSE(CoReadTraceSwitches(1, 1).silent);
+    // The silent trace is on for any value but 0.
+    for (DWORD value : {0u, 2u}) {
+        ScopedSetting silent(OLESTR("Diagnostics"), OLESTR("silent-trace"), value);
+        EXPECT_EQ(CoReadTraceSwitches(1, 1).silent, value != 0) << value;
     }
-    ScopedSetting on(OLESTR("Diagnostics"), OLESTR("silent-trace"), 2);
-    EXPECT_TRUE(CoReadTraceSwitches(1, 1).silent);
 }
 
 TEST(CoCtorDtorTraceTest, WritesOnlyWhenTheGateLevelIsOn) {
@@ -193,14 +170,11 @@ TEST(CoHResultTextTest, FallsBackWhenTheSystemHasNoText) {
 // Silent trace is read once per process, when the first message is written.
 class SilentTraceOn : public ::testing::Environment {
   public:
-    void SetUp() override {
-        m_setting =
-            std::make_unique<ScopedSetting>(OLESTR("Diagnostics"), OLESTR("silent-trace"), 1);
-    }
+    void SetUp() override { m_setting.emplace(OLESTR("Diagnostics"), OLESTR("silent-trace"), 1); }
     void TearDown() override { m_setting.reset(); }
 
   private:
-    std::unique_ptr<ScopedSetting> m_setting;
+    std::optional<ScopedSetting> m_setting;
 };
 
 const auto* const kSilentTraceOn = ::testing::AddGlobalTestEnvironment(new SilentTraceOn);

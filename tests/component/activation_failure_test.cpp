@@ -21,7 +21,6 @@ class ComponentActivationFailureTest : public ::testing::TestWithParam<const cha
     void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
     void TearDown() override {
         (void)RegDeleteTreeW(HKEY_CLASSES_ROOT, kBrokenKey);
-        (void)RegDeleteKeyW(HKEY_CLASSES_ROOT, kBrokenKey);
         CoUninitialize();
     }
 

@@ -52,22 +52,22 @@ class ComponentEntryTest : public ::testing::Test {
 };
 
 TEST_F(ComponentEntryTest, ClassObjectIsCachedAndServesOnlyItsClass) {
-    ComPtr<IClassFactory> again;
-    ComPtr<IUnknown> asUnknown;
-    EXPECT_EQ(m_getClassObject(CLSID_CollectionJobSymAcc, IID_IClassFactory, again.put_void()),
-              S_OK);
-    EXPECT_EQ(m_getClassObject(CLSID_CollectionJobSymAcc, IID_IUnknown, asUnknown.put_void()),
-              S_OK);
-    EXPECT_EQ(again.get(), m_factory.get());
-    EXPECT_EQ(asUnknown.get(), static_cast<IUnknown*>(m_factory.get()));
-
-    void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(m_getClassObject(kOtherClass, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(p, nullptr);
-    p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(m_getClassObject(CLSID_CollectionJobSymAcc, IID_IMC_CollectionJobSymAcc, &p),
-              E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
+    const struct {
+        const CLSID* clsid;
+        const IID* iid;
+        HRESULT hr;
+    } cases[] = {
+        {&CLSID_CollectionJobSymAcc, &IID_IClassFactory, S_OK},
+        {&CLSID_CollectionJobSymAcc, &IID_IUnknown, S_OK},
+        {&kOtherClass, &IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE},
+        {&CLSID_CollectionJobSymAcc, &IID_IMC_CollectionJobSymAcc, E_NOINTERFACE},
+    };
+    for (const auto& c : cases) {
+        void* p = reinterpret_cast<void*>(1);
+        EXPECT_EQ(m_getClassObject(*c.clsid, *c.iid, &p), c.hr);
+        EXPECT_EQ(p, c.hr == S_OK ? static_cast<IUnknown*>(m_factory.get()) : nullptr);
+        ComPtr<IUnknown>::attach(static_cast<IUnknown*>(p));
+    }
 }
 
 TEST_F(ComponentEntryTest, ModuleStaysLockedWhileAnythingIsHeld) {
@@ -100,10 +100,9 @@ TEST_F(ComponentEntryTest, ModuleStaysLockedWhileAnythingIsHeld) {
     EXPECT_EQ(can_unload(), S_OK);
 }
 
-TEST_F(ComponentEntryTest, CreateInstanceArgumentsAndFailedQueries) {
+TEST_F(ComponentEntryTest, CreateInstanceArgumentsQueriesAndIdentity) {
     testing_support::CountingUnknown outer;
     EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_IMC_CollectionJobSymAcc, nullptr), E_POINTER);
-
     const struct {
         IUnknown* outer;
         const IID* iid;
@@ -119,18 +118,14 @@ TEST_F(ComponentEntryTest, CreateInstanceArgumentsAndFailedQueries) {
         EXPECT_EQ(p, nullptr);
     }
     EXPECT_EQ(outer.refs(), 1u);
-    m_factory.reset();
-    EXPECT_EQ(can_unload(), S_OK);  // the object that answered no query is gone
-}
 
-TEST_F(ComponentEntryTest, PlainObjectAnswersItsInterfacesWithOneIdentity) {
-    ComPtr<IUnknown> unknown;
-    ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_IUnknown, unknown.put_void()), S_OK);
+    // A plain object answers its interfaces with one identity.
+    ComPtr<IUnknown> unknown, identity;
     ComPtr<IMC_CollectionJobSymAcc> object;
-    ASSERT_EQ(unknown->QueryInterface(IID_IMC_CollectionJobSymAcc, object.put_void()), S_OK);
-    ComPtr<IUnknown> identity;
-    ASSERT_EQ(object->QueryInterface(IID_IUnknown, identity.put_void()), S_OK);
-    EXPECT_EQ(identity.get(), unknown.get());
+    ASSERT_EQ(m_factory->CreateInstance(nullptr, IID_IUnknown, unknown.put_void()), S_OK);
+    ASSERT_EQ(unknown.query(object), S_OK);
+    ASSERT_EQ(object.query(identity), S_OK);
+    EXPECT_EQ(identity, unknown);
     void* p = reinterpret_cast<void*>(1);
     EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
@@ -155,33 +150,27 @@ TEST_F(ComponentEntryTest, AggregationGivesTheInnerUnknownThatDelegatesToTheOute
     EXPECT_EQ(outer.refs(), 1u);  // the inner unknown counts for itself
 
     ComPtr<IUnknown> innerAgain;
-    ASSERT_EQ(outer.inner->QueryInterface(IID_IUnknown, innerAgain.put_void()), S_OK);
-    EXPECT_EQ(innerAgain.get(), outer.inner.get());
+    ASSERT_EQ(outer.inner.query(innerAgain), S_OK);
+    EXPECT_EQ(innerAgain, outer.inner);
     innerAgain.reset();
-
-    IMC_CollectionJobSymAcc* object = nullptr;
-    ASSERT_EQ(outer.QueryInterface(IID_IMC_CollectionJobSymAcc, reinterpret_cast<void**>(&object)),
-              S_OK);
-    EXPECT_EQ(outer.refs(), 2u);  // the interface's reference belongs to the outer object
-    EXPECT_EQ(object->AddRef(), 3u);
-    EXPECT_EQ(object->Release(), 2u);
-
-    // Its IUnknown is the outer object's: identity and every other query go there.
-    IUnknown* identity = nullptr;
-    ASSERT_EQ(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-    EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
-    identity->Release();
-    void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
-    p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(outer.inner->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
-
-    EXPECT_EQ(object->setLimits(12, 34), S_OK);  // calls reach the object
-    object->Release();
+    {
+        ComPtr<IMC_CollectionJobSymAcc> object;
+        ASSERT_EQ(outer.QueryInterface(IID_IMC_CollectionJobSymAcc, object.put_void()), S_OK);
+        EXPECT_EQ(outer.refs(), 2u);  // the interface's reference belongs to the outer object
+        EXPECT_EQ(object->AddRef(), 3u);
+        EXPECT_EQ(object->Release(), 2u);
+        // Its IUnknown is the outer object's: identity and every other query go there.
+        ComPtr<IUnknown> identity;
+        ASSERT_EQ(object.query(identity), S_OK);
+        EXPECT_EQ(identity.get(), static_cast<IUnknown*>(&outer));
+        for (IUnknown* asked : {static_cast<IUnknown*>(object.get()), outer.inner.get()}) {
+            void* p = reinterpret_cast<void*>(1);
+            EXPECT_EQ(asked->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
+            EXPECT_EQ(p, nullptr);
+        }
+        EXPECT_EQ(object->setLimits(12, 34), S_OK);  // calls reach the object
+    }
     EXPECT_EQ(outer.refs(), 1u);
-
     m_factory.reset();
     EXPECT_EQ(can_unload(), S_FALSE);  // the aggregated object lives on
     outer.inner.reset();

@@ -32,26 +32,23 @@ const ObjectMapEntry kMap[] = {
     {&kSecondClass, &platform::CreateModuleLocked<Pinger<2>, ComponentModuleLock>},
 };
 
-TEST(ComponentModuleTest, EveryClassOfTheMapIsServed) {
+TEST(ComponentModuleTest, EveryClassOfTheMapIsServedByItsOwnCachedClassObject) {
     g_module.Init(kMap, 2, nullptr);
+    const CLSID* const classes[] = {&kFirstClass, &kSecondClass};
     platform::ComPtr<IClassFactory> factories[2];
-    ASSERT_EQ(g_module.GetClassObject(kFirstClass, IID_IClassFactory, factories[0].put_void()),
-              S_OK);
-    ASSERT_EQ(g_module.GetClassObject(kSecondClass, IID_IClassFactory, factories[1].put_void()),
-              S_OK);
-    EXPECT_NE(factories[0], factories[1]);
     for (LONG i = 0; i < 2; ++i) {
+        ASSERT_EQ(g_module.GetClassObject(*classes[i], IID_IClassFactory, factories[i].put_void()),
+                  S_OK);
         platform::ComPtr<ICjTestPing> object;
         ASSERT_EQ(factories[i]->CreateInstance(nullptr, IID_ICjTestPing, object.put_void()), S_OK);
         LONG value = 0;
         ASSERT_EQ(object->Ping(&value), S_OK);
         EXPECT_EQ(value, i + 1);
         platform::ComPtr<IClassFactory> again;
-        ASSERT_EQ(g_module.GetClassObject(i == 0 ? kFirstClass : kSecondClass, IID_IClassFactory,
-                                          again.put_void()),
-                  S_OK);
-        EXPECT_EQ(again, factories[i]);  // cached
+        ASSERT_EQ(g_module.GetClassObject(*classes[i], IID_IClassFactory, again.put_void()), S_OK);
+        EXPECT_EQ(again, factories[i]);
     }
+    EXPECT_NE(factories[0], factories[1]);
     void* p = reinterpret_cast<void*>(1);
     EXPECT_EQ(g_module.GetClassObject(kUnknownClass, IID_IClassFactory, &p),
               CLASS_E_CLASSNOTAVAILABLE);

@@ -22,16 +22,8 @@ if(KIND STREQUAL "readonly")
   file(CHMOD "${STORE}" PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
 endif()
 
-execute_process(COMMAND ${CMAKE_COMMAND} -E env "PLATFORM_REGISTRY_FILE=${STORE}"
-                        "${TOOL}" -s "${MODULE}"
-                RESULT_VARIABLE exit_code OUTPUT_VARIABLE out ERROR_VARIABLE out)
-message("${out}")
-if(NOT "${exit_code}" STREQUAL "${EXPECT_EXIT}")
-  message(FATAL_ERROR "exit code ${exit_code}, expected ${EXPECT_EXIT}")
-endif()
-if(NOT out MATCHES "${EXPECT_OUTPUT}")
-  message(FATAL_ERROR "output does not match '${EXPECT_OUTPUT}'")
-endif()
+set(COMMAND "${CMAKE_COMMAND}|-E|env|PLATFORM_REGISTRY_FILE=${STORE}|${TOOL}|-s|${MODULE}")
+include(${CMAKE_CURRENT_LIST_DIR}/expect_run.cmake)
 if(KIND STREQUAL "directory")
   file(GLOB left "${STORE}/*")
   if(left)

@@ -1,4 +1,4 @@
-// Loading the stand-ins by name as the component does, and registry values that one test owns.
+// Loading the stand-ins by name as the component does, and registry keys that one test owns.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +9,13 @@
 #include "btl/settings.h"
 #include "engsys/exports.h"
 #include "platform/module.h"
+#include "support/scoped_setting.h"
 #include "support/wstr.h"
 
 namespace engsys_test {
 
 using testing_support::olestring;
+using testing_support::ScopedSetting;
 
 inline olestring wide(const std::string& ascii) {
     return olestring(ascii.begin(), ascii.end());
@@ -23,10 +25,6 @@ inline olestring wide(const std::string& ascii) {
 inline std::string unique_name() {
     return "EngsysTest-" + std::to_string(GetCurrentProcessId()) + "-" +
            testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-inline olestring settings_key(const olestring& relative) {
-    return olestring(BTL_GetRegKeyRoot()) + OLESTR("\\") + relative;
 }
 
 // A stand-in loaded by its Windows name; a missing entry point throws, failing the test.
@@ -50,44 +48,18 @@ class Library {
     platform::UniqueModule m_module;
 };
 
-// A value below HKEY_LOCAL_MACHINE, deleted again at the end (its key may be shared).
-class ScopedValue {
-  public:
-    ScopedValue(const olestring& key, const olestring& name, DWORD type, const void* data,
-                DWORD size)
-        : m_name(name) {
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, m_key.put(), nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(m_key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                                 size),
-                  ERROR_SUCCESS);
-    }
-    ScopedValue(const olestring& key, const olestring& name, DWORD value)
-        : ScopedValue(key, name, REG_DWORD, &value, sizeof value) {}
-    ScopedValue(const olestring& key, const olestring& name, const olestring& text)
-        : ScopedValue(key, name, REG_SZ, text.c_str(),
-                      static_cast<DWORD>((text.size() + 1) * sizeof(OLECHAR))) {}
-    ScopedValue(ScopedValue&&) = default;
-    ~ScopedValue() {
-        if (m_key) {
-            RegDeleteValueW(m_key.get(), m_name.c_str());
-        }
-    }
-
-  private:
-    platform::UniqueRegKey m_key;
-    olestring m_name;
-};
-
-// A key of the test's own, deleted with everything below it at the end.
+// A settings key of the test's own (relative to the settings root), deleted with everything
+// below it at the end.
 class ScopedKey {
   public:
-    explicit ScopedKey(olestring path) : m_path(std::move(path)) {}
-    ~ScopedKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str()); }
+    explicit ScopedKey(olestring relative) : m_path(std::move(relative)) {}
+    ~ScopedKey() {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                       (olestring(BTL_GetRegKeyRoot()) + OLESTR("\\") + m_path).c_str());
+    }
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
-    const olestring& path() const { return m_path; }
+    const OLECHAR* path() const { return m_path.c_str(); }
 
   private:
     olestring m_path;

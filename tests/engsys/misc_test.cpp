@@ -33,46 +33,28 @@ TEST(StandInCounterTest, CtorDtorTextsAndDiagnosticsReportsAreCounted) {
     EXPECT_EQ(reports(), reportsBefore + 1);
 }
 
-class StandInHeapTest : public testing::Test {
-  protected:
-    engsys_test::Library lib{"bstmem.dll"};
-    engsys::HeapAllocFn heapAlloc = lib.get<engsys::HeapAllocFn>("falloc_HeapAlloc");
-    engsys::HeapFreeFn heapFree = lib.get<engsys::HeapFreeFn>("falloc_HeapFree");
-    engsys::MemCounterFn balance = lib.get<engsys::MemCounterFn>("bstmem_Balance");
-    engsys::MemCounterFn blocks = lib.get<engsys::MemCounterFn>("bstmem_Blocks");
-    engsys::MemCounterFn mismatches = lib.get<engsys::MemCounterFn>("bstmem_SizeMismatches");
+// Sizes from nothing to a megabyte, one freed with a wrong size, and threads all at once.
+TEST(StandInHeapTest, BalanceFollowsBlocksAndRecordedSizes) {
+    engsys_test::Library lib("bstmem.dll");
+    const auto heapAlloc = lib.get<engsys::HeapAllocFn>("falloc_HeapAlloc");
+    const auto heapFree = lib.get<engsys::HeapFreeFn>("falloc_HeapFree");
+    const auto balance = lib.get<engsys::MemCounterFn>("bstmem_Balance");
+    const auto blocks = lib.get<engsys::MemCounterFn>("bstmem_Blocks");
+    const auto mismatches = lib.get<engsys::MemCounterFn>("bstmem_SizeMismatches");
     const LONGLONG bytes0 = balance(), blocks0 = blocks(), mismatches0 = mismatches();
-};
-
-TEST_F(StandInHeapTest, BalanceFollowsBlocksAndRecordedSizes) {
     const size_t sizes[] = {0, 1, 24, 4096, 1 << 20};
     std::vector<void*> held;
-    LONGLONG total = 0;
     for (const size_t size : sizes) {
-        void* p = heapAlloc(size);
-        ASSERT_NE(p, nullptr) << size;
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(double), 0u) << size;
-        std::memset(p, 0xA5, size);  // the whole block is usable
-        held.push_back(p);
-        total += static_cast<LONGLONG>(size);
+        held.push_back(heapAlloc(size));
+        ASSERT_NE(held.back(), nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(held.back()) % alignof(double), 0u) << size;
+        std::memset(held.back(), 0xA5, size);  // the whole block is usable
     }
-    EXPECT_EQ(balance() - bytes0, total);
+    EXPECT_EQ(balance() - bytes0, 0 + 1 + 24 + 4096 + (1 << 20));
     EXPECT_EQ(blocks() - blocks0, 5);
-    for (size_t i = 0; i < held.size(); ++i) {
-        heapFree(held[i], sizes[i] == 24 ? 23 : sizes[i]);  // one wrong size
-    }
-    heapFree(nullptr, 8);
-    EXPECT_EQ(balance(), bytes0);
-    EXPECT_EQ(blocks(), blocks0);
-    EXPECT_EQ(mismatches(), mismatches0 + 1);
-    EXPECT_EQ(heapAlloc(SIZE_MAX), nullptr);
-    EXPECT_EQ(blocks(), blocks0);
-}
-
-TEST_F(StandInHeapTest, ThreadsKeepTheBalance) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([this, t] {
+        threads.emplace_back([&, t] {
             for (int i = 0; i < 1000; ++i) {
                 const size_t size = static_cast<size_t>(t * 7 + i % 13);
                 heapFree(heapAlloc(size), size);
@@ -82,7 +64,14 @@ TEST_F(StandInHeapTest, ThreadsKeepTheBalance) {
     for (std::thread& t : threads) {
         t.join();
     }
+    for (size_t i = 0; i < held.size(); ++i) {
+        heapFree(held[i], sizes[i] == 24 ? 23 : sizes[i]);
+    }
+    heapFree(nullptr, 8);
     EXPECT_EQ(balance(), bytes0);
+    EXPECT_EQ(blocks(), blocks0);
+    EXPECT_EQ(mismatches(), mismatches0 + 1);
+    EXPECT_EQ(heapAlloc(SIZE_MAX), nullptr);
     EXPECT_EQ(blocks(), blocks0);
 }
 

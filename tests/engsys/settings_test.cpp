@@ -10,34 +10,29 @@ namespace {
 
 using engsys_test::olestring;
 using engsys_test::ScopedKey;
-using engsys_test::ScopedValue;
-using engsys_test::settings_key;
+using engsys_test::ScopedSetting;
 
-class StandInSettingsTest : public testing::Test {
-  protected:
+TEST(StandInSettingsTest, PathsLeadBelowTheRootAndValuesAreReadOfTheirTypeOnly) {
     const olestring u = engsys_test::wide(engsys_test::unique_name());
-    const ScopedKey atRoot{settings_key(u)};
-    const ScopedKey inDiagnostics{settings_key(OLESTR("Diagnostics\\") + u)};
-    const ScopedKey inProject{settings_key(OLESTR("Project\\") + u)};
+    const ScopedKey atRoot{u}, inDiagnostics{OLESTR("Diagnostics\\") + u},
+        inProject{OLESTR("Project\\") + u};
     engsys_test::Library lib{"bsttool.dll"};
-    engsys::SettingGetValueFn getValue = lib.get<engsys::SettingGetValueFn>("BTL_SettingGetValue");
-};
-
-TEST_F(StandInSettingsTest, PathsLeadBelowTheRootAndOnlyFourByteDwordsAreRead) {
+    const auto getValue = lib.get<engsys::SettingGetValueFn>("BTL_SettingGetValue");
+    const auto getString = lib.get<engsys::SettingGetStringFn>("BTL_SettingGetString");
     const olestring root = BTL_GetRegKeyRoot();
     ASSERT_FALSE(root.empty());
     EXPECT_NE(root.front(), '\\');
     EXPECT_NE(root.back(), '\\');
     EXPECT_EQ(lib.get<engsys::SettingsRootFn>("BTL_GetRegKeyRoot")(), BTL_GetRegKeyRoot());
 
-    const BYTE two[2] = {1, 0};
-    const ULONGLONG eight = 5;
-    ScopedValue dword(atRoot.path(), OLESTR("dword"), DWORD{0x2A});
-    ScopedValue text(atRoot.path(), OLESTR("text"), olestring(OLESTR("42")));
-    ScopedValue shortDword(atRoot.path(), OLESTR("short"), REG_DWORD, two, sizeof two);
-    ScopedValue qword(atRoot.path(), OLESTR("qword"), REG_QWORD, &eight, sizeof eight);
-    ScopedValue diagnostics(inDiagnostics.path() + OLESTR("\\sub"), OLESTR("dword"), DWORD{7});
-    ScopedValue project(inProject.path(), OLESTR("dword"), DWORD{16});
+    ScopedSetting dword(atRoot.path(), OLESTR("dword"), 0x2A);
+    ScopedSetting text(atRoot.path(), OLESTR("text"), olestring(OLESTR("42")));
+    ScopedSetting shortDword(atRoot.path(), OLESTR("short"), REG_DWORD, {1, 0});
+    ScopedSetting qword(atRoot.path(), OLESTR("qword"), REG_QWORD, {5, 0, 0, 0, 0, 0, 0, 0});
+    ScopedSetting diagnostics((olestring(inDiagnostics.path()) + OLESTR("\\sub")).c_str(),
+                              OLESTR("dword"), 7);
+    ScopedSetting project(inProject.path(), OLESTR("dword"), 16);
+    ScopedSetting sink(atRoot.path(), OLESTR("sink"), olestring(OLESTR("file:x.log")));
 
     const olestring d = u + OLESTR("\\dword");
     struct Case {
@@ -81,15 +76,9 @@ TEST_F(StandInSettingsTest, PathsLeadBelowTheRootAndOnlyFourByteDwordsAreRead) {
     DWORD value = 0;
     const btl::SettingPath noPath(btl::SettingLocationMachine, btl::SettingBaseRoot, nullptr);
     EXPECT_EQ(btl::SettingGetValue(noPath, &value), btl::SettingBadArgument);
-}
 
-TEST_F(StandInSettingsTest, StringsTellTheSizeTheyNeed) {
-    const auto getString = lib.get<engsys::SettingGetStringFn>("BTL_SettingGetString");
-    ScopedValue sink(atRoot.path(), OLESTR("sink"), olestring(OLESTR("file:x.log")));
-    ScopedValue number(atRoot.path(), OLESTR("number"), DWORD{1});
-    const int location = 2, base = 0;
+    // Strings tell the size they need.
     const olestring name = u + OLESTR("\\sink");
-
     OLECHAR buffer[16] = {'?', 0};
     DWORD chars = 4;
     EXPECT_EQ(getString(&location, &base, name.c_str(), buffer, &chars), btl::SettingMoreData);
@@ -98,8 +87,7 @@ TEST_F(StandInSettingsTest, StringsTellTheSizeTheyNeed) {
     ASSERT_EQ(getString(&location, &base, name.c_str(), buffer, &chars), btl::SettingRead);
     EXPECT_EQ(olestring(buffer), OLESTR("file:x.log"));
     chars = 16;
-    EXPECT_EQ(getString(&location, &base, (u + OLESTR("\\number")).c_str(), buffer, &chars),
-              btl::SettingWrongType);
+    EXPECT_EQ(getString(&location, &base, d.c_str(), buffer, &chars), btl::SettingWrongType);
     EXPECT_EQ(getString(&location, &base, (u + OLESTR("\\none")).c_str(), buffer, &chars),
               btl::SettingMissing);
 }

@@ -12,24 +12,12 @@
 #include <vector>
 
 #include "engsys_support.h"
+#include "support/trace_capture.h"
 
 namespace {
 
-using engsys_test::ScopedValue;
+using engsys_test::ScopedSetting;
 using engsys_test::wide;
-
-struct Message {
-    DWORD component, sub;
-    int level;
-    std::string header, format, text;
-    BOOL silent;
-};
-
-void WINAPI record(void* context, DWORD component, DWORD sub, int level, const char* header,
-                   const char* format, const char* text, BOOL silent) {
-    static_cast<std::vector<Message>*>(context)->push_back(
-        {component, sub, level, header, format, text, silent});
-}
 
 engsys::SilentTraceRecord silent_record(int level, int line, const std::string& file,
                                         const std::string& function, const std::string& format) {
@@ -47,7 +35,6 @@ class StandInTraceTest : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(init(0, 0, &handle, 0)); }
     void TearDown() override {
-        setCapture(nullptr, nullptr);
         lib.get<engsys::TraceResetLevelsFn>("bsttrace_ResetLevels")();
         if (handle != 0) {
             EXPECT_TRUE(deInit(&handle));
@@ -62,11 +49,10 @@ class StandInTraceTest : public testing::Test {
         va_end(args);
     }
     // The setting "trace-levels\<hex number>", set for the test.
-    static ScopedValue levels_setting(DWORD number, DWORD mask) {
+    static ScopedSetting levels_setting(DWORD number, DWORD mask) {
         char name[16];
         std::snprintf(name, sizeof name, "%lx", static_cast<unsigned long>(number));
-        return ScopedValue(engsys_test::settings_key(OLESTR("Diagnostics\\trace-levels")),
-                           wide(name), mask);
+        return ScopedSetting(OLESTR("Diagnostics\\trace-levels"), wide(name).c_str(), mask);
     }
 
     engsys_test::Library lib{"bsttrace.dll"};
@@ -75,8 +61,6 @@ class StandInTraceTest : public testing::Test {
     engsys::IsTraceReleased2Fn released = lib.get<engsys::IsTraceReleased2Fn>("IsTraceReleased2");
     engsys::VTraceMsg2Fn vtrace = lib.get<engsys::VTraceMsg2Fn>("VTraceMsg2");
     engsys::TraceMsgSilentFn silent = lib.get<engsys::TraceMsgSilentFn>("TraceMsgSilent");
-    engsys::TraceSetCaptureFn setCapture =
-        lib.get<engsys::TraceSetCaptureFn>("bsttrace_SetCapture");
     engsys::TraceSetLevelsFn setLevels = lib.get<engsys::TraceSetLevelsFn>("bsttrace_SetLevels");
     // A component number that no other process running now uses.
     const DWORD own = 0x1000 + GetCurrentProcessId() % 0xE000;
@@ -104,8 +88,8 @@ TEST_F(StandInTraceTest, HandlesAreDistinctAndReleasedOnce) {
 
 TEST_F(StandInTraceTest, LevelsComeFromTheSettingsThenFromRunTimeOverrides) {
     const DWORD c = own;
-    ScopedValue pair = levels_setting((c << 16) | 1, 1u << 1);
-    ScopedValue whole = levels_setting(c << 16, 1u << 3);
+    ScopedSetting pair = levels_setting((c << 16) | 1, 1u << 1);
+    ScopedSetting whole = levels_setting(c << 16, 1u << 3);
     DWORD fresh = 0;
     ASSERT_TRUE(init(0, 0, &fresh, 0));  // settings are read after an init
     setLevels(c, 5, 1u << 7);
@@ -126,7 +110,7 @@ TEST_F(StandInTraceTest, LevelsComeFromTheSettingsThenFromRunTimeOverrides) {
     EXPECT_TRUE(released(fresh, c, 5, 3));
 
     // A changed setting counts from the next init on.
-    ScopedValue off = levels_setting((c << 16) | 1, 0);
+    ScopedSetting off = levels_setting((c << 16) | 1, 0);
     EXPECT_TRUE(released(fresh, c, 1, 1));
     EXPECT_TRUE(deInit(&fresh));
     ASSERT_TRUE(init(0, 0, &fresh, 0));
@@ -135,35 +119,30 @@ TEST_F(StandInTraceTest, LevelsComeFromTheSettingsThenFromRunTimeOverrides) {
 }
 
 TEST_F(StandInTraceTest, CaptureGetsExpandedTextsAndSilentFormatsCutToTheFields) {
-    std::vector<Message> got;
-    setCapture(&record, &got);
-    trace(handle, 4, "Fn [file (12)]", "job %u -> 0x%X %s", 7u, 0x1Fu, "done");
-    const std::string longText(600, 'x');
-    trace(handle, 1, "", "%s|", longText.c_str());
-    trace(handle + 1000, 4, "unknown handle", "dropped");
-    const engsys::SilentTraceRecord r = silent_record(3, 42, "co/co_lock", "Lock", "job %u lost");
-    silent(&r);
-    const std::string file(100, 'f'), function(50, 'g'), format(100, 'h');
-    const engsys::SilentTraceRecord full = silent_record(3, 42, file, function, format);
-    silent(&full);  // no terminators
-    setCapture(nullptr, nullptr);
-    trace(handle, 4, "after", "not captured");
-
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].component + got[0].sub, 2u);
-    EXPECT_EQ(got[0].level, 4);
-    EXPECT_EQ(got[0].header, "Fn [file (12)]");
-    EXPECT_EQ(got[0].format, "job %u -> 0x%X %s");
-    EXPECT_EQ(got[0].text, "job 7 -> 0x1F done");
-    EXPECT_FALSE(got[0].silent);
-    EXPECT_EQ(got[1].text, longText + "|");
-    EXPECT_TRUE(got[2].silent);
-    EXPECT_EQ(got[2].level, 3);
-    EXPECT_EQ(got[2].header, "Lock [co/co_lock (42)]");
-    EXPECT_EQ(got[2].format, "job %u lost");
-    EXPECT_EQ(got[2].text, "job %u lost");
-    EXPECT_EQ(got[3].header, function + " [" + file + " (42)]");
-    EXPECT_EQ(got[3].text, format);
+    std::vector<std::string> shown;
+    const std::string longText(600, 'x'), file(100, 'f'), function(50, 'g'), format(100, 'h');
+    {
+        testing_support::TraceCapture capture;
+        trace(handle, 4, "Fn [file (12)]", "job %u -> 0x%X %s", 7u, 0x1Fu, "done");
+        trace(handle, 1, "", "%s|", longText.c_str());
+        trace(handle + 1000, 4, "unknown handle", "dropped");
+        const auto r = silent_record(3, 42, "co/co_lock", "Lock", "job %u lost");
+        silent(&r);
+        const auto full = silent_record(3, 42, file, function, format);
+        silent(&full);  // no terminators
+        for (const auto& m : capture.messages()) {
+            shown.push_back(std::to_string(m.component) + "." + std::to_string(m.sub) + " L" +
+                            std::to_string(m.level) + (m.silent ? " silent " : " ") + m.header +
+                            "|" + m.format + "|" + m.text);
+        }
+    }
+    trace(handle, 4, "after", "not captured");  // the capture is gone (the sanitizers see it)
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{
+                  "1.1 L4 Fn [file (12)]|job %u -> 0x%X %s|job 7 -> 0x1F done",
+                  "1.1 L1 |%s||" + longText + "|",
+                  "0.0 L3 silent Lock [co/co_lock (42)]|job %u lost|job %u lost",
+                  "0.0 L3 silent " + function + " [" + file + " (42)]|" + format + "|" + format}));
 }
 
 // The lines of a file that hold the token, without their start, which must have the shape
@@ -184,15 +163,15 @@ std::vector<std::string> lines_with(const std::string& path, const std::string& 
     return found;
 }
 
-TEST_F(StandInTraceTest, FileSinkFromTheSettingsGetsReadableLines) {
-    if (std::getenv("BSTTRACE_SINK") != nullptr) {
-        GTEST_SKIP() << "BSTTRACE_SINK overrides the setting";
-    }
+// The sink BSTTRACE_SINK names (run so by a CTest entry of its own) wins over the settings'.
+TEST_F(StandInTraceTest, SinkFromTheEnvironmentOrTheSettingsGetsReadableLines) {
     const std::string token = engsys_test::unique_name();
-    const std::string path = token + ".log";
+    const char* choice = std::getenv("BSTTRACE_SINK");
+    ASSERT_TRUE(choice == nullptr || std::strncmp(choice, "file:", 5) == 0);
+    const std::string path = choice != nullptr ? choice + 5 : token + ".log";
     {
-        ScopedValue sink(engsys_test::settings_key(OLESTR("Diagnostics")), OLESTR("trace-sink"),
-                         wide("file:" + path));
+        ScopedSetting sink(OLESTR("Diagnostics"), OLESTR("trace-sink"),
+                           wide("file:" + token + ".log"));
         DWORD fresh = 0;
         ASSERT_TRUE(init(0, 0, &fresh, 0));  // the sink is chosen again after an init
         trace(handle, 4, "Fn [file (12)]", "%s %d\n", token.c_str(), 5);
@@ -202,22 +181,12 @@ TEST_F(StandInTraceTest, FileSinkFromTheSettingsGetsReadableLines) {
         EXPECT_TRUE(deInit(&handle));  // the last handle closes the file
     }
     const std::vector<std::string> lines = lines_with(path, token);
-    std::remove(path.c_str());
+    EXPECT_EQ(std::remove(path.c_str()), 0);
+    if (choice != nullptr) {
+        EXPECT_NE(std::remove((token + ".log").c_str()), 0) << "the settings' sink was opened";
+    }
     EXPECT_EQ(lines, (std::vector<std::string>{"L4 C1.1 Fn [file (12)]: " + token + " 5",
                                                "L3 silent Lock [co/co_lock (7)]: " + token}));
-}
-
-// Run by its own CTest entry with BSTTRACE_SINK=file:<name>.
-TEST_F(StandInTraceTest, EnvironmentNamesTheSink) {
-    const char* choice = std::getenv("BSTTRACE_SINK");
-    if (choice == nullptr || std::strncmp(choice, "file:", 5) != 0) {
-        GTEST_SKIP() << "needs BSTTRACE_SINK=file:<name>";
-    }
-    const std::string token = engsys_test::unique_name();
-    trace(handle, 4, "env", "%s", token.c_str());
-    EXPECT_TRUE(deInit(&handle));
-    EXPECT_EQ(lines_with(choice + 5, token).size(), 1u);
-    std::remove(choice + 5);
 }
 
 }  // namespace

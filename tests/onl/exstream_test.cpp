@@ -151,10 +151,7 @@ TEST_F(YdbExStreamTest, IStreamContentsTravelWithTheirLength) {
     Gen_ExStream s(d.get());
     s << source.get();
     ASSERT_TRUE(s.good());
-    Bytes expected;
-    put32(expected, 5);
-    put(expected, {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_EQ(contents(d), expected);
+    EXPECT_EQ(contents(d), (le({5}) + Bytes{'h', 'e', 'l', 'l', 'o'}));
 
     seek(d, 0);
     platform::ComPtr<IStream> target =
@@ -166,10 +163,7 @@ TEST_F(YdbExStreamTest, IStreamContentsTravelWithTheirLength) {
     EXPECT_EQ(stat.cbSize.QuadPart, 5u);
 
     // An announced length beyond the data is refused before anything is allocated or written.
-    Bytes lying;
-    put32(lying, 0xFFFFFFF0u);
-    put(lying, {'x'});
-    auto bad = holding(lying);
+    auto bad = holding(le({0xFFFFFFF0u}) + Bytes{'x'});
     Gen_ExStream r(bad.get());
     platform::ComPtr<IStream> untouched =
         platform::ComPtr<IStream>::attach(SHCreateMemStream(nullptr, 0));

@@ -63,6 +63,14 @@ std::string value_of(const Upp_DebVar& v) {
     return std::to_string(v.m_Value);
 }
 
+// A response of one service type.
+struct Response : Upp_DebVarService {
+    explicit Response(uint32_t type) : Upp_DebVarService(1, -1) {
+        setServiceType(type);
+        setResponse();
+    }
+};
+
 class UppMessageTest : public YdbTest {
   protected:
     // The message written into a fresh data object.
@@ -177,40 +185,46 @@ TEST_F(UppMessageTest, EveryLayoutReadsBackWhatWasWritten) {
     }
 }
 
-TEST_F(UppMessageTest, ResponseOfType11CarriesEverythingPerVariable) {
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(11);
-    m.setResponse();
+// Wire images of chosen responses, written out by hand.
+TEST_F(UppMessageTest, ResponsesCarryWhatTheirServiceTypeAsks) {
+    Response t11(11);  // a count, then result, address, type and value of each variable
     Upp_DebVar a = var(1, 2, 0xAABBCCDD);
     a.m_AddrA = 0x11223344;
-    m.m_VarList.add(a);
+    t11.m_VarList.add(a);
     Upp_DebVar b = var(0, 0, 0, 1);
     b.m_AddrB = 0x01020304;
     b.setAddrHi(0x0506);
     b.setString(4);
     b.setStringValue("hi", 2);
-    m.m_VarList.add(b);
-    Bytes expected = {1, 11};
-    put32(expected, 2);
-    put(expected, {0, 1, 0x44, 0x33, 0x22, 0x11, 2, 0xDD, 0xCC, 0xBB, 0xAA});
-    put(expected, {1, 0, 4, 3, 2, 1, 6, 5, 11, 4, 2, 'h', 'i'});
-    EXPECT_EQ(image(m), expected);
-    EXPECT_EQ(m.m_VarList.m_DataSize, 4u + 6u);
+    t11.m_VarList.add(b);
+    EXPECT_EQ(image(t11), (Bytes{1, 11} + le({2}) +
+                           Bytes{0, 1, 0x44, 0x33, 0x22, 0x11, 2, 0xDD, 0xCC, 0xBB, 0xAA} +
+                           Bytes{1, 0, 4, 3, 2, 1, 6, 5, 11, 4, 2, 'h', 'i'}));
+    EXPECT_EQ(t11.m_VarList.m_DataSize, 4u + 6u);
+    t11.m_Status = 4;  // a status, and no variables
+    EXPECT_EQ(image(t11), (Bytes{1, 11}));
+
+    Response t9(9);  // no count: result and value
+    t9.m_VarList.add(var(1, 0, 0x7F));
+    t9.m_VarList.add(var(1, 5, 0x1234, 3));
+    EXPECT_EQ(image(t9), (Bytes{1, 9, 0, 0x7F, 3, 0x34, 0x12}));
 }
 
-TEST_F(UppMessageTest, ResponseOfType9CarriesResultAndValueWithoutCount) {
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(9);
-    m.setResponse();
-    m.m_VarList.add(var(1, 0, 0x7F));
-    m.m_VarList.add(var(1, 5, 0x1234, 3));
-    EXPECT_EQ(image(m), (Bytes{1, 9, 0, 0x7F, 3, 0x34, 0x12}));
+TEST_F(UppMessageTest, FloatVariableTravelsAsU32) {
+    Response m(9);
+    m.m_VarList.add(var(1, 8, 0x3FC00000));  // 1.5f
+    auto d = fresh();
+    Gen_ExStream s(d.get());
+    m.write(s);
+    EXPECT_EQ(contents(d), (Bytes{1, 9, 0, 0x00, 0x00, 0xC0, 0x3F}));
+    const auto calls = ydb_element_calls(d);
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[3].typeCode, 5u);
+    EXPECT_EQ(calls[3].width, 4u);
 }
 
 TEST_F(UppMessageTest, ResponseOfType60CarriesOnlyTheSelectedVariables) {
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(60);
-    m.setResponse();
+    Response m(60);
     for (uint64_t i = 0; i < 9; ++i) {
         m.m_VarList.add(var(1, 4, i));
     }
@@ -218,10 +232,7 @@ TEST_F(UppMessageTest, ResponseOfType60CarriesOnlyTheSelectedVariables) {
     m.m_VarList.allocSelection(9);
     m.m_VarList.select(0);
     m.m_VarList.select(8);
-    EXPECT_EQ(m.m_VarList.m_Selection.m_ByteCount, 2u);
-    Bytes expected = {1, 60};
-    put32(expected, 0xCAFE);
-    put(expected, {0x01, 0x01, 0, 0, 0, 8});
+    const Bytes expected = Bytes{1, 60} + le({0xCAFE}) + Bytes{0x01, 0x01, 0, 0, 0, 8};
     EXPECT_EQ(image(m), expected);
 
     // A reader whose bit set was made for another count reads no variables.
@@ -244,11 +255,7 @@ TEST_F(UppMessageTest, RequestOfType2CarriesTheJobDescription) {
     Upp_DebVar v = var(1, 6, 0);
     v.m_AddrA = 7;
     one.m_VarList.add(v);
-    Bytes expected = {0, 2, 0, 1};
-    put32(expected, 500);
-    put32(expected, 1);
-    put(expected, {1, 7, 0, 0, 0, 6});
-    EXPECT_EQ(image(one), expected);
+    EXPECT_EQ(image(one), (Bytes{0, 2, 0, 1} + le({500, 1}) + Bytes{1, 7, 0, 0, 0, 6}));
 
     Upp_DebVarService two(1, -1);
     two.setServiceType(2);
@@ -264,29 +271,16 @@ TEST_F(UppMessageTest, RequestOfType2CarriesTheJobDescription) {
     id.m_InstrB = 6;
     j.m_InstrIds.add(id);
     j.m_Options = 1;
+    Bytes ident;
     for (int i = 0; i < 16; ++i) {
-        j.m_Ident[i] = static_cast<uint8_t>(0xA0 + i);
+        ident.push_back(j.m_Ident[i] = static_cast<uint8_t>(0xA0 + i));
     }
     j.m_ValE = 9;
     j.m_ValF = 10;
     two.m_VarList.add(var(6, 13, 0));
-    expected = {0, 2, 2, 2};
-    put32(expected, 2);
-    put(expected, {'J', '1'});
-    put32(expected, 1);
-    put32(expected, 2);
-    put32(expected, 3);
-    put32(expected, 1);
-    put32(expected, 5);
-    put32(expected, 6);
-    put32(expected, 1);
-    for (int i = 0; i < 16; ++i) {
-        expected.push_back(static_cast<BYTE>(0xA0 + i));
-    }
-    put32(expected, 9);
-    put32(expected, 10);
-    put32(expected, 1);
-    put(expected, {6, 13});
+    // kind, type, name, values A, B, D, the instruction ids, options, ident, E, F, variables
+    const Bytes expected = Bytes{0, 2, 2, 2} + le({2}) + Bytes{'J', '1'} +
+                           le({1, 2, 3, 1, 5, 6, 1}) + ident + le({9, 10, 1}) + Bytes{6, 13};
     EXPECT_EQ(image(two), expected);
 
     // Kind 2 tags every variable read with -2; the kind becomes the request qualifier.
@@ -301,24 +295,6 @@ TEST_F(UppMessageTest, RequestOfType2CarriesTheJobDescription) {
     EXPECT_EQ(elements(back.m_VarList)[0]->m_Tag, -2);
     // A layout-0 list of a service type other than 1 gets its bit set.
     EXPECT_TRUE(back.m_VarList.hasSelection());
-}
-
-TEST_F(UppMessageTest, FloatVariableTravelsAsU32) {
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(9);
-    m.setResponse();
-    float f = 1.5f;
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, 4);
-    m.m_VarList.add(var(1, 8, bits));
-    auto d = fresh();
-    Gen_ExStream s(d.get());
-    m.write(s);
-    EXPECT_EQ(contents(d), (Bytes{1, 9, 0, 0x00, 0x00, 0xC0, 0x3F}));
-    const auto calls = ydb_element_calls(d);
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[3].typeCode, 5u);
-    EXPECT_EQ(calls[3].width, 4u);
 }
 
 TEST_F(UppMessageTest, RequestsAndQualifiersOfOtherServiceTypes) {
@@ -359,20 +335,10 @@ TEST_F(UppMessageTest, RequestsAndQualifiersOfOtherServiceTypes) {
     }
 }
 
-TEST_F(UppMessageTest, ResponseWithAStatusWritesNoVariables) {
-    Upp_DebVarService m(1, -1);
-    m.setServiceType(11);
-    m.setResponse();
-    m.m_VarList.add(var(1, 2, 1));
-    m.m_Status = 4;
-    EXPECT_EQ(image(m), (Bytes{1, 11}));
-}
-
 TEST_F(UppMessageTest, StringLongerThanItsCapacityIsCutAndTheRestSkipped) {
-    Bytes bytes = {1, 11};
-    put32(bytes, 2);
-    put(bytes, {0, 6, 11, 4, 6, 'a', 'b', 'c', 'd', 'e', 'f'});
-    put(bytes, {0, 6, 2, 0x78, 0x56, 0x34, 0x12});
+    const Bytes bytes = Bytes{1, 11} + le({2}) +
+                        Bytes{0, 6, 11, 4, 6, 'a', 'b', 'c', 'd', 'e', 'f'} +
+                        Bytes{0, 6, 2, 0x78, 0x56, 0x34, 0x12};
     Upp_DebVarService m(1, -1);
     ASSERT_TRUE(read_into(m, bytes));
     EXPECT_EQ(m.m_Status, 0u);
@@ -386,9 +352,7 @@ TEST_F(UppMessageTest, StringLongerThanItsCapacityIsCutAndTheRestSkipped) {
     EXPECT_EQ(got[1]->m_Value, 0x12345678u);
 
     // A string whose length is past the capacity in memory is written cut as well.
-    Upp_DebVarService out(1, -1);
-    out.setServiceType(9);
-    out.setResponse();
+    Response out(9);
     Upp_DebVar s = var(1, 0, 0);
     s.setString(2);
     s.buffer()[1] = 200;
@@ -398,14 +362,9 @@ TEST_F(UppMessageTest, StringLongerThanItsCapacityIsCutAndTheRestSkipped) {
 
 TEST_F(UppMessageTest, ByteStringLongerThanTheDataIsNotRead) {
     for (uint32_t announced : {100u, 0xFFFFFFFFu}) {
-        Bytes bytes = {1, 11};
-        put32(bytes, 1);
-        put(bytes, {0, 2});
-        put32(bytes, 7);
-        put32(bytes, announced);
-        put(bytes, {'n', 'a', 'm', 'e'});
         Upp_DebVarService m(1, -1);
-        EXPECT_FALSE(read_into(m, bytes));
+        EXPECT_FALSE(read_into(m, Bytes{1, 11} + le({1}) + Bytes{0, 2} + le({7, announced}) +
+                                      Bytes{'n', 'a', 'm', 'e'}));
         EXPECT_EQ(m.m_Status, 4u);
         EXPECT_EQ(m.m_VarList.m_Count, 0u);
     }
@@ -418,11 +377,8 @@ TEST_F(UppMessageTest, ByteStringLongerThanTheDataIsNotRead) {
 }
 
 TEST_F(UppMessageTest, ListReadStopsAtTheFailingElement) {
-    Bytes bytes = {1, 11};
-    put32(bytes, 3);
-    put(bytes, {0, 6, 4, 1, 0, 6, 4, 2, 0, 6, 4});
     Upp_DebVarService m(1, -1);
-    EXPECT_FALSE(read_into(m, bytes));
+    EXPECT_FALSE(read_into(m, Bytes{1, 11} + le({3}) + Bytes{0, 6, 4, 1, 0, 6, 4, 2, 0, 6, 4}));
     EXPECT_EQ(m.m_VarList.m_Error, 2u);
     EXPECT_EQ(m.m_Status, 4u);
     const auto got = elements(m.m_VarList);
@@ -432,34 +388,25 @@ TEST_F(UppMessageTest, ListReadStopsAtTheFailingElement) {
 }
 
 TEST_F(UppMessageTest, BlocksNamedByARequestAreSizedButNotHeld) {
-    Bytes bytes = {0, 1, 0, 0};
-    put32(bytes, 2);
-    put(bytes, {6, 10, 0xFF, 0xFF, 6, 10, 3, 0});
     Upp_DebVarService m(1, -1);
-    ASSERT_TRUE(read_into(m, bytes));
+    ASSERT_TRUE(read_into(m, Bytes{0, 1, 0, 0} + le({2}) + Bytes{6, 10, 0xFF, 0xFF, 6, 10, 3, 0}));
     const auto got = elements(m.m_VarList);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0]->buffer(), nullptr);
     EXPECT_EQ(m.m_VarList.m_DataSize, 0xFFFFu + 3u);
 
     // Sent on as a response, the block's value is its length in zero bytes.
-    Upp_DebVarService out(1, -1);
-    out.setServiceType(11);
-    out.setResponse();
+    Response out(11);
     out.m_VarList.add(*got[1]);
-    Bytes expected = {1, 11};
-    put32(expected, 1);
-    put(expected, {10, 6, 10, 3, 0, 0, 0, 0});
-    EXPECT_EQ(image(out), expected);
+    EXPECT_EQ(image(out), (Bytes{1, 11} + le({1}) + Bytes{10, 6, 10, 3, 0, 0, 0, 0}));
 }
 
 // A response read into a message whose request named blocks holds a block's bytes only when they
 // arrived: two bytes must not make every named block hold its full length.
 TEST_F(UppMessageTest, AResponseHoldsOnlyTheBlockBytesThatArrived) {
-    Bytes request = {0, 1, 0, 0};
-    put32(request, 64);
+    Bytes request = Bytes{0, 1, 0, 0} + le({64});
     for (int i = 0; i < 64; ++i) {
-        put(request, {6, 10, 0xFF, 0xFF});
+        request = request + Bytes{6, 10, 0xFF, 0xFF};
     }
     for (BYTE type : {9, 60}) {
         SCOPED_TRACE(static_cast<int>(type));
@@ -467,11 +414,10 @@ TEST_F(UppMessageTest, AResponseHoldsOnlyTheBlockBytesThatArrived) {
         ASSERT_TRUE(read_into(m, request));
         Bytes response = {1, type};
         if (type == 60) {
-            put32(response, 0);
-            response.insert(response.end(), 8, 0xFF);  // every variable selected
+            response = response + le({0}) + Bytes(8, 0xFF);  // every variable selected
         }
-        put(response, {0, 1, 2});  // an access result, then two bytes of a block
-        EXPECT_FALSE(read_into(m, response));
+        // an access result, then two bytes of a block
+        EXPECT_FALSE(read_into(m, response + Bytes{0, 1, 2}));
         EXPECT_EQ(m.m_Status, 4u);
         for (const Upp_DebVar* v : elements(m.m_VarList)) {
             EXPECT_EQ(v->buffer(), nullptr);
@@ -480,18 +426,14 @@ TEST_F(UppMessageTest, AResponseHoldsOnlyTheBlockBytesThatArrived) {
 }
 
 TEST_F(UppMessageTest, JobDescriptionIsReadOnce) {
-    Bytes first = {0, 1};
-    put32(first, 250);
-    Bytes second = {0, 3};
-    put32(second, 1);
-    put32(second, 2);
     Upp_DebJobDescr j;
-    auto d1 = holding(first);
+    auto d1 = holding(Bytes{0, 1} + le({250}));
     Gen_ExStream s1(d1.get());
     j.read(s1);
     EXPECT_TRUE(s1.good());
     EXPECT_EQ(j.m_Param, 250u);
 
+    const Bytes second = Bytes{0, 3} + le({1, 2});
     auto d2 = holding(second);
     Gen_ExStream s2(d2.get());
     j.read(s2);
@@ -504,22 +446,18 @@ TEST_F(UppMessageTest, JobDescriptionIsReadOnce) {
     EXPECT_EQ(pos, second.size());
 }
 
-TEST_F(UppMessageTest, ByteStringGrowsFromItsInlineBuffer) {
+TEST_F(UppMessageTest, ByteStringGrowsPastItsInlineBufferAndCopies) {
     Gen_ByteString b;
-    EXPECT_EQ(b.m_Capacity, 48u);
     const std::string text(100, 'x');
-    EXPECT_EQ(b.append(text.data(), 47), 47u);
-    EXPECT_EQ(b.m_Capacity, 48u);
-    EXPECT_EQ(b.append(text.data(), 1), 1u);
-    EXPECT_EQ(b.m_Capacity, 64u);
-    EXPECT_EQ(b.append(text.data(), 20), 20u);
-    EXPECT_EQ(b.m_Capacity, 128u);
+    for (size_t n : {47u, 1u, 20u}) {  // the inline buffer holds 47 and the terminator
+        EXPECT_EQ(b.append(text.data(), n), n);
+    }
     EXPECT_EQ(b.length(), 68u);
-    EXPECT_EQ(b.data()[68], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data())), std::string(68, 'x'));
     Gen_ByteString copy;
     copy.append("old", 3);
     copy = b;
-    EXPECT_EQ(copy.length(), 68u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.data())), std::string(68, 'x'));
     EXPECT_TRUE(copy.m_bOk);
 }
 

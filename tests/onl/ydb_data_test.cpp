@@ -1,5 +1,5 @@
-// The YDB data object stand-in: activation, its byte encoding, the prefix InitData lays down,
-// reads past the end, positioning and sizing, and the test controls.
+// The YDB data object stand-in where the tests of its users do not reach: the prefix InitData
+// lays down, reads past the end, element widths, positioning and sizing.
 #include <gtest/gtest.h>
 
 #include "ydb_fixture.h"
@@ -9,33 +9,6 @@ namespace {
 using namespace ydb_testing;
 
 class YdbDataObjectTest : public YdbTest {};
-
-TEST_F(YdbDataObjectTest, ElementsAreStoredLittleEndianWithoutTags) {
-    auto d = fresh();
-    const uint16_t w = 0x1234;
-    const int32_t i = -2;
-    const double f = 1.0;
-    const BYTE raw[3] = {7, 8, 9};
-    ASSERT_EQ(d->WriteElements(&w, 1, 2, YDB_ELEM_U16), S_OK);
-    ASSERT_EQ(d->WriteElements(&i, 1, 4, YDB_ELEM_I32), S_OK);
-    ASSERT_EQ(d->WriteElements(&f, 1, 8, YDB_ELEM_F64), S_OK);
-    ASSERT_EQ(d->WriteElements(raw, 3, 1, YDB_ELEM_CHAR), S_OK);
-    const Bytes expected = {0x34, 0x12, 0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0,
-                            0,    0,    0,    0xF0, 0x3F, 7,    8, 9};
-    EXPECT_EQ(contents(d), expected);
-    ULONG n = 0;
-    ASSERT_EQ(d->GetByteCount(&n), S_OK);
-    EXPECT_EQ(n, expected.size());
-    ASSERT_EQ(d->GetPosition(&n), S_OK);
-    EXPECT_EQ(n, expected.size());
-
-    // Writing after a seek overwrites in place.
-    seek(d, 2);
-    const uint32_t one = 1;
-    ASSERT_EQ(d->WriteElements(&one, 1, 4, YDB_ELEM_U32), S_OK);
-    EXPECT_EQ(contents(d)[2], 1);
-    EXPECT_EQ(contents(d).size(), expected.size());
-}
 
 TEST_F(YdbDataObjectTest, ReadsPastTheEndFailAndLeaveThePosition) {
     auto d = holding({1, 2, 3});
@@ -68,13 +41,7 @@ TEST_F(YdbDataObjectTest, InitDataLaysDownPrefixAndDataHeader) {
     auto d = holding({1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
                       16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30});
     ASSERT_EQ(d->InitData(1, 4, 0x1234, 0, 0xFFFF), S_OK);
-    Bytes expected = {'Y', 'D', 'B', 1};
-    put32(expected, 1);
-    put(expected, {0, 0, 0, 0, 0, 0, 0, 0});
-    put16(expected, 4);
-    put16(expected, 0x1234);
-    put16(expected, 0);
-    put16(expected, 0xFFFF);
+    const Bytes expected = Bytes{'Y', 'D', 'B', 1} + le({1, 0, 0}) + le({4, 0x1234, 0, 0xFFFF}, 2);
     EXPECT_EQ(contents(d), expected);
     ULONG pos = 0;
     ASSERT_EQ(d->GetPosition(&pos), S_OK);
@@ -103,32 +70,4 @@ TEST_F(YdbDataObjectTest, SeekAndSizeStayWithinTheData) {
     EXPECT_EQ(d->SetByteCount(YDB_DATA_MAX_BYTES + 1), E_OUTOFMEMORY);
 }
 
-TEST_F(YdbDataObjectTest, RefusesWritesAndFailsAChosenCallWhenTold) {
-    auto d = holding({1, 2});
-    auto c = control(d);
-    ASSERT_TRUE(c);
-    ULONG writable = 0;
-    ASSERT_EQ(d->IsWritable(&writable), S_OK);
-    EXPECT_EQ(writable, 1u);
-    ASSERT_EQ(c->SetWritable(FALSE), S_OK);
-    ASSERT_EQ(d->IsWritable(&writable), S_OK);
-    EXPECT_EQ(writable, 0u);
-    const BYTE b = 0;
-    EXPECT_EQ(d->WriteElements(&b, 1, 1, 0), E_ACCESSDENIED);
-    EXPECT_EQ(d->WriteContents(&b, 1, 0, 0), E_ACCESSDENIED);
-    EXPECT_EQ(d->InitData(1, 4, 0, 0, 0), E_ACCESSDENIED);
-    EXPECT_EQ(d->SetByteCount(0), E_ACCESSDENIED);
-    EXPECT_EQ(contents(d), (Bytes{1, 2}));
-
-    // The second GetPosition from now fails, once.
-    ASSERT_EQ(c->FailCall(13, 1, E_UNEXPECTED), S_OK);
-    ULONG pos = 0;
-    EXPECT_EQ(d->GetPosition(&pos), S_OK);
-    EXPECT_EQ(d->GetPosition(&pos), E_UNEXPECTED);
-    EXPECT_EQ(d->GetPosition(&pos), S_OK);
-    ULONG calls = 0;
-    ASSERT_EQ(c->GetCallCount(13, &calls), S_OK);
-    EXPECT_EQ(calls, 3u);
-    EXPECT_EQ(d->Reserved7(), E_NOTIMPL);
-}
 }  // namespace

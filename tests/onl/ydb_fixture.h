@@ -53,16 +53,19 @@ class YdbTest : public ::testing::Test {
     std::unique_ptr<testing_support::YdbDataClass> m_class;
 };
 
-// Little-endian pieces of an expected image.
-inline void put(Bytes& b, std::initializer_list<BYTE> bytes) {
-    b.insert(b.end(), bytes);
+// Pieces of an expected image: little-endian words of 4 (or `width`) bytes, joined by +.
+inline Bytes le(std::initializer_list<uint32_t> words, int width = 4) {
+    Bytes b;
+    for (uint32_t w : words) {
+        for (int i = 0; i < width; ++i) {
+            b.push_back(static_cast<BYTE>(w >> (8 * i)));
+        }
+    }
+    return b;
 }
-inline void put16(Bytes& b, uint16_t v) {
-    put(b, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8)});
-}
-inline void put32(Bytes& b, uint32_t v) {
-    put(b, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-            static_cast<BYTE>(v >> 24)});
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 }  // namespace ydb_testing

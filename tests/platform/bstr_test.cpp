@@ -82,24 +82,15 @@ TEST(BstrTest, NullInputs) {
     expect_layout(bytes.get(), 3);
 }
 
-TEST(BstrTest, ReAllocStringFromInsideItself) {
+TEST(BstrTest, ReAllocFromInsideItselfAndResize) {
     BSTR b = SysAllocString(OLESTR("hello world"));
     ASSERT_NE(b, nullptr);
     ASSERT_TRUE(SysReAllocString(&b, b + 6));
     expect_layout(b, 10);
     EXPECT_EQ(bstr_text(b), OLESTR("world"));
-
-    ASSERT_TRUE(SysReAllocString(&b, nullptr));
-    EXPECT_EQ(b, nullptr);
-}
-
-TEST(BstrTest, ReAllocStringLen) {
-    BSTR b = SysAllocString(OLESTR("old"));
-    ASSERT_NE(b, nullptr);
     ASSERT_TRUE(SysReAllocStringLen(&b, kEmbedded, 3));
     expect_layout(b, 6);
     EXPECT_EQ(bstr_text(b), olestring(kEmbedded, 3));
-
     // The string itself, or no source, resizes it: the old characters stay.
     ASSERT_TRUE(SysReAllocStringLen(&b, b, 40));
     expect_layout(b, 80);
@@ -107,7 +98,8 @@ TEST(BstrTest, ReAllocStringLen) {
     ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 1));
     expect_layout(b, 2);
     EXPECT_EQ(b[0], 'a');
-    SysFreeString(b);
+    ASSERT_TRUE(SysReAllocString(&b, nullptr));
+    EXPECT_EQ(b, nullptr);
 }
 
 }  // namespace

@@ -29,9 +29,15 @@ auto on_new_thread(F f) {
     return result;
 }
 
-TEST(ApartmentTest, InitializationIsCountedPerThreadAndModel) {
+TEST(ApartmentTest, InitializationIsCountedPerThreadAndModelAndActivationNeedsIt) {
     const auto codes = on_new_thread([] {
+        void* p = nullptr;
         std::vector<HRESULT> r;
+        // No thread of the process has initialized COM here.
+        r.push_back(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IGlobalInterfaceTable, &p));
+        r.push_back(
+            CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p));
         r.push_back(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         r.push_back(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         r.push_back(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -39,19 +45,8 @@ TEST(ApartmentTest, InitializationIsCountedPerThreadAndModel) {
         CoUninitialize();
         return r;
     });
-    EXPECT_EQ(codes, (std::vector<HRESULT>{S_OK, S_FALSE, RPC_E_CHANGED_MODE}));
-}
-
-TEST(ApartmentTest, ActivationNeedsCom) {
-    // No thread of the process has initialized COM here.
-    const auto codes = on_new_thread([] {
-        void* p = nullptr;
-        return std::vector<HRESULT>{
-            CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IGlobalInterfaceTable, &p),
-            CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p)};
-    });
-    EXPECT_EQ(codes, (std::vector<HRESULT>{CO_E_NOTINITIALIZED, CO_E_NOTINITIALIZED}));
+    EXPECT_EQ(codes, (std::vector<HRESULT>{CO_E_NOTINITIALIZED, CO_E_NOTINITIALIZED, S_OK, S_FALSE,
+                                           RPC_E_CHANGED_MODE}));
 }
 
 class ComTest : public ::testing::Test {
@@ -114,32 +109,6 @@ TEST_F(ComTest, ClassesRegisteredInTheProcessComeFirst) {
               REGDB_E_CLASSNOTREG);
 }
 
-TEST_F(ComTest, AnswersForClassesThatCannotBeHad) {
-    void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
-              E_POINTER);
-    EXPECT_EQ(
-        CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
-        E_INVALIDARG);
-
-    // A class id key without a server for the asked context is still not registered.
-    HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}"),
-                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}"));
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}"));
-}
-
 // Registers the test server under HKEY_CLASSES_ROOT as a registration script would.
 class RegisteredServerTest : public ComTest {
   protected:
@@ -158,7 +127,6 @@ class RegisteredServerTest : public ComTest {
         for (const OLECHAR* k : {CJ_TEST_SERVER_CLSID_KEY_W, OLESTR("CjPlatformTests.Server.1"),
                                  OLESTR("CjPlatformTests.Server")}) {
             RegDeleteTreeW(HKEY_CLASSES_ROOT, k);
-            RegDeleteKeyW(HKEY_CLASSES_ROOT, k);
         }
         ComTest::TearDown();
     }
@@ -196,15 +164,29 @@ TEST_F(RegisteredServerTest, CreatesThroughTheRegisteredModule) {
     EXPECT_EQ(count(), 0);
 }
 
-TEST_F(RegisteredServerTest, ServerAnswersForClassesItDoesNotServe) {
-    // The module is found, but its DllGetClassObject refuses an id it does not know.
-    set(OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}\\InprocServer32"),
+TEST_F(RegisteredServerTest, AnswersForClassesThatCannotBeHad) {
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+              E_POINTER);
+    EXPECT_EQ(
+        CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
+        E_INVALIDARG);
+    // A class id key without a server for the asked context is still not registered; with a
+    // module whose DllGetClassObject does not know the id, the module answers.
+    const olestring key = OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}");
+    set(key, OLESTR("no server"));
+    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
+              REGDB_E_CLASSNOTREG);
+    set(key + OLESTR("\\InprocServer32"),
         testing_support::program_folder() + CJ_TEST_SERVER_MODULE_W);
-    void* p = nullptr;
     EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
               CLASS_E_CLASSNOTAVAILABLE);
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}"));
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}"));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
 }
 
 TEST_F(RegisteredServerTest, ProgIdsNameTheClass) {

@@ -1,4 +1,5 @@
-// The resource owners: reference counts and ownership transfers, and deep copies.
+// The resource owners: reference counts and ownership transfers, and deep copies; the task
+// allocator they hand memory out with.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -59,58 +60,29 @@ TEST(ComPtrTest, ReferenceCountFollowsOwnership) {
     EXPECT_EQ(obj.refs(), 1u);
 }
 
-const char kOddBytes[] = "a\0b\0c";  // five bytes with embedded nulls
-
-TEST(UniqueBstrTest, FromAndCopy) {
+TEST(UniqueBstrTest, FromCopyReleaseResetPut) {
     EXPECT_FALSE(UniqueBstr::from(nullptr));
-    EXPECT_EQ(bstr_text(UniqueBstr::from(OLESTR("abc")).get()), OLESTR("abc"));
+    EXPECT_FALSE(UniqueBstr().copy());
     const OLECHAR embedded[] = {'x', 0, 'y'};
     EXPECT_EQ(bstr_text(UniqueBstr::from(embedded, 3).get()), olestring(embedded, 3));
-    EXPECT_FALSE(UniqueBstr().copy());
-
-    UniqueBstr original(SysAllocStringByteLen(kOddBytes, 5));
+    UniqueBstr original(SysAllocStringByteLen("a\0b\0c", 5));  // an odd byte length
     UniqueBstr copy = original.copy();
     ASSERT_TRUE(copy);
     EXPECT_NE(copy.get(), original.get());
     EXPECT_EQ(SysStringByteLen(copy.get()), 5u);
-    EXPECT_EQ(std::memcmp(copy.get(), kOddBytes, 5), 0);
-}
+    EXPECT_EQ(std::memcmp(copy.get(), "a\0b\0c", 5), 0);
 
-TEST(UniqueBstrTest, ReleaseResetPut) {
-    UniqueBstr b = UniqueBstr::from(OLESTR("one"));
-    BSTR raw = b.release();
-    EXPECT_FALSE(b);
-    b.reset(raw);
-    EXPECT_EQ(b.get(), raw);
+    BSTR raw = copy.release();
+    EXPECT_FALSE(copy);
+    copy.reset(raw);
+    EXPECT_EQ(copy.get(), raw);
     // The sanitizers report a leak if reset or put forgets the old string.
-    b.reset(SysAllocString(OLESTR("two")));
-    EXPECT_EQ(bstr_text(b.get()), OLESTR("two"));
-    BSTR* slot = b.put();
+    copy.reset(SysAllocString(OLESTR("two")));
+    EXPECT_EQ(bstr_text(copy.get()), OLESTR("two"));
+    BSTR* slot = copy.put();
     EXPECT_EQ(*slot, nullptr);
     *slot = SysAllocString(OLESTR("three"));
-    EXPECT_EQ(bstr_text(b.get()), OLESTR("three"));
-}
-
-TEST(UniqueVariantTest, DeepCopiesBstr) {
-    UniqueVariant src;
-    src->vt = VT_BSTR;
-    src->bstrVal = SysAllocString(OLESTR("text"));
-
-    UniqueVariant copy;
-    ASSERT_EQ(copy.copy_from(src.get()), S_OK);
-    ASSERT_EQ(copy.vt(), VT_BSTR);
-    EXPECT_NE(copy->bstrVal, src->bstrVal);
-    EXPECT_EQ(bstr_text(copy->bstrVal), OLESTR("text"));
-
-    // The destination's old string is cleared first.
-    VARIANT dest;
-    VariantInit(&dest);
-    dest.vt = VT_BSTR;
-    dest.bstrVal = SysAllocString(OLESTR("old"));
-    ASSERT_EQ(src.copy_to(&dest), S_OK);
-    EXPECT_NE(dest.bstrVal, src->bstrVal);
-    EXPECT_EQ(bstr_text(dest.bstrVal), OLESTR("text"));
-    EXPECT_EQ(VariantClear(&dest), S_OK);
+    EXPECT_EQ(bstr_text(copy.get()), OLESTR("three"));
 }
 
 TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
@@ -158,23 +130,6 @@ TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
     EXPECT_EQ(obj.refs(), 1u);
 }
 
-TEST(UniqueSafeArrayTest, CopyToIsDeep) {
-    UniqueSafeArray src(SafeArrayCreateVector(VT_BSTR, 0, 2));
-    ASSERT_TRUE(src);
-    LONG index = 1;
-    UniqueBstr text = UniqueBstr::from(OLESTR("elem"));
-    ASSERT_EQ(SafeArrayPutElement(src.get(), &index, text.get()), S_OK);
-
-    UniqueSafeArray copy(SafeArrayCreateVector(VT_I4, 0, 1));  // released by copy_to
-    ASSERT_EQ(src.copy_to(copy), S_OK);
-    ASSERT_TRUE(copy);
-    ASSERT_NE(copy.get(), src.get());
-    const BSTR* from = static_cast<const BSTR*>(src.get()->pvData);
-    const BSTR* to = static_cast<const BSTR*>(copy.get()->pvData);
-    EXPECT_NE(to[1], from[1]);
-    EXPECT_EQ(bstr_text(to[1]), OLESTR("elem"));
-}
-
 TEST(UniqueTaskMemTest, Allocate) {
     constexpr SIZE_T kCount = 64;
     {
@@ -189,6 +144,23 @@ TEST(UniqueTaskMemTest, Allocate) {
     EXPECT_TRUE(UniqueTaskMem<LONG>::allocate(0));
     EXPECT_THROW(UniqueTaskMem<LONG>::allocate(static_cast<SIZE_T>(-1) / sizeof(LONG) + 1),
                  std::bad_alloc);
+}
+
+TEST(TaskMemTest, ReallocKeepsContentsAndEdgeSizes) {
+    auto* p = static_cast<char*>(CoTaskMemAlloc(4));
+    ASSERT_NE(p, nullptr);
+    std::memcpy(p, "abc", 4);
+    p = static_cast<char*>(CoTaskMemRealloc(p, 4096));
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p, "abc");
+    CoTaskMemFree(p);
+    void* zero = CoTaskMemAlloc(0);
+    EXPECT_NE(zero, nullptr);
+    EXPECT_EQ(CoTaskMemRealloc(zero, 0), nullptr);  // frees the block
+    void* fresh = CoTaskMemRealloc(nullptr, 16);
+    EXPECT_NE(fresh, nullptr);
+    CoTaskMemFree(fresh);
+    CoTaskMemFree(nullptr);
 }
 
 TEST(SafeArrayDataAccessTest, LocksForItsScope) {

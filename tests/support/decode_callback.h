@@ -27,28 +27,16 @@ class RecordingDecode
     RecordingDecode() { AggregateFreeThreadedMarshaler(); }
 
     HRESULT STDMETHODCALLTYPE DeleteJob(ULONG jobID, ULONG reason, ULONG* pStatus) override {
-        record({1, jobID, reason, 0, 0});
-        if (pStatus != nullptr) {
-            *pStatus = deleteStatus;
-        }
-        return S_OK;
+        return answer({1, jobID, reason, 0, 0}, pStatus, deleteStatus);
     }
-    HRESULT STDMETHODCALLTYPE UpdateJob(ULONG jobID, CJAsyncRQRecord record_,
+    HRESULT STDMETHODCALLTYPE UpdateJob(ULONG jobID, CJAsyncRQRecord record,
                                         ULONG* pStatus) override {
-        record({2, jobID, record_.containing, record_.ms, 0});
-        if (pStatus != nullptr) {
-            *pStatus = updateStatus;
-        }
-        return S_OK;
+        return answer({2, jobID, record.containing, record.ms, 0}, pStatus, updateStatus);
     }
     HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE StartService(LONG cycle, ULONG value, ULONG sjJobID, ULONG cjJobID,
                                            ULONG* pResult) override {
-        record({4, cjJobID, value, cycle, sjJobID});
-        if (pResult != nullptr) {
-            *pResult = startResult;
-        }
-        return S_OK;
+        return answer({4, cjJobID, value, cycle, sjJobID}, pResult, startResult);
     }
 
     std::vector<DecodeCall> calls() const {
@@ -61,9 +49,13 @@ class RecordingDecode
     ULONG startResult = 0;
 
   private:
-    void record(const DecodeCall& call) {
+    HRESULT answer(const DecodeCall& call, ULONG* out, ULONG value) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_calls.push_back(call);
+        if (out != nullptr) {
+            *out = value;
+        }
+        return S_OK;
     }
 
     mutable std::mutex m_lock;

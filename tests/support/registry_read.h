@@ -17,41 +17,32 @@ inline bool key_exists(HKEY root, const OLECHAR* path) {
 // A string value (name == nullptr: the default value); "<missing>" when there is none.
 inline std::basic_string<OLECHAR> string_value(HKEY root, const OLECHAR* path,
                                                const OLECHAR* name = nullptr) {
-    const std::basic_string<OLECHAR> missing = OLESTR("<missing>");
     platform::UniqueRegKey key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return missing;
-    }
+    OLECHAR buffer[1024] = {};
     DWORD type = 0;
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+    DWORD bytes = sizeof buffer - sizeof(OLECHAR);
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &bytes) != ERROR_SUCCESS ||
         type != REG_SZ) {
-        return missing;
+        return OLESTR("<missing>");
     }
-    std::vector<OLECHAR> buffer(bytes / sizeof(OLECHAR) + 1, 0);
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                         &bytes) != ERROR_SUCCESS) {
-        return missing;
-    }
-    return std::basic_string<OLECHAR>(buffer.data());
+    return buffer;
 }
 
 // Names of the subkeys of root\path, in the registry's order.
 inline std::vector<std::basic_string<OLECHAR>> subkeys(HKEY root, const OLECHAR* path) {
     std::vector<std::basic_string<OLECHAR>> names;
     platform::UniqueRegKey key;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return names;
-    }
-    for (DWORD i = 0;; ++i) {
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
         OLECHAR name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            return names;
+        for (DWORD i = 0, n = 256; RegEnumKeyExW(key.get(), i, name, &n, nullptr, nullptr, nullptr,
+                                                 nullptr) == ERROR_SUCCESS;
+             ++i, n = 256) {
+            names.emplace_back(name, n);
         }
-        names.emplace_back(name, length);
     }
+    return names;
 }
 
 }  // namespace testing_support

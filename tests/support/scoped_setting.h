@@ -26,12 +26,15 @@ class ScopedSetting {
     }
     ScopedSetting(const OLECHAR* subkey, const OLECHAR* name, DWORD value)
         : ScopedSetting(subkey, name, REG_DWORD,
-                        std::vector<BYTE>(reinterpret_cast<const BYTE*>(&value),
-                                          reinterpret_cast<const BYTE*>(&value) + sizeof value)) {}
+                        {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}) {}
+    ScopedSetting(const OLECHAR* subkey, const OLECHAR* name,
+                  const std::basic_string<OLECHAR>& text)
+        : ScopedSetting(subkey, name, REG_SZ,
+                        {reinterpret_cast<const BYTE*>(text.c_str()),
+                         reinterpret_cast<const BYTE*>(text.c_str() + text.size() + 1)}) {}
     ~ScopedSetting() {
         platform::UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, KEY_ALL_ACCESS, key.put()) ==
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, KEY_ALL_ACCESS, key.put()) == 0) {
             RegDeleteValueW(key.get(), m_name.c_str());
         }
     }

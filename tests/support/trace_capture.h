@@ -25,17 +25,18 @@ struct TraceMessage {
 class TraceCapture {
   public:
     // Loads the trace stand-in (it is found beside the test program) and starts capturing.
-    TraceCapture() : m_module(LoadLibraryA("bsttrace.dll")) {
-        m_setCapture = platform::proc_address<engsys::TraceSetCaptureFn>(m_module.get(),
-                                                                         "bsttrace_SetCapture");
-        m_setLevels =
-            platform::proc_address<engsys::TraceSetLevelsFn>(m_module.get(), "bsttrace_SetLevels");
-        if (m_setCapture != nullptr) {
+    TraceCapture()
+        : m_module(LoadLibraryA("bsttrace.dll")),
+          m_setCapture(platform::proc_address<engsys::TraceSetCaptureFn>(m_module.get(),
+                                                                         "bsttrace_SetCapture")),
+          m_setLevels(platform::proc_address<engsys::TraceSetLevelsFn>(m_module.get(),
+                                                                       "bsttrace_SetLevels")) {
+        if (ready()) {
             m_setCapture(&TraceCapture::Receive, this);
         }
     }
     ~TraceCapture() {
-        if (m_setCapture != nullptr) {
+        if (ready()) {
             m_setCapture(nullptr, nullptr);
         }
     }
@@ -43,10 +44,9 @@ class TraceCapture {
     TraceCapture& operator=(const TraceCapture&) = delete;
 
     bool ready() const { return m_setCapture != nullptr && m_setLevels != nullptr; }
-
     // Switches levels on for (component, sub): bit n is level n.
     void levels(DWORD component, DWORD sub, DWORD mask) {
-        if (m_setLevels != nullptr) {
+        if (ready()) {
             m_setLevels(component, sub, mask);
         }
     }
@@ -55,10 +55,23 @@ class TraceCapture {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_messages;
     }
-    std::vector<std::string> texts() const {
+    // The written (not silent) messages, or the silent ones.
+    std::vector<TraceMessage> messages(bool silent) const {
+        std::vector<TraceMessage> r;
+        for (const TraceMessage& m : messages()) {
+            if (m.silent == silent) {
+                r.push_back(m);
+            }
+        }
+        return r;
+    }
+    // The texts of every message, or of the written ones of one level.
+    std::vector<std::string> texts(int level = -1) const {
         std::vector<std::string> r;
         for (const TraceMessage& m : messages()) {
-            r.push_back(m.text);
+            if (level < 0 || (m.level == level && !m.silent)) {
+                r.push_back(m.text);
+            }
         }
         return r;
     }
@@ -78,8 +91,8 @@ class TraceCapture {
     }
 
     platform::UniqueModule m_module;
-    engsys::TraceSetCaptureFn m_setCapture = nullptr;
-    engsys::TraceSetLevelsFn m_setLevels = nullptr;
+    engsys::TraceSetCaptureFn m_setCapture;
+    engsys::TraceSetLevelsFn m_setLevels;
     mutable std::mutex m_lock;
     std::vector<TraceMessage> m_messages;
 };
