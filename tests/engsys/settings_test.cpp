@@ -92,9 +92,13 @@ TEST(StandInSettingsTest, PathsLeadBelowTheRootAndValuesAreReadOfTheirTypeOnly) 
               btl::SettingMissing);
 }
 
-TEST_F(StandInSettingsTest, AnOverrideShadowsTheRegistryForThisProcessWithoutWritingIt) {
+TEST(StandInSettingsTest, AnOverrideShadowsTheRegistryForThisProcessWithoutWritingIt) {
+    const olestring u = engsys_test::wide(engsys_test::unique_name());
+    const ScopedKey atRoot{u};
+    engsys_test::Library lib{"bsttool.dll"};
+    const auto getValue = lib.get<engsys::SettingGetValueFn>("BTL_SettingGetValue");
     const auto setOverride = lib.get<engsys::SettingOverrideFn>("bsttool_SetOverride");
-    ScopedValue stored(atRoot.path(), OLESTR("mode"), DWORD{0});
+    ScopedSetting stored(atRoot.path(), OLESTR("mode"), 0);
     const olestring name = u + OLESTR("\\mode");
     const DWORD two = 2;
     const int machine = 2, root = 0, diagnostics = 18, below = 1;
@@ -107,7 +111,9 @@ TEST_F(StandInSettingsTest, AnOverrideShadowsTheRegistryForThisProcessWithoutWri
     EXPECT_EQ(getValue(&diagnostics, &below, name.c_str(), &value), btl::SettingMissing);
     platform::UniqueRegKey key;
     DWORD inRegistry = 0xDEADBEEF, size = sizeof inRegistry;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, atRoot.path().c_str(), 0, KEY_READ, key.put()),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            (olestring(BTL_GetRegKeyRoot()) + OLESTR("\\") + u).c_str(), 0,
+                            KEY_READ, key.put()),
               ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExW(key.get(), OLESTR("mode"), nullptr, nullptr,
                                reinterpret_cast<BYTE*>(&inRegistry), &size),
