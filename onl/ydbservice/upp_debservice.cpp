@@ -996,6 +996,7 @@ void Upp_DebVarService::readVarList(Gen_ExStream& s) {
 }
 
 bool Upp_DebVarService::read(Gen_ExStream& s) {
+    Gen_ExSequence sequence(s);
     Upp_DebServiceCyc::read(s);
     if (m_bResponse) {
         if (isOneOf(m_ServiceType, {9, 11, 60, 82, 83})) {
@@ -1026,6 +1027,7 @@ bool Upp_DebVarService::read(Gen_ExStream& s) {
 }
 
 void Upp_DebVarService::write(Gen_ExStream& s) {
+    Gen_ExSequence sequence(s);
     Upp_DebServiceCyc::write(s);
     if (m_bResponse) {
         if (isOneOf(m_ServiceType, {9, 11, 60, 82, 83}) && m_Status == 0) {
