@@ -691,6 +691,21 @@ void Upp_DebVarList::select(uint32_t i) noexcept {
     }
 }
 
+void Upp_DebVarList::takeAll(Upp_DebVarList& from) noexcept {
+    Gen_ExListElem* e = from.m_pHead;
+    from.m_pHead = from.m_pTail = nullptr;
+    from.m_Count = 0;
+    from.m_DataSize = 0;
+    while (e != nullptr) {
+        Gen_ExListElem* next = e->m_pNext;
+        auto* var = static_cast<Upp_DebVar*>(e);  // the list holds nothing else
+        var->m_Layout = m_Layout;
+        m_DataSize += var->dataSize();
+        append(var);
+        e = next;
+    }
+}
+
 int Upp_DebVarList::createElement(Gen_ExStream& s, Gen_ExListElem*& pElem) {
     pElem = nullptr;
     Upp_DebVar* var = m_pfnCreate();
