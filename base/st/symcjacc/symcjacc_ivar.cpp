@@ -65,30 +65,38 @@ SAFEARRAY* OwnNamesCoveringSJs(const CAsyncRQEntry& cj) {
                : nullptr;
 }
 
-// A fresh vector of the live runs of `names`, each a (first, count) in order, moved out of it:
-// what is left there (the names of dropped SJs and those no SJ owns) goes with the old array.
-bool MoveLiveNames(SAFEARRAY* names, const std::vector<std::pair<LONG, LONG>>& runs, LONG kept,
-                   platform::UniqueVariant& live) {
-    if (FAILED(VariantSafeArrayCreate(live.get(), VT_VARIANT, 1, 0, static_cast<ULONG>(kept)))) {
+// Moves the live runs of `names`, each a (first, count) in order, to its front and frees the
+// names of dropped SJs and those no SJ owns: the cells behind the live names are left empty, so
+// that cutting the array there frees nothing more.
+bool CompactLiveNames(SAFEARRAY* names, const std::vector<std::pair<LONG, LONG>>& runs) {
+    platform::SafeArrayDataAccess<VARIANT> data(names);
+    if (FAILED(data.hr())) {
         return false;
     }
-    platform::SafeArrayDataAccess<VARIANT> from(names);
-    platform::SafeArrayDataAccess<VARIANT> to(live->parray);
-    if (FAILED(from.hr()) || FAILED(to.hr())) {
-        return false;
-    }
+    const auto size = static_cast<size_t>(names->rgsabound[0].cElements);
     size_t dst = 0;
+    size_t src = 0;
+    const auto drop_to = [&](size_t end) {
+        for (; src < end; ++src) {
+            (void)VariantClear(&data[src]);
+        }
+    };
     for (const auto& run : runs) {
-        for (LONG src = run.first; src < run.first + run.second; ++src, ++dst) {
-            to[dst] = from[static_cast<size_t>(src)];
-            VariantInit(&from[static_cast<size_t>(src)]);
+        drop_to(static_cast<size_t>(run.first));
+        for (const size_t end = src + static_cast<size_t>(run.second); src < end; ++src, ++dst) {
+            if (dst != src) {
+                data[dst] = data[src];
+                VariantInit(&data[src]);
+            }
         }
     }
+    drop_to(size);
     return true;
 }
 
 // KeepLiveNames when the names are the component's own and cover every SJ: the same SJs
-// dropped with the same traces, the live names moved into the new array, none copied.
+// dropped with the same traces, the live names moved to the front of the array, none copied
+// (AppendNames then sizes the array to them and the client's names).
 bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, LONG& kept) {
     const ULONG cjID = cj.m_ES_JobID;
     std::vector<std::pair<LONG, LONG>> runs;
@@ -114,12 +122,10 @@ bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, 
         kept += n;
         ++it;
     }
-    platform::UniqueVariant live;
-    if (!MoveLiveNames(names, runs, kept, live)) {
-        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreate");
+    if (!CompactLiveNames(names, runs)) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
         return false;
     }
-    cj.m_vRequestedNames = std::move(live);
     return true;
 }
 
@@ -186,8 +192,9 @@ bool AppendNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG kept, const SIVarAddit
 
 // The requested names of a new CJ: a copy of the client's.
 bool CopyNames(CCoTrace& trace, CAsyncRQEntry& cj, const SIVarAddition& add) {
+    // A plain array, not a vector made in one block: merges resize it in place.
     const ULONG elements = static_cast<ULONG>(add.count);
-    if (FAILED(VariantSafeArrayCreateVector(cj.m_vRequestedNames.get(), VT_VARIANT, &elements))) {
+    if (FAILED(VariantSafeArrayCreate(cj.m_vRequestedNames.get(), VT_VARIANT, 1, 0, elements))) {
         CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreateVector");
         return false;
     }
