@@ -52,8 +52,6 @@ void Gen_ExStream::unlockSequence() noexcept {
     }
 }
 
-
-
 bool Gen_ExStream::writeArray(const void* pData, uint32_t count, uint32_t typeCode) noexcept {
     if (ok()) {
         check(m_pData->WriteElements(pData, count, YDB_ElementWidth(typeCode), typeCode));
