@@ -82,6 +82,7 @@ inline void RecordBaseline(const std::string& key, const LoopClock& clock,
     }
     Baselines()[key].push_back(clock.NanosPerIteration(state));
     state.counters["ratio"] = 1.0;
+    state.SetLabel("baseline " + key);  // scripts/bench.sh pairs cases with baselines by it
 }
 
 // No counter when the baseline was filtered out of the run.
@@ -92,6 +93,7 @@ inline void ReportRatio(const std::string& key, const LoopClock& clock, benchmar
     const double baseline = BaselineMedian(key);
     if (baseline > 0.0) {
         state.counters["ratio"] = clock.NanosPerIteration(state) / baseline;
+        state.SetLabel("vs " + key);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/ratio.h"
+#include "bench/ydb_class.h"
 #include "onl/ydbservice/upp_debservice.h"
 #include "engsys/ydbdata_class.h"
 
@@ -14,16 +15,6 @@ namespace {
 
 constexpr int kVariables = 256;
 constexpr uint32_t kDataTypes[] = {0, 1, 2, 3, 8, 10, 11, 12};
-
-void serve_class() {
-    static const auto served = [] {
-        (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        return std::make_unique<testing_support::YdbDataClass>();
-    }();
-    if (!served->ready()) {
-        std::abort();
-    }
-}
 
 Upp_DebVar variable(int i) {
     Upp_DebVar v;
@@ -45,7 +36,7 @@ Upp_DebVar variable(int i) {
 }
 
 void BM_UppResponseThroughDataObject(benchmark::State& state) {
-    serve_class();
+    bench::ServeYdbDataClass();
     Upp_DebVarService out(1, -1);
     out.setServiceType(11);
     out.setResponse();

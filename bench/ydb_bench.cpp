@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/ratio.h"
+#include "bench/ydb_class.h"
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
 #include "engsys/ydbdata_class.h"
@@ -19,16 +20,6 @@ using platform::ComPtr;
 constexpr uint32_t kVarsPerJob = 4;
 constexpr int kJobs = 256 / kVarsPerJob;
 constexpr LONG kCycle = 100;
-
-void ServeClass() {
-    static const auto served = [] {
-        (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        return std::make_unique<testing_support::YdbDataClass>();
-    }();
-    if (!served->ready()) {
-        std::abort();
-    }
-}
 
 // The request bytes of job j: kVarsPerJob 4-byte variables in a framed cyclic-read message.
 std::vector<BYTE> RequestBytes(int j) {
@@ -87,7 +78,7 @@ void AddAndJoin(IMC_CollectionJobSymAcc* object, int j, ULONG sj, ULONG& nextCJ)
 }
 
 void BM_YdbAddAndJoin(benchmark::State& state) {
-    ServeClass();
+    bench::ServeYdbDataClass();
     AllRequests();
     bench::LoopClock clock;
     for (auto _ : state) {

@@ -1,6 +1,7 @@
 // One cycle's values of a YDB collection job of 256 variables handed to each of its 1, 8 or 32
-// single jobs through UpdateYDBValues, beside the same reading, re-framing and writing done with
-// the message classes on plain byte buffers (no data object class, no registry) in the same run.
+// single jobs through UpdateYDBValues, beside the same reading, re-framing and writing done on
+// plain byte buffers and structs (no data object, no message classes, no registry) in the same
+// run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,9 +10,9 @@
 #include <vector>
 
 #include "bench/ratio.h"
+#include "bench/ydb_class.h"
 #include "base/st/symcjacc/symcjacc.h"
 #include "onl/ydbservice/upp_debservice.h"
-#include "platform/com_object.h"
 #include "support/inst_details.h"
 #include "support/standin_classes.h"
 #include "engsys/ydbdata_class.h"
@@ -26,89 +27,12 @@ constexpr LONG kTyp = 1;
 constexpr ULONG kFirstSJ = 0x80000001;
 
 void ServeClass() {
-    static const auto served = [] {
-        (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    bench::ServeYdbDataClass();
+    static const bool table = [] {
         (void)testing_support::register_standin("mccbtable.dll");  // the callback table
-        return std::make_unique<testing_support::YdbDataClass>();
+        return true;
     }();
-    if (!served->ready()) {
-        std::abort();
-    }
-}
-
-// A growable byte buffer behind IYDB_Data: what the message classes need and nothing more.
-class PlainBuffer final
-    : public platform::ComObject<PlainBuffer, platform::DeleteAtZero, IYDB_Data> {
-  public:
-    HRESULT STDMETHODCALLTYPE GetByteCount(ULONG* n) override {
-        *n = static_cast<ULONG>(bytes.size());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE WriteElements(const void* p, ULONG count, ULONG width,
-                                            ULONG) override {
-        const size_t n = size_t{count} * width;
-        bytes.resize(std::max(bytes.size(), m_pos + n));
-        std::memcpy(bytes.data() + m_pos, p, n);
-        m_pos += n;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReadElements(void** pp, ULONG count, ULONG width, ULONG) override {
-        const size_t n = size_t{count} * width;
-        *pp = nullptr;
-        if (m_pos + n > bytes.size()) {
-            return S_FALSE;
-        }
-        *pp = CoTaskMemAlloc(std::max<size_t>(n, 1));
-        std::memcpy(*pp, bytes.data() + m_pos, n);
-        m_pos += n;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReadContents(ULONG*, BYTE**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE WriteContents(const BYTE*, ULONG, ULONG, ULONG) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE InitData(ULONG, ULONG, ULONG, ULONG, ULONG) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reserved11() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Seek(ULONG position, ULONG, ULONG* at) override {
-        m_pos = std::min<size_t>(position, bytes.size());
-        *at = static_cast<ULONG>(m_pos);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetPosition(ULONG* at) override {
-        *at = static_cast<ULONG>(m_pos);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Touch() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Reserved15() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsWritable(ULONG* w) override {
-        *w = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reserved18() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reserved19() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetByteCount(ULONG n) override {
-        bytes.resize(n);
-        m_pos = std::min<size_t>(m_pos, n);
-        return S_OK;
-    }
-
-    std::vector<BYTE> bytes;
-
-  private:
-    size_t m_pos = 0;
-};
-
-ComPtr<PlainBuffer> Plain(std::vector<BYTE> bytes) {
-    auto b = ComPtr<PlainBuffer>(new PlainBuffer);  // adds the first reference
-    b->bytes = std::move(bytes);
-    return b;
+    (void)table;
 }
 
 Upp_DebVar Variable(uint32_t sj, uint32_t k, uint32_t value) {
@@ -211,63 +135,115 @@ void BM_UpdateYDBValues(benchmark::State& state) {
     bench::ReportRatio(bench::Key("ydb_values", state), clock, state);
 }
 
-// The same per SJ: the CJ's headers and message read and its position put back, the SJ's message
-// read, its variables re-framed as a values response and written behind the CJ's data header.
-void HandOnPlain(PlainBuffer& cj, PlainBuffer& sj, PlainBuffer& out) {
-    ULONG at = 0, ignored = 0;
-    YDB_DataHeader dataHeader;
-    YDB_RecordHeader recordHeader, sjRecord;
-    Upp_DebVarService cjMessage(1, -1), sjMessage(1, -1), response(1, -1);
-    cj.GetPosition(&at);
-    cj.Seek(16, 0, &ignored);
-    Gen_ExStream cs(&cj);
-    dataHeader.read(cs);
-    recordHeader.read(cs);
-    cjMessage.read(cs);
-    cj.Seek(at, 0, &ignored);
-    sj.Seek(16, 0, &ignored);
-    Gen_ExStream ss(&sj);
-    YDB_DataHeader sjHeader;
-    sjHeader.read(ss);
-    sjRecord.read(ss);
-    sjMessage.read(ss);
-    response.setServiceType(11);
-    response.m_JobDescr.m_JobType = 1;
-    response.m_JobDescr.m_Param = kCycle;
-    for (const Gen_ExListElem* e = sjMessage.m_VarList.m_pHead; e != nullptr; e = e->m_pNext) {
-        response.m_VarList.add(static_cast<const Upp_DebVar&>(*e));
+// The same cut on plain byte buffers and structs: per SJ the CJ's headers and request read, the
+// SJ's values response read, and its variables written behind the CJ's data header as a framed
+// values response; no data object, no message classes, no registry.
+struct PlainVar {
+    uint8_t result, addrType;
+    uint32_t addr;
+    uint8_t dataType;
+    uint32_t value;
+};
+struct PlainMessage {
+    uint16_t dataHeader[4];
+    uint16_t cmd, subCmd;
+    uint32_t length;
+    uint8_t response, service, kind, jobType;
+    uint32_t param;
+    std::vector<PlainVar> vars;
+};
+
+class PlainReader {
+  public:
+    explicit PlainReader(const std::vector<BYTE>& b) : m_b(b) {}
+    template <class T>
+    T take() {
+        T v;
+        std::memcpy(&v, m_b.data() + m_at, sizeof v);
+        m_at += sizeof v;
+        return v;
     }
-    response.setResponse();
-    out.SetByteCount(16);
-    out.Seek(16, 0, &ignored);
-    Gen_ExStream os(&out);
-    dataHeader.write(os);
-    YDB_RecordHeader{recordHeader.m_Cmd, 1, 0}.write(os);
-    ULONG end = 0;
-    response.write(os);
-    out.GetPosition(&end);
-    out.Seek(28, 0, &ignored);
-    os << static_cast<uint32_t>(end - 32);
-    out.Seek(end, 0, &ignored);
-    benchmark::DoNotOptimize(out.bytes.data());
+
+  private:
+    const std::vector<BYTE>& m_b;
+    size_t m_at = 16;  // behind the prefix
+};
+
+template <class T>
+void Put(std::vector<BYTE>& b, T v) {
+    const size_t at = b.size();
+    b.resize(at + sizeof v);
+    std::memcpy(b.data() + at, &v, sizeof v);
+}
+
+// A request (address and type of each variable) or a values response (result and value too).
+void ReadPlain(const std::vector<BYTE>& bytes, PlainMessage& m) {
+    PlainReader r(bytes);
+    for (uint16_t& w : m.dataHeader) {
+        w = r.take<uint16_t>();
+    }
+    m.cmd = r.take<uint16_t>();
+    m.subCmd = r.take<uint16_t>();
+    m.length = r.take<uint32_t>();
+    m.response = r.take<uint8_t>();
+    m.service = r.take<uint8_t>();
+    if (m.response == 0) {
+        m.kind = r.take<uint8_t>();
+        m.jobType = r.take<uint8_t>();
+        m.param = m.jobType == 1 ? r.take<uint32_t>() : 0;
+    }
+    m.vars.resize(static_cast<size_t>(r.take<int32_t>()));
+    for (PlainVar& v : m.vars) {
+        v.result = m.response != 0 ? r.take<uint8_t>() : 0;
+        v.addrType = r.take<uint8_t>();
+        v.addr = r.take<uint32_t>();
+        v.dataType = r.take<uint8_t>();
+        v.value = m.response != 0 ? r.take<uint32_t>() : 0;
+    }
+}
+
+void HandOnPlain(const std::vector<BYTE>& cj, const std::vector<BYTE>& sj, std::vector<BYTE>& out) {
+    PlainMessage cjMessage, sjMessage;
+    ReadPlain(cj, cjMessage);
+    ReadPlain(sj, sjMessage);
+    out.resize(16);
+    for (uint16_t w : cjMessage.dataHeader) {
+        Put(out, w);
+    }
+    Put(out, cjMessage.cmd);
+    Put<uint16_t>(out, 1);
+    Put<uint32_t>(out, 0);
+    Put<uint8_t>(out, 1);
+    Put<uint8_t>(out, 11);
+    Put(out, static_cast<int32_t>(sjMessage.vars.size()));
+    for (const PlainVar& v : sjMessage.vars) {
+        Put(out, v.result);
+        Put(out, v.addrType);
+        Put(out, v.addr);
+        Put(out, v.dataType);
+        Put(out, v.value);
+    }
+    const auto length = static_cast<uint32_t>(out.size() - 32);
+    std::memcpy(out.data() + 28, &length, sizeof length);
+    benchmark::DoNotOptimize(out.data());
 }
 
 void BM_PlainYDBValues(benchmark::State& state) {
     ServeClass();
     const auto n = static_cast<uint32_t>(state.range(0));
-    const auto cj = Plain(MessageBytes(0, kVariables, false));
-    std::vector<ComPtr<PlainBuffer>> sjs;
+    const std::vector<BYTE> cj = MessageBytes(0, kVariables, false);
+    std::vector<std::vector<BYTE>> sjs;
     for (uint32_t i = 0; i < n; ++i) {
-        sjs.push_back(Plain(MessageBytes(i, kVariables / n, true)));
+        sjs.push_back(MessageBytes(i, kVariables / n, true));
     }
-    const auto out = Plain(std::vector<BYTE>(16, 0));
+    std::vector<BYTE> out(16, 0);
     bench::LoopClock clock;
     for (auto _ : state) {
         for (uint32_t i = 0; i < n; ++i) {
-            HandOnPlain(*cj.get(), *sjs[i].get(), *out.get());
+            HandOnPlain(cj, sjs[i], out);
         }
     }
-    if (out->bytes.size() != 32 + 6 + (kVariables / n) * 11) {
+    if (out.size() != 32 + 6 + (kVariables / n) * 11) {
         state.SkipWithError("the response has not the size of the SJ's variables");
     }
     state.SetItemsProcessed(state.iterations() * kVariables);

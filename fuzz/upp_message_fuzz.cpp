@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "held_memory.h"
-#include "memory_ydb_data.h"
+#include "engsys/memory_ydb_data.h"
 #include "onl/ydbservice/upp_debservice.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
-using fuzzing::MemoryYdbData;
+using engsys::MemoryYdbData;
 
 // Per input byte a message may hold at most this much: a variable takes a few bytes of input and
 // holds its object, a string its capacity (up to 257 bytes) from a one-byte descriptor. Blocks

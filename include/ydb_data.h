@@ -55,6 +55,24 @@ PLATFORM_DEFINE_GUID(IID_IYDB_Data, 0x1ABC6A22, 0x24A3, 0x4E50, 0x9F, 0xAD, 0xF6
                      0x9E, 0xE3);
 PLATFORM_INTERFACE_ID(IYDB_Data, IID_IYDB_Data);
 
+// Optional second face of a data object for the element calls of one message: a read into the
+// caller's memory (no task-memory buffer per element) and the object's lock held across the
+// calls. Everything else is as through IYDB_Data: ReadElementsInto counts, fails and moves the
+// position as ReadElements does. A data object without it is used through IYDB_Data alone.
+struct IYDB_DataDirect : public IUnknown {
+    // As ReadElements, the elements copied to pTarget (skipped when it is null) on success.
+    virtual HRESULT STDMETHODCALLTYPE ReadElementsInto(void* pTarget, ULONG count, ULONG width,
+                                                       ULONG typeCode) = 0;
+    // Holds the object's lock for the calling thread until the matching UnlockSequence; nests.
+    virtual HRESULT STDMETHODCALLTYPE LockSequence() = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnlockSequence() = 0;
+};
+
+// {153DF585-7AAD-4A94-83EA-8BF1F4764C67}
+PLATFORM_DEFINE_GUID(IID_IYDB_DataDirect, 0x153DF585, 0x7AAD, 0x4A94, 0x83, 0xEA, 0x8B, 0xF1, 0xF4,
+                     0x76, 0x4C, 0x67);
+PLATFORM_INTERFACE_ID(IYDB_DataDirect, IID_IYDB_DataDirect);
+
 // The YDB service's data object class. {49B166E3-4019-11D3-B734-0060085D76B8}
 PLATFORM_DEFINE_GUID(CLSID_YDB_Data, 0x49B166E3, 0x4019, 0x11D3, 0xB7, 0x34, 0x00, 0x60, 0x08, 0x5D,
                      0x76, 0xB8);

@@ -29,3 +29,26 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
 fi
+
+# Google Benchmark for the Windows build under Wine: the distribution's source package, unpacked
+# where CMake looks (CJ_BENCHMARK_SOURCE_DIR). A private source list leaves apt's own alone.
+benchmark_src=/usr/src/benchmark
+if [[ ! -f $benchmark_src/CMakeLists.txt ]]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    mkdir -p "$work/parts" "$work/lists/partial" "$work/src"
+    # The system's own Debian sources, for source packages.
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [[ -f $f ]] && sed 's/^Types: deb$/Types: deb-src/' "$f" >"$work/parts/$(basename "$f")"
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [[ -f $f ]] && sed -n 's/^deb /deb-src /p' "$f" >"$work/parts/$(basename "$f").list"
+    done
+    apt_src=(apt-get -qq -o APT::Sandbox::User=root -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
+             -o "Dir::State::Lists=$work/lists")
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo "${apt_src[@]}" update
+    (cd "$work/src" && $sudo "${apt_src[@]}" source benchmark >/dev/null 2>&1)
+    $sudo cp -r "$(find "$work/src" -mindepth 1 -maxdepth 1 -type d | head -1)" "$benchmark_src"
+fi

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
-#include "engsys/ydbdata_control.h"
 #include "engsys/com_server.h"
+#include "engsys/ydb_byte_store.h"
+#include "engsys/ydbdata_control.h"
 #include "platform/com_object.h"
 #include "platform/winapi.h"
 #include "ydb_data.h"
@@ -19,8 +21,6 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the stand-in stores ho
 
 namespace {
 
-// HRESULT_FROM_WIN32(ERROR_HANDLE_EOF): a read past the end of the data.
-constexpr HRESULT kEndOfData = static_cast<HRESULT>(0x80070026L);
 constexpr ULONG kPositions = 21;
 constexpr size_t kLogLimit = 4096;
 constexpr BYTE kMagic[4] = {'Y', 'D', 'B', 0x01};
@@ -40,23 +40,15 @@ enum Position : ULONG {
     kSetByteCount = 20,
 };
 
-class YdbData
-    : public platform::ComObject<YdbData, platform::DeleteAtZero, IYDB_Data, IYDB_DataControl> {
+class YdbData : public platform::ComObject<YdbData, platform::DeleteAtZero, IYDB_Data,
+                                           IYDB_DataDirect, IYDB_DataControl> {
   public:
     YdbData() = default;
 
     // IYDB_Data
 
     HRESULT STDMETHODCALLTYPE GetByteCount(ULONG* pCount) override {
-        Guard g(*this, kGetByteCount);
-        if (g.failure()) {
-            return g.failure();
-        }
-        if (pCount == nullptr) {
-            return E_POINTER;
-        }
-        *pCount = static_cast<ULONG>(m_bytes.size());
-        return S_OK;
+        return answer(kGetByteCount, pCount, [this] { return m_store.byteCount(); });
     }
 
     HRESULT STDMETHODCALLTYPE WriteElements(const void* pData, ULONG count, ULONG width,
@@ -69,27 +61,7 @@ class YdbData
         if (!m_writable) {
             return E_ACCESSDENIED;
         }
-        if (width == 0 || width != YDB_ElementWidth(typeCode)) {
-            return E_INVALIDARG;
-        }
-        if (pData == nullptr && count != 0) {
-            return E_POINTER;
-        }
-        const ULONGLONG bytes = static_cast<ULONGLONG>(count) * width;
-        const ULONGLONG end = m_position + bytes;
-        if (end > YDB_DATA_MAX_BYTES) {
-            return E_OUTOFMEMORY;
-        }
-        return guarded([&] {
-            if (end > m_bytes.size()) {
-                m_bytes.resize(static_cast<size_t>(end));
-            }
-            if (bytes != 0) {
-                std::memcpy(m_bytes.data() + m_position, pData, static_cast<size_t>(bytes));
-            }
-            m_position = static_cast<ULONG>(end);
-            return S_OK;
-        });
+        return guarded([&] { return m_store.write(pData, count, width, typeCode); });
     }
 
     HRESULT STDMETHODCALLTYPE ReadElements(void** ppBuffer, ULONG count, ULONG width,
@@ -103,24 +75,7 @@ class YdbData
         if (g.failure()) {
             return g.failure();
         }
-        if (width == 0 || width != YDB_ElementWidth(typeCode)) {
-            return E_INVALIDARG;
-        }
-        const ULONGLONG bytes = static_cast<ULONGLONG>(count) * width;
-        if (m_position + bytes > m_bytes.size()) {
-            return kEndOfData;
-        }
-        if (bytes == 0) {
-            return S_OK;
-        }
-        void* buffer = CoTaskMemAlloc(static_cast<SIZE_T>(bytes));
-        if (buffer == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        std::memcpy(buffer, m_bytes.data() + m_position, static_cast<size_t>(bytes));
-        m_position += static_cast<ULONG>(bytes);
-        *ppBuffer = buffer;
-        return S_OK;
+        return m_store.readAllocated(ppBuffer, count, width, typeCode);
     }
 
     HRESULT STDMETHODCALLTYPE ReadContents(ULONG* pUnused, BYTE** ppBuffer) override {
@@ -132,13 +87,14 @@ class YdbData
         if (g.failure()) {
             return g.failure();
         }
-        auto* buffer = static_cast<BYTE*>(CoTaskMemAlloc(std::max<size_t>(m_bytes.size(), 1)));
+        const std::vector<BYTE>& bytes = m_store.bytes();
+        auto* buffer = static_cast<BYTE*>(CoTaskMemAlloc(std::max<size_t>(bytes.size(), 1)));
         if (buffer == nullptr) {
             return E_OUTOFMEMORY;
         }
-        std::copy(m_bytes.begin(), m_bytes.end(), buffer);
+        std::copy(bytes.begin(), bytes.end(), buffer);
         if (pUnused != nullptr) {
-            *pUnused = static_cast<ULONG>(m_bytes.size());
+            *pUnused = m_store.byteCount();
         }
         *ppBuffer = buffer;
         return S_OK;
@@ -160,8 +116,8 @@ class YdbData
             return E_OUTOFMEMORY;
         }
         return guarded([&] {
-            m_bytes.assign(pBuffer, pBuffer + length);
-            m_position = 0;
+            m_store.bytes().assign(pBuffer, pBuffer + length);
+            m_store.setPosition(0);
             return S_OK;
         });
     }
@@ -187,8 +143,8 @@ class YdbData
                 const USHORT w = static_cast<USHORT>(words[i]);
                 std::memcpy(bytes.data() + 16 + 2 * i, &w, 2);
             }
-            m_bytes.swap(bytes);
-            m_position = static_cast<ULONG>(m_bytes.size());
+            m_store.bytes().swap(bytes);
+            m_store.setPosition(m_store.byteCount());
             return S_OK;
         });
     }
@@ -206,44 +162,11 @@ class YdbData
 
     HRESULT STDMETHODCALLTYPE Seek(ULONG position, ULONG origin, ULONG* pNewPosition) override {
         Guard g(*this, kSeek);
-        if (g.failure()) {
-            return g.failure();
-        }
-        // Origins 1 and 2 take the position as a signed offset.
-        LONGLONG target = 0;
-        switch (origin) {
-            case 0:
-                target = position;
-                break;
-            case 1:
-                target = static_cast<LONGLONG>(m_position) + static_cast<LONG>(position);
-                break;
-            case 2:
-                target = static_cast<LONGLONG>(m_bytes.size()) + static_cast<LONG>(position);
-                break;
-            default:
-                return E_INVALIDARG;
-        }
-        if (target < 0 || target > static_cast<LONGLONG>(m_bytes.size())) {
-            return E_INVALIDARG;
-        }
-        m_position = static_cast<ULONG>(target);
-        if (pNewPosition != nullptr) {
-            *pNewPosition = m_position;
-        }
-        return S_OK;
+        return g.failure() ? g.failure() : m_store.seek(position, origin, pNewPosition);
     }
 
     HRESULT STDMETHODCALLTYPE GetPosition(ULONG* pPosition) override {
-        Guard g(*this, kGetPosition);
-        if (g.failure()) {
-            return g.failure();
-        }
-        if (pPosition == nullptr) {
-            return E_POINTER;
-        }
-        *pPosition = m_position;
-        return S_OK;
+        return answer(kGetPosition, pPosition, [this] { return m_store.position(); });
     }
 
     HRESULT STDMETHODCALLTYPE Touch() override {
@@ -254,15 +177,7 @@ class YdbData
     HRESULT STDMETHODCALLTYPE Reserved15() override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE IsWritable(ULONG* pWritable) override {
-        Guard g(*this, kIsWritable);
-        if (g.failure()) {
-            return g.failure();
-        }
-        if (pWritable == nullptr) {
-            return E_POINTER;
-        }
-        *pWritable = m_writable ? 1 : 0;
-        return S_OK;
+        return answer(kIsWritable, pWritable, [this] { return m_writable ? 1u : 0u; });
     }
 
     HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
@@ -277,25 +192,52 @@ class YdbData
         if (!m_writable) {
             return E_ACCESSDENIED;
         }
-        if (count > YDB_DATA_MAX_BYTES) {
-            return E_OUTOFMEMORY;
+        return guarded([&] { return m_store.setByteCount(count); });
+    }
+
+    // IYDB_DataDirect
+
+    HRESULT STDMETHODCALLTYPE ReadElementsInto(void* pTarget, ULONG count, ULONG width,
+                                               ULONG typeCode) override {
+        Guard g(*this, kReadElements);
+        log(false, count, width, typeCode);
+        if (g.failure()) {
+            return g.failure();
         }
-        return guarded([&] {
-            m_bytes.resize(count);
-            m_position = std::min(m_position, count);
+        return m_store.readInto(pTarget, count, width, typeCode);
+    }
+
+    HRESULT STDMETHODCALLTYPE LockSequence() override {
+        if (holding()) {
+            ++m_sequenceDepth;
             return S_OK;
-        });
+        }
+        m_lock.lock();
+        m_owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        m_sequenceDepth = 1;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE UnlockSequence() override {
+        if (!holding() || m_sequenceDepth == 0) {
+            return E_UNEXPECTED;
+        }
+        if (--m_sequenceDepth == 0) {
+            m_owner.store(std::thread::id(), std::memory_order_relaxed);
+            m_lock.unlock();
+        }
+        return S_OK;
     }
 
     // IYDB_DataControl (its IUnknown is the object's own)
 
     HRESULT STDMETHODCALLTYPE SetWritable(BOOL writable) override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         m_writable = writable != FALSE;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FailCall(ULONG position, ULONG skip, HRESULT hr) override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         if (position >= kPositions || (position != 0 && SUCCEEDED(hr))) {
             return E_INVALIDARG;
         }
@@ -305,7 +247,7 @@ class YdbData
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetCallCount(ULONG position, ULONG* pCount) override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         if (pCount == nullptr) {
             return E_POINTER;
         }
@@ -316,7 +258,7 @@ class YdbData
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetElementCallCount(ULONG* pCount) override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         if (pCount == nullptr) {
             return E_POINTER;
         }
@@ -324,7 +266,7 @@ class YdbData
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetElementCall(ULONG index, YDB_ElementCall* pCall) override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         if (pCall == nullptr) {
             return E_POINTER;
         }
@@ -335,18 +277,31 @@ class YdbData
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ClearLog() override {
-        std::lock_guard<std::mutex> lock(m_lock);
+        Hold hold(*this);
         m_log.clear();
         std::fill(std::begin(m_calls), std::end(m_calls), 0u);
         return S_OK;
     }
 
   private:
+    // The object's lock for one call, unless the calling thread holds it for a sequence.
+    class Hold {
+      public:
+        explicit Hold(YdbData& self) : m_lock(self.m_lock, std::defer_lock) {
+            if (!self.holding()) {
+                m_lock.lock();
+            }
+        }
+
+      private:
+        std::unique_lock<std::mutex> m_lock;
+    };
+
     // Holds the object's lock for one IYDB_Data call, counts the call and tells whether a
     // failure was asked for it.
     class Guard {
       public:
-        Guard(YdbData& self, ULONG position) : m_lock(self.m_lock) {
+        Guard(YdbData& self, ULONG position) : m_hold(self) {
             ++self.m_calls[position];
             if (self.m_failPosition == position) {
                 if (self.m_failSkip == 0) {
@@ -360,9 +315,28 @@ class YdbData
         HRESULT failure() const { return m_failure; }
 
       private:
-        std::lock_guard<std::mutex> m_lock;
+        Hold m_hold;
         HRESULT m_failure = S_OK;
     };
+
+    // Only the holder can see its own id here: no other thread stores it.
+    bool holding() const noexcept {
+        return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
+
+    // A call that answers one value through an out-pointer.
+    template <class F>
+    HRESULT answer(ULONG position, ULONG* pOut, F value) {
+        Guard g(*this, position);
+        if (g.failure()) {
+            return g.failure();
+        }
+        if (pOut == nullptr) {
+            return E_POINTER;
+        }
+        *pOut = value();
+        return S_OK;
+    }
 
     template <class F>
     static HRESULT guarded(F f) noexcept {
@@ -382,8 +356,9 @@ class YdbData
     }
 
     std::mutex m_lock;
-    std::vector<BYTE> m_bytes;
-    ULONG m_position = 0;
+    std::atomic<std::thread::id> m_owner{};
+    ULONG m_sequenceDepth = 0;
+    engsys::YdbByteStore m_store;
     bool m_writable = true;
     ULONG m_calls[kPositions] = {};
     ULONG m_failPosition = 0;

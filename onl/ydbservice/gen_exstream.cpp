@@ -10,20 +10,46 @@
 
 Gen_ExStream::Gen_ExStream(IYDB_Data* pData) noexcept
     // Adds a reference.
-    : m_pData(pData), m_bGood(pData != nullptr ? TRUE : FALSE) {}
+    : m_pData(pData), m_bGood(pData != nullptr ? TRUE : FALSE) {
+    findDirect();
+}
+
+Gen_ExStream::~Gen_ExStream() {
+    while (m_sequenceDepth > 0) {
+        unlockSequence();
+    }
+}
 
 Gen_ExStream& Gen_ExStream::attach(IYDB_Data* pData) noexcept {
+    while (m_sequenceDepth > 0) {
+        unlockSequence();
+    }
     // Adds a reference to the new object and releases the old one.
     m_pData = platform::ComPtr<IYDB_Data>(pData);
     m_bGood = pData != nullptr ? TRUE : FALSE;
+    findDirect();
     return *this;
 }
 
-bool Gen_ExStream::check(HRESULT hr) noexcept {
-    if (FAILED(hr)) {
-        m_bGood = FALSE;
+void Gen_ExStream::findDirect() noexcept {
+    m_pDirect = nullptr;
+    platform::ComPtr<IYDB_DataDirect> direct;
+    if (m_pData && SUCCEEDED(m_pData.query(direct))) {
+        m_pDirect = direct.get();  // the reference goes with `direct`: m_pData keeps the object
     }
-    return ok();
+}
+
+void Gen_ExStream::lockSequence() noexcept {
+    if (m_pDirect != nullptr && SUCCEEDED(m_pDirect->LockSequence())) {
+        ++m_sequenceDepth;
+    }
+}
+
+void Gen_ExStream::unlockSequence() noexcept {
+    if (m_sequenceDepth > 0) {
+        --m_sequenceDepth;
+        (void)m_pDirect->UnlockSequence();
+    }
 }
 
 bool Gen_ExStream::writeArray(const void* pData, uint32_t count, uint32_t typeCode) noexcept {
@@ -38,6 +64,11 @@ bool Gen_ExStream::readArray(void* pTarget, uint32_t count, uint32_t typeCode) n
         return false;
     }
     const uint32_t width = YDB_ElementWidth(typeCode);
+    if (m_pDirect != nullptr) {
+        // Straight into the target: no task-memory buffer per element.
+        check(m_pDirect->ReadElementsInto(pTarget, count, width, typeCode));
+        return ok();
+    }
     platform::UniqueTaskMem<BYTE> buffer;
     const HRESULT hr =
         m_pData->ReadElements(reinterpret_cast<void**>(buffer.put()), count, width, typeCode);
@@ -97,6 +128,29 @@ Gen_ExStream& Gen_ExStream::readScalar(T& v, uint32_t typeCode) noexcept {
     return *this;
 }
 
+// The scalars, each written and read as one element of its type code.
+#define GEN_EX_SCALAR(WriteArg, ReadArg, code)                    \
+    Gen_ExStream& Gen_ExStream::operator<<(WriteArg v) noexcept { \
+        return writeScalar(v, code);                              \
+    }                                                             \
+    Gen_ExStream& Gen_ExStream::operator>>(ReadArg v) noexcept {  \
+        return readScalar(v, code);                               \
+    }
+// clang-format off
+GEN_EX_SCALAR(const int64_t&, int64_t&, YDB_ELEM_I64)
+GEN_EX_SCALAR(const uint64_t&, uint64_t&, YDB_ELEM_I64)
+GEN_EX_SCALAR(double, double&, YDB_ELEM_F64)
+GEN_EX_SCALAR(float, float&, YDB_ELEM_F32)
+GEN_EX_SCALAR(int32_t, int32_t&, YDB_ELEM_I32)
+GEN_EX_SCALAR(uint32_t, uint32_t&, YDB_ELEM_U32)
+GEN_EX_SCALAR(int16_t, int16_t&, YDB_ELEM_I16)
+GEN_EX_SCALAR(uint16_t, uint16_t&, YDB_ELEM_U16)
+GEN_EX_SCALAR(uint8_t, uint8_t&, YDB_ELEM_U8)
+GEN_EX_SCALAR(char, char&, YDB_ELEM_CHAR)
+GEN_EX_SCALAR(signed char, signed char&, YDB_ELEM_CHAR)
+// clang-format on
+#undef GEN_EX_SCALAR
+
 Gen_ExStream& Gen_ExStream::operator<<(IStream* pStream) noexcept {
     if (!ok()) {
         return *this;
@@ -126,45 +180,12 @@ Gen_ExStream& Gen_ExStream::operator<<(const Gen_ExIdent& v) noexcept {
     return *this;
 }
 
-Gen_ExStream& Gen_ExStream::operator<<(const int64_t& v) noexcept {
-    return writeScalar(v, YDB_ELEM_I64);
-}
-Gen_ExStream& Gen_ExStream::operator<<(const uint64_t& v) noexcept {
-    return writeScalar(v, YDB_ELEM_I64);
-}
 Gen_ExStream& Gen_ExStream::operator<<(const Gen_ExVersion& v) noexcept {
     return *this << v.m_Major << v.m_Minor;
-}
-Gen_ExStream& Gen_ExStream::operator<<(double v) noexcept {
-    return writeScalar(v, YDB_ELEM_F64);
-}
-Gen_ExStream& Gen_ExStream::operator<<(float v) noexcept {
-    return writeScalar(v, YDB_ELEM_F32);
-}
-Gen_ExStream& Gen_ExStream::operator<<(int32_t v) noexcept {
-    return writeScalar(v, YDB_ELEM_I32);
-}
-Gen_ExStream& Gen_ExStream::operator<<(uint32_t v) noexcept {
-    return writeScalar(v, YDB_ELEM_U32);
 }
 Gen_ExStream& Gen_ExStream::operator<<(bool v) noexcept {
     const uint8_t one = v ? 1 : 0;
     return writeScalar(one, YDB_ELEM_CHAR);
-}
-Gen_ExStream& Gen_ExStream::operator<<(int16_t v) noexcept {
-    return writeScalar(v, YDB_ELEM_I16);
-}
-Gen_ExStream& Gen_ExStream::operator<<(uint16_t v) noexcept {
-    return writeScalar(v, YDB_ELEM_U16);
-}
-Gen_ExStream& Gen_ExStream::operator<<(uint8_t v) noexcept {
-    return writeScalar(v, YDB_ELEM_U8);
-}
-Gen_ExStream& Gen_ExStream::operator<<(char v) noexcept {
-    return writeScalar(v, YDB_ELEM_CHAR);
-}
-Gen_ExStream& Gen_ExStream::operator<<(signed char v) noexcept {
-    return writeScalar(v, YDB_ELEM_CHAR);
 }
 
 Gen_ExStream& Gen_ExStream::operator>>(IStream* pStream) noexcept {
@@ -196,26 +217,8 @@ Gen_ExStream& Gen_ExStream::operator>>(Gen_ExIdent& v) noexcept {
     return *this;
 }
 
-Gen_ExStream& Gen_ExStream::operator>>(int64_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_I64);
-}
-Gen_ExStream& Gen_ExStream::operator>>(uint64_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_I64);
-}
 Gen_ExStream& Gen_ExStream::operator>>(Gen_ExVersion& v) noexcept {
     return *this >> v.m_Major >> v.m_Minor;
-}
-Gen_ExStream& Gen_ExStream::operator>>(double& v) noexcept {
-    return readScalar(v, YDB_ELEM_F64);
-}
-Gen_ExStream& Gen_ExStream::operator>>(float& v) noexcept {
-    return readScalar(v, YDB_ELEM_F32);
-}
-Gen_ExStream& Gen_ExStream::operator>>(int32_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_I32);
-}
-Gen_ExStream& Gen_ExStream::operator>>(uint32_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_U32);
 }
 Gen_ExStream& Gen_ExStream::operator>>(Gen_ExBool32& v) noexcept {
     uint8_t low = 0;
@@ -223,19 +226,4 @@ Gen_ExStream& Gen_ExStream::operator>>(Gen_ExBool32& v) noexcept {
         v.m_Value = low;
     }
     return *this;
-}
-Gen_ExStream& Gen_ExStream::operator>>(int16_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_I16);
-}
-Gen_ExStream& Gen_ExStream::operator>>(uint16_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_U16);
-}
-Gen_ExStream& Gen_ExStream::operator>>(uint8_t& v) noexcept {
-    return readScalar(v, YDB_ELEM_U8);
-}
-Gen_ExStream& Gen_ExStream::operator>>(char& v) noexcept {
-    return readScalar(v, YDB_ELEM_CHAR);
-}
-Gen_ExStream& Gen_ExStream::operator>>(signed char& v) noexcept {
-    return readScalar(v, YDB_ELEM_CHAR);
 }

@@ -30,7 +30,7 @@ class Gen_ExStream {
   public:
     // Adds a reference to pData; a null pointer gives a bad stream.
     explicit Gen_ExStream(IYDB_Data* pData) noexcept;
-    virtual ~Gen_ExStream() = default;
+    virtual ~Gen_ExStream();
     Gen_ExStream(const Gen_ExStream&) = delete;
     Gen_ExStream& operator=(const Gen_ExStream&) = delete;
 
@@ -82,13 +82,40 @@ class Gen_ExStream {
     bool ok() const noexcept { return m_bGood != FALSE; }
     void setBad() noexcept { m_bGood = FALSE; }
 
+    // One message's element calls under one lock of the data object, where the object offers
+    // it (IYDB_DataDirect); nests. Only through Gen_ExSequence.
+    void lockSequence() noexcept;
+    void unlockSequence() noexcept;
+
   private:
+    void findDirect() noexcept;
     template <class T>
     Gen_ExStream& writeScalar(const T& v, uint32_t typeCode) noexcept;
     template <class T>
     Gen_ExStream& readScalar(T& v, uint32_t typeCode) noexcept;
-    bool check(HRESULT hr) noexcept;
+    // Every element call passes here: inline.
+    bool check(HRESULT hr) noexcept {
+        if (FAILED(hr)) {
+            m_bGood = FALSE;
+        }
+        return ok();
+    }
 
     platform::ComPtr<IYDB_Data> m_pData;
     BOOL m_bGood;
+    // The same object's direct face, or null; kept alive by m_pData, so no reference of its own.
+    IYDB_DataDirect* m_pDirect = nullptr;
+    unsigned m_sequenceDepth = 0;
+};
+
+// Holds the data object's lock across the element calls of one message read or written.
+class Gen_ExSequence {
+  public:
+    explicit Gen_ExSequence(Gen_ExStream& s) noexcept : m_s(s) { m_s.lockSequence(); }
+    ~Gen_ExSequence() { m_s.unlockSequence(); }
+    Gen_ExSequence(const Gen_ExSequence&) = delete;
+    Gen_ExSequence& operator=(const Gen_ExSequence&) = delete;
+
+  private:
+    Gen_ExStream& m_s;
 };

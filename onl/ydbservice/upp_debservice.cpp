@@ -702,6 +702,21 @@ void Upp_DebVarList::select(uint32_t i) noexcept {
     }
 }
 
+void Upp_DebVarList::takeAll(Upp_DebVarList& from) noexcept {
+    Gen_ExListElem* e = from.m_pHead;
+    from.m_pHead = from.m_pTail = nullptr;
+    from.m_Count = 0;
+    from.m_DataSize = 0;
+    while (e != nullptr) {
+        Gen_ExListElem* next = e->m_pNext;
+        auto* var = static_cast<Upp_DebVar*>(e);  // the list holds nothing else
+        var->m_Layout = m_Layout;
+        m_DataSize += var->dataSize();
+        append(var);
+        e = next;
+    }
+}
+
 int Upp_DebVarList::createElement(Gen_ExStream& s, Gen_ExListElem*& pElem) {
     pElem = nullptr;
     Upp_DebVar* var = m_pfnCreate();
@@ -1007,6 +1022,7 @@ void Upp_DebVarService::readVarList(Gen_ExStream& s) {
 }
 
 bool Upp_DebVarService::read(Gen_ExStream& s) {
+    Gen_ExSequence sequence(s);
     Upp_DebServiceCyc::read(s);
     if (m_bResponse) {
         if (isOneOf(m_ServiceType, {9, 11, 60, 82, 83})) {
@@ -1037,6 +1053,7 @@ bool Upp_DebVarService::read(Gen_ExStream& s) {
 }
 
 void Upp_DebVarService::write(Gen_ExStream& s) {
+    Gen_ExSequence sequence(s);
     Upp_DebServiceCyc::write(s);
     if (m_bResponse) {
         if (isOneOf(m_ServiceType, {9, 11, 60, 82, 83}) && m_Status == 0) {

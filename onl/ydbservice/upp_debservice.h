@@ -213,6 +213,9 @@ class Upp_DebVarList : public Gen_ExList {
 
     // Appends a copy of var, laid out like the list, and counts its data size.
     void add(const Upp_DebVar& var);
+    // As add for each variable of `from`, in order, moving them instead of copying; `from` is
+    // left empty.
+    void takeAll(Upp_DebVarList& from) noexcept;
     // Sets the layout code and service type of the list and the layout of every element.
     void setLayout(uint32_t layout, uint32_t serviceType) noexcept;
     // Sets the tag of the list and of every element.

@@ -150,7 +150,9 @@ void release_elements(SAFEARRAY* psa, ULONG first) {
         return;
     }
     auto* base = static_cast<unsigned char*>(psa->pvData);
-    for (ULONG i = first; i < cells; ++i) {
+    // Plain elements own nothing: no walk over a large numeric array.
+    const USHORT owning = FADF_UNKNOWN | FADF_DISPATCH | FADF_BSTR | FADF_VARIANT;
+    for (ULONG i = (psa->fFeatures & owning) ? first : cells; i < cells; ++i) {
         void* cell = base + static_cast<size_t>(i) * psa->cbElements;
         if (psa->fFeatures & (FADF_UNKNOWN | FADF_DISPATCH)) {
             if (IUnknown* unk = *static_cast<IUnknown**>(cell)) {

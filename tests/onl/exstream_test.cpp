@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "engsys/memory_ydb_data.h"
 #include "ydb_fixture.h"
 
 namespace {
@@ -171,6 +172,58 @@ TEST_F(YdbExStreamTest, IStreamContentsTravelWithTheirLength) {
     EXPECT_FALSE(r.good());
     ASSERT_EQ(untouched->Stat(&stat, STATFLAG_NONAME), S_OK);
     EXPECT_EQ(stat.cbSize.QuadPart, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A data object without the direct face (every real one outside our stand-in): reads come back
+// in task memory, and the values and failures are those of the direct path.
+TEST_F(YdbExStreamTest, ObjectWithoutDirectFaceReadsTheSameValues) {
+    auto d = fresh();
+    {
+        Gen_ExStream s(d.get());
+        s << int64_t{-5} << 2.5 << uint32_t{0xDEADBEEF} << true << uint16_t{0xBEEF};
+    }
+    engsys::MemoryYdbData plain(contents(d));
+    platform::ComPtr<IYDB_DataDirect> direct;
+    ASSERT_EQ(platform::ComPtr<IYDB_Data>(&plain).query(direct), E_NOINTERFACE);
+
+    Gen_ExStream s(&plain);
+    int64_t i64 = 0;
+    double f64 = 0;
+    uint32_t u32 = 0;
+    Gen_ExBool32 flag;
+    uint16_t u16 = 0;
+    s >> i64 >> f64 >> u32 >> flag >> u16;
+    EXPECT_TRUE(s.good());
+    EXPECT_EQ(i64, -5);
+    EXPECT_EQ(f64, 2.5);
+    EXPECT_EQ(u32, 0xDEADBEEFu);
+    EXPECT_EQ(flag.m_Value, 1);
+    EXPECT_EQ(u16, 0xBEEF);
+    // Past the end: the stream fails and the target keeps its value.
+    uint32_t untouched = 7;
+    s >> untouched;
+    EXPECT_FALSE(s.good());
+    EXPECT_EQ(untouched, 7u);
+}
+
+// The lock of one message nests and is the caller's to give back; a stray unlock is refused.
+TEST_F(YdbExStreamTest, SequenceLockNestsAndRefusesAStrayUnlock) {
+    auto d = fresh();
+    platform::ComPtr<IYDB_DataDirect> direct;
+    ASSERT_EQ(d.query(direct), S_OK);
+    EXPECT_EQ(direct->UnlockSequence(), E_UNEXPECTED);
+    ASSERT_EQ(direct->LockSequence(), S_OK);
+    ASSERT_EQ(direct->LockSequence(), S_OK);
+    ULONG size = 1;
+    EXPECT_EQ(d->GetByteCount(&size), S_OK);  // the holder's own calls go through
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(direct->UnlockSequence(), S_OK);
+    EXPECT_EQ(direct->UnlockSequence(), S_OK);
+    EXPECT_EQ(direct->UnlockSequence(), E_UNEXPECTED);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // creating one (both reform the names into the CJ's target names and lookup table), then handing
 // the client the CJ's names and record and joining its SJ.
 #include <utility>
+#include <vector>
 
 #include "base/st/symcjacc/symcjacc.h"
 #include "base/st/symcjacc/symcjacc_internal.h"
@@ -44,9 +45,96 @@ bool CountNames(CCoTrace& trace, VARIANT& names, LONG& count) {
     return true;
 }
 
+// The CJ's requested names when every SJ's run lies within them: the component's own vector of
+// VARIANT, whose names can then move instead of being copied.
+SAFEARRAY* OwnNamesCoveringSJs(const CAsyncRQEntry& cj) {
+    const VARIANT* names = cj.m_vRequestedNames.get();
+    if (names->vt != (VT_ARRAY | VT_VARIANT) || names->parray == nullptr ||
+        SafeArrayGetDim(names->parray) != 1 || !(names->parray->fFeatures & FADF_VARIANT) ||
+        names->parray->cbElements != sizeof(VARIANT) || names->parray->cLocks != 0 ||
+        (names->parray->pvData == nullptr && names->parray->rgsabound[0].cElements != 0)) {
+        return nullptr;
+    }
+    ULONGLONG owned = 0;
+    for (const SAsyncSymRQEntry& sj : cj.m_SJList) {
+        owned += sj.dwVarCount;
+    }
+    const SAFEARRAYBOUND& bound = names->parray->rgsabound[0];
+    return bound.lLbound == 0 && owned <= bound.cElements && bound.cElements <= 0x7FFFFFFF
+               ? names->parray
+               : nullptr;
+}
+
+// Moves the live runs of `names`, each a (first, count) in order, to its front and frees the
+// names of dropped SJs and those no SJ owns: the cells behind the live names are left empty, so
+// that cutting the array there frees nothing more.
+bool CompactLiveNames(SAFEARRAY* names, const std::vector<std::pair<LONG, LONG>>& runs) {
+    platform::SafeArrayDataAccess<VARIANT> data(names);
+    if (FAILED(data.hr())) {
+        return false;
+    }
+    const auto size = static_cast<size_t>(names->rgsabound[0].cElements);
+    size_t dst = 0;
+    size_t src = 0;
+    const auto drop_to = [&](size_t end) {
+        for (; src < end; ++src) {
+            (void)VariantClear(&data[src]);
+        }
+    };
+    for (const auto& run : runs) {
+        drop_to(static_cast<size_t>(run.first));
+        for (const size_t end = src + static_cast<size_t>(run.second); src < end; ++src, ++dst) {
+            if (dst != src) {
+                data[dst] = data[src];
+                VariantInit(&data[src]);
+            }
+        }
+    }
+    drop_to(size);
+    return true;
+}
+
+// KeepLiveNames when the names are the component's own and cover every SJ: the same SJs
+// dropped with the same traces, the live names moved to the front of the array, none copied
+// (AppendNames then sizes the array to them and the client's names).
+bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, LONG& kept) {
+    const ULONG cjID = cj.m_ES_JobID;
+    std::vector<std::pair<LONG, LONG>> runs;
+    LONG src = 0;
+    kept = 0;
+    for (auto it = cj.m_SJList.begin(); it != cj.m_SJList.end();) {
+        const LONG n = static_cast<LONG>(it->dwVarCount);
+        if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
+            src += n;
+            const ULONG sjID = it->ES_JobID;
+            CAsychronRQ::ReleaseAsyncSymRQ(*it);
+            CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
+                     static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
+            it = cj.m_SJList.erase(it);
+            continue;
+        }
+        CO_TRACE(trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
+                 static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
+        if (n > 0) {
+            runs.emplace_back(src, n);
+        }
+        src += n;
+        kept += n;
+        ++it;
+    }
+    if (!CompactLiveNames(names, runs)) {
+        CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
+        return false;
+    }
+    return true;
+}
+
 // Drops the names (and the SJs) of cancelled and stopped SJs from the CJ's requested names; each
 // SJ owns the next run of its variable count. `kept` is the number of names left.
 bool KeepLiveNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG& kept) {
+    if (SAFEARRAY* own = OwnNamesCoveringSJs(cj)) {
+        return KeepLiveNamesInPlace(trace, cj, own, kept);
+    }
     const ULONG cjID = cj.m_ES_JobID;
     platform::UniqueVariant live;
     if (FAILED(VariantSafeArrayCreate(live.get(), VT_VARIANT, 1, 0, 0))) {
@@ -104,8 +192,9 @@ bool AppendNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG kept, const SIVarAddit
 
 // The requested names of a new CJ: a copy of the client's.
 bool CopyNames(CCoTrace& trace, CAsyncRQEntry& cj, const SIVarAddition& add) {
+    // A plain array, not a vector made in one block: merges resize it in place.
     const ULONG elements = static_cast<ULONG>(add.count);
-    if (FAILED(VariantSafeArrayCreateVector(cj.m_vRequestedNames.get(), VT_VARIANT, &elements))) {
+    if (FAILED(VariantSafeArrayCreate(cj.m_vRequestedNames.get(), VT_VARIANT, 1, 0, elements))) {
         CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreateVector");
         return false;
     }

@@ -551,21 +551,21 @@ HRESULT FailedYDB(CCoTrace& trace, ULONG* pStatus, HRESULT hr) {
     return hr;
 }
 
-// The SJ's variables, in order, as the CJ's values of this cycle.
-bool BuildResponse(CCoTrace& trace, const SYDBMessage& single, const SValuesCall& call,
+// The SJ's variables, in order, as the CJ's values of this cycle; they move from the SJ's
+// message, which is not used again.
+bool BuildResponse(CCoTrace& trace, SYDBMessage& single, const SValuesCall& call,
                    Upp_DebVarService& response) {
     response.setServiceType(kServiceValues);
     response.m_JobDescr.m_JobType = kJobTypeCycle;
     response.m_JobDescr.m_Param = static_cast<uint32_t>(call.cycle);
-    const Upp_DebVarList& vars = single.message.m_VarList;
+    Upp_DebVarList& vars = single.message.m_VarList;
     CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u mit %d variablen, RTJobID: %d",
              static_cast<unsigned>(call.jobID), static_cast<int>(vars.m_Count),
              static_cast<int>(single.dataHeader.m_Words[1]));
     for (const Gen_ExListElem* e = vars.m_pHead; e != nullptr; e = e->m_pNext) {
-        const Upp_DebVar& var = static_cast<const Upp_DebVar&>(*e);
-        CCollectionJobSymAcc::dumpYDBvalues(var);
-        response.m_VarList.add(var);
+        CCollectionJobSymAcc::dumpYDBvalues(static_cast<const Upp_DebVar&>(*e));
     }
+    response.m_VarList.takeAll(vars);
     response.setResponse();
     return response.m_VarList.m_Error == 0;  // a variable not copied would be lost silently
 }

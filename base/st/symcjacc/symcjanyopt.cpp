@@ -365,6 +365,7 @@ HRESULT CAnyPtrOptimizer::genReformedNames() {
     if (m_Requested.empty()) {
         return S_OK;
     }
+    m_Reformed.reserve(m_Requested.size());  // at most one per name: no regrowth on the way
     m_Reformed.push_back(m_Requested.front());
     for (AnyPtrRec& rec : m_Requested) {
         AnyPtrRec& current = m_Reformed.back();
@@ -417,16 +418,12 @@ HRESULT CAnyPtrOptimizer::writeLookupTable(VARIANT* lookup) const {
     if (FAILED(hr)) {
         return hr;
     }
-    std::vector<size_t> sortedPos(rows);
-    for (size_t k = 0; k < rows; ++k) {
-        sortedPos[static_cast<size_t>(m_Requested[k].m_OrigIndex)] = k;
-    }
     SafeArrayDataAccess<LONG> data(lookup->parray);
     if (FAILED(data.hr())) {
         return data.hr();
     }
-    for (size_t i = 0; i < rows; ++i) {
-        const AnyPtrRec& rec = m_Requested[sortedPos[i]];
+    // In sorted order, each record to the row of its requested name: no inverse of the sort.
+    for (const AnyPtrRec& rec : m_Requested) {
         if (rec.m_ReformedIndex < 0 ||
             static_cast<size_t>(rec.m_ReformedIndex) >= m_Reformed.size()) {
             return S_FALSE;
@@ -435,8 +432,8 @@ HRESULT CAnyPtrOptimizer::writeLookupTable(VARIANT* lookup) const {
         if (ref.m_Start > rec.m_Start || end_of(rec) > end_of(ref)) {
             return S_FALSE;
         }
-        LONG* row = &data[i * anyptr::kLookupColumns];  // dimension 1 runs fastest
-        row[0] = rec.m_ReformedIndex;
+        LONG* row = &data[static_cast<size_t>(rec.m_OrigIndex) * anyptr::kLookupColumns];
+        row[0] = rec.m_ReformedIndex;  // dimension 1 runs fastest
         row[1] = rec.m_Start - ref.m_Start;
         row[2] = rec.m_Cnt;
         row[3] = 0;
@@ -467,6 +464,33 @@ HRESULT CAnyPtrOptimizer::genUnchangedNames(const VARIANT* requested, VARIANT* r
     return S_OK;
 }
 
+HRESULT CAnyPtrOptimizer::reformNames(CCoTrace& trace, const VARIANT* requested, VARIANT* reformed,
+                                      VARIANT* lookup) {
+    HRESULT hr = readOriginalNames(requested);
+    if (hr == anyptr::kUnknownSyntax) {
+        CO_TRACE(trace, TRACE_INFO, "unknown Anyptr Syntax, no Optimizing");
+        m_State = STATE_OFF;
+        return hr;
+    }
+    if (hr != S_OK) {
+        CO_TRACE(trace, TRACE_INFO, "readOriginalNames failed, hr:=%0X", static_cast<unsigned>(hr));
+        m_State = STATE_OFF;
+        return hr;
+    }
+    hr = genReformedNames();
+    if (hr == S_OK) {
+        hr = writeReformedNames(reformed);
+    }
+    if (hr == S_OK) {
+        hr = writeLookupTable(lookup);
+    }
+    if (hr != S_OK) {
+        CO_TRACE(trace, TRACE_ERROR, "genReformedNames failed, hr:=%0X", static_cast<unsigned>(hr));
+        m_State = STATE_OFF;
+    }
+    return hr;
+}
+
 HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reformed,
                                        VARIANT* lookup) {
     CO_TRACE_SCOPE(trace, kFile, "CAnyPtrOptimizer::processNames");
@@ -490,28 +514,7 @@ HRESULT CAnyPtrOptimizer::processNames(const VARIANT* requested, VARIANT* reform
     UniqueVariant newReformed;
     UniqueVariant newLookup;
     if (m_State == STATE_IDENTICAL || m_State == STATE_MERGE) {
-        hr = readOriginalNames(requested);
-        if (hr == anyptr::kUnknownSyntax) {
-            CO_TRACE(trace, TRACE_INFO, "unknown Anyptr Syntax, no Optimizing");
-            m_State = STATE_OFF;
-        } else if (hr != S_OK) {
-            CO_TRACE(trace, TRACE_INFO, "readOriginalNames failed, hr:=%0X",
-                     static_cast<unsigned>(hr));
-            m_State = STATE_OFF;
-        } else {
-            hr = genReformedNames();
-            if (hr == S_OK) {
-                hr = writeReformedNames(newReformed.get());
-            }
-            if (hr == S_OK) {
-                hr = writeLookupTable(newLookup.get());
-            }
-            if (hr != S_OK) {
-                CO_TRACE(trace, TRACE_ERROR, "genReformedNames failed, hr:=%0X",
-                         static_cast<unsigned>(hr));
-                m_State = STATE_OFF;
-            }
-        }
+        hr = reformNames(trace, requested, newReformed.get(), newLookup.get());
     }
     if (m_State == STATE_OFF) {
         hr = genUnchangedNames(requested, newReformed.get(), newLookup.get());

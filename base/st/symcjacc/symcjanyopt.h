@@ -6,6 +6,8 @@
 
 #include "platform/winapi.h"
 
+class CCoTrace;
+
 // Item layout of an ANY-pointer name: three 32-bit elements whose memory image (each
 // little-endian) is these 12 bytes. The 16-bit fields are big-endian.
 namespace anyptr {
@@ -91,6 +93,9 @@ class CAnyPtrOptimizer {
     const std::vector<AnyPtrRec>& requestedRecords() const noexcept { return m_Requested; }
 
   private:
+    // The reforming states' part of processNames; on failure the state falls to STATE_OFF.
+    HRESULT reformNames(CCoTrace& trace, const VARIANT* requested, VARIANT* reformed,
+                        VARIANT* lookup);
     HRESULT genReformedNames();
     HRESULT writeReformedNames(VARIANT* reformed) const;
     HRESULT writeLookupTable(VARIANT* lookup) const;
