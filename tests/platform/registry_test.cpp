@@ -354,12 +354,15 @@ TEST_F(RegistryTest, InvalidAndDeletedHandles) {
     EXPECT_EQ(RegQueryValueExW(closed, nullptr, nullptr, nullptr, nullptr, &size),
               ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
-    for (HKEY h : {HKEY(nullptr), reinterpret_cast<HKEY>(ULONG_PTR(0x12340))}) {
-        const std::vector<LSTATUS> answers = answers_to(h);
-        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), ERROR_INVALID_HANDLE));
-        EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
-    }
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    auto expect_all = [](HKEY h, LSTATUS answer, LSTATUS close) {
+        const std::vector<LSTATUS> answers = answers_to(h);
+        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), answer));
+        EXPECT_EQ(RegCloseKey(h), close);
+    };
+    expect_all(nullptr, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE);
+    expect_all(reinterpret_cast<HKEY>(ULONG_PTR(0x12340)), ERROR_INVALID_HANDLE,
+               ERROR_INVALID_HANDLE);
 
     // A deleted key stays deleted for its handles, even once a key of its name is made again.
     HKEY gone = create(OLESTR("gone"));
@@ -367,11 +370,8 @@ TEST_F(RegistryTest, InvalidAndDeletedHandles) {
     ASSERT_EQ(RegDeleteKeyW(m_root, OLESTR("gone")), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteTreeW(m_root, OLESTR("tree")), ERROR_SUCCESS);
     make(OLESTR("gone"));
-    for (HKEY h : {gone, inner}) {
-        const std::vector<LSTATUS> answers = answers_to(h);
-        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), ERROR_KEY_DELETED));
-        EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
-    }
+    expect_all(gone, ERROR_KEY_DELETED, ERROR_SUCCESS);
+    expect_all(inner, ERROR_KEY_DELETED, ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, DeleteRules) {
@@ -397,9 +397,8 @@ TEST_F(RegistryTest, DeleteRules) {
 
     // Without a subkey the tree below goes; the key and its handle stay.
     for (const OLECHAR* empty : {static_cast<const OLECHAR*>(nullptr), OLESTR("")}) {
-        HKEY key = create(OLESTR("kept\\sub\\deeper"));
-        RegCloseKey(key);
-        ASSERT_EQ(RegOpenKeyExW(m_root, OLESTR("kept"), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        make(OLESTR("kept\\sub\\deeper"));
+        HKEY key = create(OLESTR("kept"));
         ASSERT_EQ(RegSetValueExW(key, OLESTR("v"), 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
         EXPECT_EQ(RegDeleteTreeW(key, empty), ERROR_SUCCESS);
         EXPECT_EQ(names(key), Names());
@@ -566,10 +565,7 @@ TEST_F(RegistryTest, ThreadsShareOneConsistentStore) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([this, t] {
-            HKEY h = nullptr;
-            const olestring key = wide("t" + std::to_string(t));
-            RegCreateKeyExW(m_root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                            nullptr);
+            HKEY h = create(wide("t" + std::to_string(t)).c_str());
             for (DWORD i = 0; i < kValues; ++i) {
                 RegSetValueExW(h, wide("v" + std::to_string(i)).c_str(), 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&i), 4);
@@ -584,8 +580,7 @@ TEST_F(RegistryTest, ThreadsShareOneConsistentStore) {
     const Names keys = names(m_root);
     ASSERT_EQ(keys.size(), size_t(kThreads));
     for (const olestring& key : keys) {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(m_root, key.c_str(), 0, KEY_READ, &h), ERROR_SUCCESS);
+        HKEY h = create(key.c_str());
         EXPECT_EQ(names(h, true).size(), size_t(kValues));
         RegCloseKey(h);
     }
