@@ -2,6 +2,7 @@
 // thread's last error; system message texts; code page conversion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -76,13 +77,25 @@ TEST(ModuleTest, TheProgramItself) {
 }
 
 TEST(ModuleTest, LastErrorBelongsToTheThread) {
-    SetLastError(1234);
+    // Each side sets its own value, then checks it after the other has set its own.
+    std::atomic<int> step{0};
     DWORD other = 0;
-    std::thread([&] {
+    std::thread worker([&] {
         SetLastError(5);
+        step = 1;
+        while (step != 2) {
+            std::this_thread::yield();
+        }
         other = GetLastError();
-    }).join();
+    });
+    while (step != 1) {
+        std::this_thread::yield();
+    }
+    SetLastError(1234);
+    step = 2;
+    worker.join();
     EXPECT_EQ(other, 5u);
+    SetLastError(1234);
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
