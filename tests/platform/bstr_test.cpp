@@ -40,18 +40,18 @@ struct AllocCase {
 
 const OLECHAR kEmbedded[] = {'a', 0, 'b'};
 
+// clang-format off
 const AllocCase kAllocCases[] = {
-    {"String", [] { return SysAllocString(OLESTR("abc")); }, std::string("a\0b\0c\0", 6)},
-    {"StringEmpty", [] { return SysAllocString(OLESTR("")); }, std::string()},
-    {"LenEmbeddedNull", [] { return SysAllocStringLen(kEmbedded, 3); },
-     std::string("a\0\0\0b\0", 6)},
-    {"LenTruncates", [] { return SysAllocStringLen(OLESTR("abcdef"), 2); },
-     std::string("a\0b\0", 4)},
-    {"ByteLenOdd", [] { return SysAllocStringByteLen("xyz", 3); }, std::string("xyz")},
-    {"ByteLenOddEmbeddedNull", [] { return SysAllocStringByteLen("p\0q\0r", 5); },
-     std::string("p\0q\0r", 5)},
-    {"ByteLenEmpty", [] { return SysAllocStringByteLen("", 0); }, std::string()},
+    // name                   allocation                                              contents
+    {"String",                 [] { return SysAllocString(OLESTR("abc")); },           std::string("a\0b\0c\0", 6)},
+    {"StringEmpty",            [] { return SysAllocString(OLESTR("")); },              std::string()},
+    {"LenEmbeddedNull",        [] { return SysAllocStringLen(kEmbedded, 3); },         std::string("a\0\0\0b\0", 6)},
+    {"LenTruncates",           [] { return SysAllocStringLen(OLESTR("abcdef"), 2); },  std::string("a\0b\0", 4)},
+    {"ByteLenOdd",             [] { return SysAllocStringByteLen("xyz", 3); },         std::string("xyz")},
+    {"ByteLenOddEmbeddedNull", [] { return SysAllocStringByteLen("p\0q\0r", 5); },   std::string("p\0q\0r", 5)},
+    {"ByteLenEmpty",           [] { return SysAllocStringByteLen("", 0); },            std::string()},
 };
+// clang-format on
 
 class BstrAllocTest : public testing::TestWithParam<AllocCase> {};
 
@@ -60,7 +60,7 @@ TEST_P(BstrAllocTest, PrefixContentsAndTerminator) {
     UniqueBstr b(c.make());
     expect_layout(b.get(), static_cast<UINT>(c.bytes.size()));
     if (b) {
-        EXPECT_EQ(std::memcmp(b.get(), c.bytes.data(), c.bytes.size()), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.get()), c.bytes.size()), c.bytes);
     }
 }
 
@@ -76,10 +76,8 @@ TEST(BstrTest, NullInputs) {
     SysFreeString(nullptr);
 
     // A null source still allocates the requested length.
-    UniqueBstr chars(SysAllocStringLen(nullptr, 4));
-    expect_layout(chars.get(), 8);
-    UniqueBstr bytes(SysAllocStringByteLen(nullptr, 3));
-    expect_layout(bytes.get(), 3);
+    expect_layout(UniqueBstr(SysAllocStringLen(nullptr, 4)).get(), 8);
+    expect_layout(UniqueBstr(SysAllocStringByteLen(nullptr, 3)).get(), 3);
 }
 
 TEST(BstrTest, ReAllocFromInsideItselfAndResize) {

@@ -21,6 +21,10 @@ using olestring = std::basic_string<OLECHAR>;
 PLATFORM_DEFINE_GUID(kUnregistered, 0x7C0FFEE1, 0x0000, 0x4000, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00,
                      0x00, 0x01);
 
+HRESULT create(REFCLSID clsid, REFIID iid, void** out, DWORD context = CLSCTX_INPROC_SERVER) {
+    return CoCreateInstance(clsid, nullptr, context, iid, out);
+}
+
 // Runs f on a new thread and returns its result: apartments belong to threads.
 template <class F>
 auto on_new_thread(F f) {
@@ -34,8 +38,7 @@ TEST(ApartmentTest, InitializationIsCountedPerThreadAndModelAndActivationNeedsIt
         void* p = nullptr;
         std::vector<HRESULT> r;
         // No thread of the process has initialized COM here.
-        r.push_back(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IGlobalInterfaceTable, &p));
+        r.push_back(create(CLSID_StdGlobalInterfaceTable, IID_IGlobalInterfaceTable, &p));
         r.push_back(
             CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, &p));
         r.push_back(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
@@ -58,8 +61,7 @@ class ComTest : public ::testing::Test {
 TEST_F(ComTest, ThreadsWithoutInitializationJoinTheProcessApartment) {
     const HRESULT hr = on_new_thread([] {
         ComPtr<IGlobalInterfaceTable> table;
-        return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IGlobalInterfaceTable, table.put_void());
+        return create(CLSID_StdGlobalInterfaceTable, IID_IGlobalInterfaceTable, table.put_void());
     });
     EXPECT_EQ(hr, S_OK);
 }
@@ -87,9 +89,7 @@ TEST_F(ComTest, ClassesRegisteredInTheProcessComeFirst) {
               S_OK);
     {
         ComPtr<ICjTestPing> ping;
-        ASSERT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_ICjTestPing,
-                                   ping.put_void()),
-                  S_OK);
+        ASSERT_EQ(create(kUnregistered, IID_ICjTestPing, ping.put_void()), S_OK);
         EXPECT_EQ(ping.get(), &factory.object);
         ComPtr<IClassFactory> got;
         ASSERT_EQ(
@@ -97,16 +97,14 @@ TEST_F(ComTest, ClassesRegisteredInTheProcessComeFirst) {
             S_OK);
         EXPECT_EQ(got.get(), &factory);
         void* p = nullptr;
-        EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IStream, &p),
-                  E_NOINTERFACE);
+        EXPECT_EQ(create(kUnregistered, IID_IStream, &p), E_NOINTERFACE);
     }
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
     EXPECT_EQ(factory.refs(), 1u);
     EXPECT_EQ(factory.object.refs(), 1u);
     EXPECT_EQ(CoRevokeClassObject(cookie), E_INVALIDARG);
     void* p = nullptr;
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
 }
 
 // Registers the test server under HKEY_CLASSES_ROOT as a registration script would.
@@ -144,9 +142,7 @@ class RegisteredServerTest : public ComTest {
 
 TEST_F(RegisteredServerTest, CreatesThroughTheRegisteredModule) {
     ComPtr<ICjTestPing> ping;
-    ASSERT_EQ(CoCreateInstance(CLSID_CjTestServer, nullptr, CLSCTX_INPROC_SERVER, IID_ICjTestPing,
-                               ping.put_void()),
-              S_OK);
+    ASSERT_EQ(create(CLSID_CjTestServer, IID_ICjTestPing, ping.put_void()), S_OK);
     LONG objects = 0;
     ASSERT_EQ(ping->Ping(&objects), S_OK);
     EXPECT_EQ(objects, 1);
@@ -166,13 +162,10 @@ TEST_F(RegisteredServerTest, CreatesThroughTheRegisteredModule) {
 
 TEST_F(RegisteredServerTest, AnswersForClassesThatCannotBeHad) {
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
-              E_POINTER);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, &p, CLSCTX_LOCAL_SERVER), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, nullptr), E_POINTER);
     EXPECT_EQ(
         CoGetClassObject(kUnregistered, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
         E_INVALIDARG);
@@ -180,22 +173,20 @@ TEST_F(RegisteredServerTest, AnswersForClassesThatCannotBeHad) {
     // module whose DllGetClassObject does not know the id, the module answers.
     const olestring key = OLESTR("CLSID\\{7C0FFEE1-0000-4000-8000-000000000001}");
     set(key, OLESTR("no server"));
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
     set(key + OLESTR("\\InprocServer32"),
         testing_support::program_folder() + CJ_TEST_SERVER_MODULE_W);
-    EXPECT_EQ(CoCreateInstance(kUnregistered, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
-              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(create(kUnregistered, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
 }
 
 TEST_F(RegisteredServerTest, ProgIdsNameTheClass) {
+    for (auto parse : {&CLSIDFromProgID, &CLSIDFromString}) {
+        CLSID clsid = CLSID_NULL;
+        ASSERT_EQ(parse(OLESTR("CjPlatformTests.Server.1"), &clsid), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_CjTestServer));
+    }
     CLSID clsid{};
-    ASSERT_EQ(CLSIDFromProgID(OLESTR("CjPlatformTests.Server.1"), &clsid), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_CjTestServer));
-    clsid = CLSID_NULL;
-    ASSERT_EQ(CLSIDFromString(OLESTR("CjPlatformTests.Server.1"), &clsid), S_OK);
-    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_CjTestServer));
     EXPECT_EQ(CLSIDFromProgID(OLESTR("CjPlatformTests.NoSuch"), &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromString(OLESTR(""), &clsid), CO_E_CLASSSTRING);
 }

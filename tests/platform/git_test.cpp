@@ -31,6 +31,17 @@ class GitTest : public ::testing::Test {
         table.reset();
         CoUninitialize();
     }
+    // What the object behind cookie answers to Ping, or -1. Fails without stopping the test, so
+    // that a thread never leaves early and keeps another waiting.
+    LONG ping(DWORD cookie) {
+        ComPtr<ICjTestPing> object;
+        EXPECT_EQ(table->GetInterfaceFromGlobal(cookie, IID_ICjTestPing, object.put_void()), S_OK);
+        LONG value = -1;
+        if (object) {
+            object->Ping(&value);
+        }
+        return value;
+    }
     ComPtr<IGlobalInterfaceTable> table;
 };
 
@@ -77,14 +88,11 @@ TEST_F(GitTest, CustomInterfacesNeedTheFreeThreadedMarshaler) {
 
     ASSERT_EQ(table->RegisterInterfaceInGlobal(&freeThreaded, IID_ICjTestPing, &cookie), S_OK);
     {
-        ComPtr<ICjTestPing> ping;
-        ASSERT_EQ(table->GetInterfaceFromGlobal(cookie, IID_ICjTestPing, ping.put_void()), S_OK);
-        // Free-threaded: the object itself, not a proxy.
-        EXPECT_EQ(ping.get(), &freeThreaded);
-        LONG value = 0;
-        EXPECT_EQ(ping->Ping(&value), S_OK);
-        EXPECT_EQ(value, 7);
+        ComPtr<ICjTestPing> got;
+        ASSERT_EQ(table->GetInterfaceFromGlobal(cookie, IID_ICjTestPing, got.put_void()), S_OK);
+        EXPECT_EQ(got.get(), &freeThreaded);  // the object itself, not a proxy
     }
+    EXPECT_EQ(ping(cookie), 7);
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), S_OK);
     EXPECT_EQ(freeThreaded.refs(), 1u);
 }
@@ -114,16 +122,7 @@ TEST_F(GitTest, CookiesCrossThreads) {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             for (int round = 0; round < 2; ++round) {
                 for (int i = 0; i < kObjects; ++i) {
-                    ComPtr<ICjTestPing> ping;
-                    // No ASSERT here: leaving early would leave the other thread waiting.
-                    if (FAILED(table->GetInterfaceFromGlobal(cookies[i], IID_ICjTestPing,
-                                                             ping.put_void()))) {
-                        ADD_FAILURE() << "cookie " << cookies[i];
-                        continue;
-                    }
-                    LONG value = -1;
-                    ping->Ping(&value);
-                    EXPECT_EQ(value, i);
+                    EXPECT_EQ(ping(cookies[i]), i);
                 }
             }
             ++fetched;
@@ -155,12 +154,7 @@ TEST_F(GitTest, OneTableForEveryModuleOfTheProcess) {
     PingObject object(true, 99);
     DWORD cookie = 0;
     ASSERT_EQ(registerInTable(&object, &cookie), S_OK);
-    ComPtr<ICjTestPing> ping;
-    ASSERT_EQ(table->GetInterfaceFromGlobal(cookie, IID_ICjTestPing, ping.put_void()), S_OK);
-    LONG value = 0;
-    ping->Ping(&value);
-    EXPECT_EQ(value, 99);
-    ping.reset();
+    EXPECT_EQ(ping(cookie), 99);
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), S_OK);
     EXPECT_EQ(object.refs(), 1u);
     FreeLibrary(module);

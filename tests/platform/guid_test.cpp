@@ -1,6 +1,8 @@
 // GUID string forms: formatting, parsing and the error codes of malformed input.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/winapi.h"
 #include "support/wstr.h"
 
@@ -17,23 +19,20 @@ TEST(GuidTest, FormatsUppercaseBracedAndParsesBackEitherCase) {
     ASSERT_EQ(StringFromGUID2(kSample, buf, CHARS_IN_GUID), 39);
     EXPECT_EQ(narrow(buf, 38), "{483CF5CF-1E62-49D0-AE9D-66B708239993}");
     EXPECT_EQ(buf[38], 0);
-    for (const OLECHAR* text :
-         {static_cast<const OLECHAR*>(buf), OLESTR("{483cf5cf-1e62-49d0-ae9d-66b708239993}")}) {
-        CLSID clsid{};
-        IID iid{};
+    // A null string gives the null GUID.
+    const std::pair<const OLECHAR*, GUID> texts[] = {
+        {buf, kSample},
+        {OLESTR("{483cf5cf-1e62-49d0-ae9d-66b708239993}"), kSample},
+        {nullptr, GUID_NULL}};
+    for (const auto& [text, expected] : texts) {
+        CLSID clsid = {0xFFFFFFFF, 0, 0, {}};
+        IID iid = clsid;
         ASSERT_EQ(CLSIDFromString(text, &clsid), S_OK);
         ASSERT_EQ(IIDFromString(text, &iid), S_OK);
-        EXPECT_TRUE(IsEqualCLSID(clsid, kSample));
-        EXPECT_TRUE(iid == kSample);
-        EXPECT_FALSE(iid != kSample);
+        EXPECT_TRUE(IsEqualCLSID(clsid, expected));
+        EXPECT_TRUE(iid == expected);
+        EXPECT_FALSE(iid != expected);
     }
-    // A null string gives the null GUID.
-    CLSID clsid = kSample;
-    IID iid = kSample;
-    EXPECT_EQ(CLSIDFromString(nullptr, &clsid), S_OK);
-    EXPECT_EQ(IIDFromString(nullptr, &iid), S_OK);
-    EXPECT_TRUE(IsEqualGUID(clsid, GUID_NULL));
-    EXPECT_TRUE(IsEqualGUID(iid, GUID_NULL));
 }
 
 struct Malformed {
@@ -51,20 +50,17 @@ TEST_P(GuidMalformedTest, IsRejectedWithTheSystemsCode) {
     EXPECT_EQ(IIDFromString(GetParam().text, &iid), GetParam().iid_hr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Strings, GuidMalformedTest,
-    ::testing::Values(
-        // Right length, wrong shape.
-        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999G}"), CO_E_CLASSSTRING,
-                  CO_E_IIDSTRING},
-        Malformed{OLESTR("{483CF5CF+1E62-49D0-AE9D-66B708239993}"), CO_E_CLASSSTRING,
-                  CO_E_IIDSTRING},
-        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993)"), CO_E_CLASSSTRING,
-                  CO_E_IIDSTRING},
-        // Wrong length: the IID parser answers E_INVALIDARG before it looks at the text.
-        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999}"), CO_E_CLASSSTRING, E_INVALIDARG},
-        Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993}x"), CO_E_CLASSSTRING,
-                  E_INVALIDARG},
-        Malformed{OLESTR("{"), CO_E_CLASSSTRING, E_INVALIDARG}));
+// The last three have the wrong length: the IID parser answers E_INVALIDARG before it looks at
+// the text.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Strings, GuidMalformedTest, ::testing::Values(
+    //       text                                               CLSIDFromString   IIDFromString
+    Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999G}"),  CO_E_CLASSSTRING, CO_E_IIDSTRING},
+    Malformed{OLESTR("{483CF5CF+1E62-49D0-AE9D-66B708239993}"),  CO_E_CLASSSTRING, CO_E_IIDSTRING},
+    Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993)"),  CO_E_CLASSSTRING, CO_E_IIDSTRING},
+    Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B70823999}"),   CO_E_CLASSSTRING, E_INVALIDARG},
+    Malformed{OLESTR("{483CF5CF-1E62-49D0-AE9D-66B708239993}x"), CO_E_CLASSSTRING, E_INVALIDARG},
+    Malformed{OLESTR("{"),                                       CO_E_CLASSSTRING, E_INVALIDARG}));
+// clang-format on
 
 }  // namespace

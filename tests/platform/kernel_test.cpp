@@ -81,10 +81,7 @@ TEST(ThreadIdTest, NonzeroStableAndDistinctAcrossLiveThreads) {
     const DWORD self = GetCurrentThreadId();
     EXPECT_EQ(GetCurrentThreadId(), self);
     DWORD other[2] = {};
-    std::thread([&] {
-        other[0] = GetCurrentThreadId();
-        other[1] = GetCurrentThreadId();
-    }).join();
+    std::thread([&] { other[0] = GetCurrentThreadId(), other[1] = GetCurrentThreadId(); }).join();
     EXPECT_NE(self, 0u);
     EXPECT_NE(other[0], 0u);
     EXPECT_EQ(other[0], other[1]);
@@ -99,18 +96,18 @@ struct InterlockedCase {
     LONG after;
 };
 
+// clang-format off
 const InterlockedCase kInterlockedCases[] = {
-    {"IncrementReturnsNew", 5, [](LONG volatile* p) { return InterlockedIncrement(p); }, 6, 6},
-    {"DecrementToZero", 1, [](LONG volatile* p) { return InterlockedDecrement(p); }, 0, 0},
-    {"DecrementBelowZero", 0, [](LONG volatile* p) { return InterlockedDecrement(p); }, -1, -1},
-    {"ExchangeReturnsOld", 5, [](LONG volatile* p) { return InterlockedExchange(p, 42); }, 5, 42},
-    {"ExchangeAddReturnsOld", 42, [](LONG volatile* p) { return InterlockedExchangeAdd(p, -2); },
-     42, 40},
-    {"CompareExchangeMatch", 40,
-     [](LONG volatile* p) { return InterlockedCompareExchange(p, 7, 40); }, 40, 7},
-    {"CompareExchangeMismatch", 40,
-     [](LONG volatile* p) { return InterlockedCompareExchange(p, 7, 1); }, 40, 40},
+    // name                     initial  operation                                                      returned  after
+    {"IncrementReturnsNew",     5,  [](LONG volatile* p) { return InterlockedIncrement(p); },              6,  6},
+    {"DecrementToZero",         1,  [](LONG volatile* p) { return InterlockedDecrement(p); },              0,  0},
+    {"DecrementBelowZero",      0,  [](LONG volatile* p) { return InterlockedDecrement(p); },              -1, -1},
+    {"ExchangeReturnsOld",      5,  [](LONG volatile* p) { return InterlockedExchange(p, 42); },           5,  42},
+    {"ExchangeAddReturnsOld",   42, [](LONG volatile* p) { return InterlockedExchangeAdd(p, -2); },        42, 40},
+    {"CompareExchangeMatch",    40, [](LONG volatile* p) { return InterlockedCompareExchange(p, 7, 40); }, 40, 7},
+    {"CompareExchangeMismatch", 40, [](LONG volatile* p) { return InterlockedCompareExchange(p, 7, 1); },  40, 40},
 };
+// clang-format on
 
 TEST(InterlockedTest, ReturnValuesAndResults) {
     for (const auto& c : kInterlockedCases) {

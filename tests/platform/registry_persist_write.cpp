@@ -15,6 +15,18 @@ namespace {
 
 using namespace registry_persist;
 
+HKEY create(HKEY parent, const OLECHAR* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+}
+
+LSTATUS set_text(HKEY key, const OLECHAR* name, const olestring& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          DWORD((text.size() + 1) * sizeof(OLECHAR)));
+}
+
 TEST(RegistryPersist, WriteForTheNextProcess) {
     // A fresh start: our store file (or, under Wine, the lines appended below) goes before the
     // first registry call, which would read it.
@@ -23,10 +35,7 @@ TEST(RegistryPersist, WriteForTheNextProcess) {
         std::remove(store);
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
+    HKEY key = create(HKEY_CURRENT_USER, kKey);
     for (const Value& v : fixed_values()) {
         // Padding keeps the system from adding a null to the unterminated strings.
         Bytes padded(v.data);
@@ -39,33 +48,19 @@ TEST(RegistryPersist, WriteForTheNextProcess) {
     const std::string stamp =
         std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
     const olestring wide_stamp(stamp.begin(), stamp.end());
-    ASSERT_EQ(RegSetValueExW(key, kStampName, 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(wide_stamp.c_str()),
-                             DWORD((wide_stamp.size() + 1) * sizeof(OLECHAR))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(set_text(key, kStampName, wide_stamp), ERROR_SUCCESS);
 
-    HKEY sub = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(key, kOddSubkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
-        ERROR_SUCCESS);
+    HKEY sub = create(key, kOddSubkey);
     const BYTE one[4] = {1};
     EXPECT_EQ(RegSetValueExW(sub, OLESTR("in odd key"), 0, REG_DWORD, one, 4), ERROR_SUCCESS);
     RegCloseKey(sub);
     // Deletions persist too.
-    ASSERT_EQ(
-        RegCreateKeyExW(key, kGoneSubkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
-        ERROR_SUCCESS);
-    RegCloseKey(sub);
+    RegCloseKey(create(key, kGoneSubkey));
     EXPECT_EQ(RegDeleteKeyW(key, kGoneSubkey), ERROR_SUCCESS);
     RegCloseKey(key);
 
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kClassesKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(
-        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide_stamp.c_str()),
-                       DWORD((wide_stamp.size() + 1) * sizeof(OLECHAR))),
-        ERROR_SUCCESS);
+    key = create(HKEY_CLASSES_ROOT, kClassesKey);
+    EXPECT_EQ(set_text(key, nullptr, wide_stamp), ERROR_SUCCESS);
     RegCloseKey(key);
 
     std::ofstream(expected_file(), std::ios::trunc) << stamp;

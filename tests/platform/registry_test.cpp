@@ -51,11 +51,11 @@ class RegistryTest : public testing::Test {
         RegDeleteKeyW(HKEY_CURRENT_USER, OLESTR("Software\\CjPlatformTests"));
     }
 
-    HKEY create(const OLECHAR* path, DWORD* disposition = nullptr) {
+    HKEY create(const OLECHAR* path, DWORD* disposition = nullptr, HKEY parent = nullptr) {
         HKEY h = nullptr;
-        EXPECT_EQ(
-            RegCreateKeyExW(m_root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, disposition),
-            ERROR_SUCCESS);
+        EXPECT_EQ(RegCreateKeyExW(parent ? parent : m_root, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &h, disposition),
+                  ERROR_SUCCESS);
         return h;
     }
     // Creates a key and closes it again.
@@ -67,6 +67,12 @@ class RegistryTest : public testing::Test {
             RegCloseKey(h);
         }
         return status;
+    }
+    // The disposition of creating a key that must be creatable.
+    DWORD made(const OLECHAR* path) {
+        DWORD disposition = 0;
+        EXPECT_EQ(make(path, &disposition), ERROR_SUCCESS) << testing_support::narrow(path, 8);
+        return disposition;
     }
     LSTATUS open(const OLECHAR* path, HKEY parent = nullptr) {
         HKEY h = nullptr;
@@ -83,16 +89,20 @@ class RegistryTest : public testing::Test {
         ASSERT_EQ(RegSetValueExW(m_root, name, 0, type, padded.data(), DWORD(data.size())),
                   ERROR_SUCCESS);
     }
+    LSTATUS query(const OLECHAR* name, DWORD* type, void* data, DWORD* size) {
+        return RegQueryValueExW(m_root, name, nullptr, type, static_cast<BYTE*>(data), size);
+    }
+    LSTATUS query_a(const char* name, DWORD* type, void* data, DWORD* size) {
+        return RegQueryValueExA(m_root, name, nullptr, type, static_cast<BYTE*>(data), size);
+    }
     // The size a query without buffer reports, or ~0u when it fails.
     DWORD stored_size(const OLECHAR* name, DWORD* type = nullptr) {
         DWORD size = 12345;
-        const LSTATUS status = RegQueryValueExW(m_root, name, nullptr, type, nullptr, &size);
-        return status == ERROR_SUCCESS ? size : ~0u;
+        return query(name, type, nullptr, &size) == ERROR_SUCCESS ? size : ~0u;
     }
     DWORD narrow_size(const char* name) {
         DWORD size = 12345;
-        const LSTATUS status = RegQueryValueExA(m_root, name, nullptr, nullptr, nullptr, &size);
-        return status == ERROR_SUCCESS ? size : ~0u;
+        return query_a(name, nullptr, nullptr, &size) == ERROR_SUCCESS ? size : ~0u;
     }
     // Subkey (or value) names in enumeration order.
     static Names names(HKEY h, bool values = false) {
@@ -145,24 +155,18 @@ TEST_F(RegistryTest, ValuesKeepTypeAndBytesAndReportNeededSizes) {
         EXPECT_EQ(stored_size(name.c_str(), &type), size);
         EXPECT_EQ(type, c.type);
 
-        Bytes buffer(size + 1, 0xCC);
-        DWORD capacity = size;
-        ASSERT_EQ(RegQueryValueExW(m_root, name.c_str(), nullptr, &type, buffer.data(), &capacity),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(capacity, size);
-        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), c.data);
-        if (size == 0) {
-            continue;
-        }
         // Too small: the needed size and the type come back, the buffer stays untouched.
-        std::fill(buffer.begin(), buffer.end(), 0xCC);
-        capacity = size - 1;
-        type = 0;
-        EXPECT_EQ(RegQueryValueExW(m_root, name.c_str(), nullptr, &type, buffer.data(), &capacity),
-                  ERROR_MORE_DATA);
-        EXPECT_EQ(capacity, size);
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(buffer, Bytes(size + 1, 0xCC));
+        for (const bool fits : {true, size == 0}) {  // an empty value is never too big
+            Bytes buffer(size + 1, 0xCC);
+            DWORD capacity = fits ? size : size - 1;
+            type = 0;
+            EXPECT_EQ(query(name.c_str(), &type, buffer.data(), &capacity),
+                      fits ? ERROR_SUCCESS : ERROR_MORE_DATA);
+            EXPECT_EQ(capacity, size);
+            EXPECT_EQ(type, c.type);
+            buffer.pop_back();
+            EXPECT_EQ(buffer, fits ? c.data : Bytes(size, 0xCC));
+        }
     }
 }
 
@@ -196,9 +200,7 @@ TEST_F(RegistryTest, StringSizesAreKeptAsGiven) {
     // Reading an unterminated string puts a null after it when the buffer has room for one.
     auto fourth_unit_read = [this](const OLECHAR* name, DWORD capacity) {
         olestring buffer(8, OLECHAR('X'));
-        EXPECT_EQ(RegQueryValueExW(m_root, name, nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(&buffer[0]), &capacity),
-                  ERROR_SUCCESS);
+        EXPECT_EQ(query(name, nullptr, &buffer[0], &capacity), ERROR_SUCCESS);
         return buffer[3];
     };
     for (DWORD capacity : {16u, 8u, 7u}) {
@@ -214,25 +216,19 @@ TEST_F(RegistryTest, MissingValuesAndBadArguments) {
     // the narrow query resets the type.
     BYTE buffer[4];
     for (bool with_buffer : {false, true}) {
-        DWORD type = 77;
-        DWORD size = 99;
+        DWORD type = 77, size = 99;
         BYTE* data = with_buffer ? buffer : nullptr;
-        EXPECT_EQ(RegQueryValueExW(m_root, OLESTR("nope"), nullptr, &type, data, &size),
-                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(query(OLESTR("nope"), &type, data, &size), ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(size, with_buffer ? 99u : 0u);
         EXPECT_EQ(type, 77u);
         size = 99;
-        EXPECT_EQ(RegQueryValueExA(m_root, "nope", nullptr, &type, data, &size),
-                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(query_a("nope", &type, data, &size), ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(size, with_buffer ? 99u : 0u);
         EXPECT_EQ(type, DWORD(REG_NONE));
     }
-    DWORD reserved = 0;
-    DWORD size = 4;
-    EXPECT_EQ(RegQueryValueExW(m_root, nullptr, nullptr, nullptr, buffer, nullptr),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryValueExA(m_root, nullptr, nullptr, nullptr, buffer, nullptr),
-              ERROR_INVALID_PARAMETER);
+    DWORD reserved = 0, size = 4;
+    EXPECT_EQ(query(nullptr, nullptr, buffer, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(query_a(nullptr, nullptr, buffer, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegQueryValueExW(m_root, nullptr, &reserved, nullptr, nullptr, &size),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegDeleteValueW(m_root, OLESTR("nope")), ERROR_FILE_NOT_FOUND);
@@ -254,32 +250,25 @@ TEST_F(RegistryTest, MissingValuesAndBadArguments) {
     EXPECT_EQ(RegDeleteValueW(m_root, nullptr), ERROR_FILE_NOT_FOUND);
 }
 
-struct CasePair {
-    const OLECHAR* created;
-    const OLECHAR* looked_up;
-    bool same;
-};
-
 TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
-    DWORD disposition = 0;
     make(OLESTR("MiXed\\Sub"));
-    make(OLESTR("mixed"), &disposition);
-    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(made(OLESTR("mixed")), DWORD(REG_OPENED_EXISTING_KEY));
     EXPECT_EQ(names(m_root), Names{OLESTR("MiXed")});
     EXPECT_EQ(open(OLESTR("mIxEd\\SUB")), ERROR_SUCCESS);
 
     set(OLESTR("Value"), REG_DWORD, {1, 0, 0, 0});
     set(OLESTR("VALUE"), REG_DWORD, {2, 0, 0, 0});
     EXPECT_EQ(names(m_root, true), Names{OLESTR("Value")});
-    DWORD v = 0;
-    DWORD size = 4;
-    ASSERT_EQ(RegQueryValueExW(m_root, OLESTR("vAlUe"), nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(&v), &size),
-              ERROR_SUCCESS);
+    DWORD v = 0, size = 4;
+    ASSERT_EQ(query(OLESTR("vAlUe"), nullptr, &v, &size), ERROR_SUCCESS);
     EXPECT_EQ(v, 2u);
 
     // Beyond ASCII: one-to-one case pairs only.
-    const CasePair pairs[] = {
+    const struct {
+        const OLECHAR* created;
+        const OLECHAR* looked_up;
+        bool same;
+    } pairs[] = {
         {OLESTR("\u00e9t\u00e9"), OLESTR("\u00c9T\u00c9"), true},
         {OLESTR("\u00ff"), OLESTR("\u0178"), true},
         {OLESTR("\u0434"), OLESTR("\u0414"), true},
@@ -288,7 +277,7 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
         {OLESTR("\u0131"), OLESTR("I"), false},
         {OLESTR("\u03c2"), OLESTR("\u03a3"), false},
     };
-    for (const CasePair& p : pairs) {
+    for (const auto& p : pairs) {
         make(p.created);
         EXPECT_EQ(open(p.looked_up), p.same ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
             << testing_support::narrow(p.created, olestring(p.created).size());
@@ -296,14 +285,10 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
 }
 
 TEST_F(RegistryTest, PathsAndTheHandlesOpenAndCreateGive) {
-    DWORD disposition = 0;
-    EXPECT_EQ(make(OLESTR("a\\\\b\\"), &disposition), ERROR_SUCCESS);  // empty parts are skipped
-    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
+    EXPECT_EQ(made(OLESTR("a\\\\b\\")), DWORD(REG_CREATED_NEW_KEY));  // empty parts are skipped
     EXPECT_EQ(names(m_root), Names{OLESTR("a")});
-    EXPECT_EQ(make(OLESTR("a\\b\\c\\d"), &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
-    EXPECT_EQ(make(OLESTR("A\\B\\C\\"), &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(made(OLESTR("a\\b\\c\\d")), DWORD(REG_CREATED_NEW_KEY));
+    EXPECT_EQ(made(OLESTR("A\\B\\C\\")), DWORD(REG_OPENED_EXISTING_KEY));
     EXPECT_EQ(open(OLESTR("a\\b\\c\\d\\e")), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(open(OLESTR("\\a")), ERROR_BAD_PATHNAME);
     EXPECT_EQ(make(OLESTR("\\x")), ERROR_BAD_PATHNAME);
@@ -331,6 +316,7 @@ TEST_F(RegistryTest, PathsAndTheHandlesOpenAndCreateGive) {
     ASSERT_EQ(RegOpenKeyExA(m_root, "", 0, KEY_READ, &h), ERROR_SUCCESS);
     EXPECT_NE(h, m_root);
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    DWORD disposition = 0;
     h = create(nullptr, &disposition);
     EXPECT_NE(h, m_root);
     EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
@@ -343,8 +329,7 @@ TEST_F(RegistryTest, PathsAndTheHandlesOpenAndCreateGive) {
 std::vector<LSTATUS> answers_to(HKEY h) {
     HKEY out = nullptr;
     OLECHAR name[8];
-    DWORD name_size = 8;
-    DWORD size = 4;
+    DWORD name_size = 8, size = 4;
     BYTE data[4] = {};
     return {
         RegOpenKeyExW(h, OLESTR("x"), 0, KEY_READ, &out),
@@ -369,12 +354,15 @@ TEST_F(RegistryTest, InvalidAndDeletedHandles) {
     EXPECT_EQ(RegQueryValueExW(closed, nullptr, nullptr, nullptr, nullptr, &size),
               ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
-    for (HKEY h : {HKEY(nullptr), reinterpret_cast<HKEY>(ULONG_PTR(0x12340))}) {
-        const std::vector<LSTATUS> answers = answers_to(h);
-        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), ERROR_INVALID_HANDLE));
-        EXPECT_EQ(RegCloseKey(h), ERROR_INVALID_HANDLE);
-    }
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    auto expect_all = [](HKEY h, LSTATUS answer, LSTATUS close) {
+        const std::vector<LSTATUS> answers = answers_to(h);
+        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), answer));
+        EXPECT_EQ(RegCloseKey(h), close);
+    };
+    expect_all(nullptr, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE);
+    expect_all(reinterpret_cast<HKEY>(ULONG_PTR(0x12340)), ERROR_INVALID_HANDLE,
+               ERROR_INVALID_HANDLE);
 
     // A deleted key stays deleted for its handles, even once a key of its name is made again.
     HKEY gone = create(OLESTR("gone"));
@@ -382,11 +370,8 @@ TEST_F(RegistryTest, InvalidAndDeletedHandles) {
     ASSERT_EQ(RegDeleteKeyW(m_root, OLESTR("gone")), ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteTreeW(m_root, OLESTR("tree")), ERROR_SUCCESS);
     make(OLESTR("gone"));
-    for (HKEY h : {gone, inner}) {
-        const std::vector<LSTATUS> answers = answers_to(h);
-        EXPECT_EQ(answers, std::vector<LSTATUS>(answers.size(), ERROR_KEY_DELETED));
-        EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
-    }
+    expect_all(gone, ERROR_KEY_DELETED, ERROR_SUCCESS);
+    expect_all(inner, ERROR_KEY_DELETED, ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, DeleteRules) {
@@ -412,9 +397,8 @@ TEST_F(RegistryTest, DeleteRules) {
 
     // Without a subkey the tree below goes; the key and its handle stay.
     for (const OLECHAR* empty : {static_cast<const OLECHAR*>(nullptr), OLESTR("")}) {
-        HKEY key = create(OLESTR("kept\\sub\\deeper"));
-        RegCloseKey(key);
-        ASSERT_EQ(RegOpenKeyExW(m_root, OLESTR("kept"), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        make(OLESTR("kept\\sub\\deeper"));
+        HKEY key = create(OLESTR("kept"));
         ASSERT_EQ(RegSetValueExW(key, OLESTR("v"), 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
         EXPECT_EQ(RegDeleteTreeW(key, empty), ERROR_SUCCESS);
         EXPECT_EQ(names(key), Names());
@@ -439,14 +423,12 @@ TEST_F(RegistryTest, EnumerationIsSortedIgnoringCaseAndBounded) {
     DWORD class_size = 8;
     for (DWORD size : {2u, 3u}) {
         const LSTATUS expected = size == 2 ? ERROR_MORE_DATA : ERROR_SUCCESS;
-        DWORD n = size;
+        DWORD n = size, m = size;
         EXPECT_EQ(RegEnumKeyExW(m_root, 1, name, &n, nullptr, class_name, &class_size, nullptr),
                   expected);
-        EXPECT_EQ(n, 2u);
-        n = size;
-        EXPECT_EQ(RegEnumKeyExA(m_root, 1, narrow, &n, nullptr, nullptr, nullptr, nullptr),
+        EXPECT_EQ(RegEnumKeyExA(m_root, 1, narrow, &m, nullptr, nullptr, nullptr, nullptr),
                   expected);
-        EXPECT_EQ(n, 2u);
+        EXPECT_EQ(n + m, 4u);
     }
     EXPECT_EQ(olestring(name), OLESTR("Bk"));
     EXPECT_STREQ(narrow, "Bk");
@@ -458,15 +440,12 @@ TEST_F(RegistryTest, EnumerationIsSortedIgnoringCaseAndBounded) {
 
     // Values: a short name buffer still reports type and data size; a short data buffer
     // reports them after copying the name.
-    DWORD type = 0;
-    DWORD data_size = 99;
+    DWORD type = 0, data_size = 99;
     BYTE data[4];
     size = 2;
     EXPECT_EQ(RegEnumValueW(m_root, 1, name, &size, nullptr, &type, nullptr, &data_size),
               ERROR_MORE_DATA);
-    EXPECT_EQ(size, 2u);
-    EXPECT_EQ(type, DWORD(REG_BINARY));
-    EXPECT_EQ(data_size, 5u);
+    EXPECT_EQ(std::vector<DWORD>({size, type, data_size}), std::vector<DWORD>({2, REG_BINARY, 5}));
     size = 8;
     data_size = 4;
     EXPECT_EQ(RegEnumValueW(m_root, 1, name, &size, nullptr, &type, data, &data_size),
@@ -487,15 +466,12 @@ TEST_F(RegistryTest, ClassesRootIsTheMachineClassesKey) {
     const olestring machine_path = OLESTR("Software\\Classes\\") + name;
     RegDeleteTreeW(HKEY_CLASSES_ROOT, name.c_str());
 
-    HKEY classes = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (name + OLESTR("\\CLSID")).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &classes, nullptr),
-              ERROR_SUCCESS);
+    HKEY classes = create((name + OLESTR("\\CLSID")).c_str(), nullptr, HKEY_CLASSES_ROOT);
     ASSERT_EQ(RegSetValueExW(classes, nullptr, 0, REG_SZ, data_of(OLESTR("x")), 4), ERROR_SUCCESS);
-    HKEY machine = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (machine_path + OLESTR("\\clsid")).c_str(), 0,
-                            KEY_ALL_ACCESS, &machine),
-              ERROR_SUCCESS);
+    DWORD disposition = 0;
+    HKEY machine =
+        create((machine_path + OLESTR("\\clsid")).c_str(), &disposition, HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
     ASSERT_EQ(RegSetValueExW(machine, OLESTR("m"), 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
     EXPECT_EQ(names(machine, true), (Names{OLESTR(""), OLESTR("m")}));
     EXPECT_EQ(names(classes, true), (Names{OLESTR(""), OLESTR("m")}));
@@ -504,10 +480,7 @@ TEST_F(RegistryTest, ClassesRootIsTheMachineClassesKey) {
 
     // Only opening below the classes root forgives a leading backslash.
     EXPECT_EQ(open((OLESTR("\\") + name).c_str(), HKEY_CLASSES_ROOT), ERROR_SUCCESS);
-    HKEY h = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (OLESTR("\\") + name).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              ERROR_BAD_PATHNAME);
+    EXPECT_EQ(make((OLESTR("\\") + name).c_str(), nullptr, HKEY_CLASSES_ROOT), ERROR_BAD_PATHNAME);
     // The user's classes are not part of the view.
     EXPECT_EQ(open((OLESTR("Software\\Classes\\") + name).c_str(), HKEY_CURRENT_USER),
               ERROR_FILE_NOT_FOUND);
@@ -535,9 +508,7 @@ TEST_F(RegistryTest, NarrowAndWideFunctionsMeet) {
     EXPECT_EQ(stored_size(OLESTR("binary")), 5u);
     OLECHAR wide_text[8] = {};
     DWORD size = sizeof wide_text;
-    ASSERT_EQ(RegQueryValueExW(m_root, OLESTR("counted"), nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(wide_text), &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(query(OLESTR("counted"), nullptr, wide_text, &size), ERROR_SUCCESS);
     EXPECT_EQ(olestring(wide_text, size / sizeof(OLECHAR)), olestring(OLESTR("hello"), 6));
 
     // And narrowed on the way out: sizes are those of the narrow text.
@@ -560,10 +531,10 @@ TEST_F(RegistryTest, NarrowAndWideFunctionsMeet) {
         Bytes buffer(8, 'X');
         DWORD type = 0;
         size = r.capacity;
-        EXPECT_EQ(RegQueryValueExA(m_root, r.name, nullptr, &type, buffer.data(), &size), r.status)
-            << r.name << " " << r.capacity;
-        EXPECT_EQ(size, r.size) << r.name << " " << r.capacity;
-        EXPECT_EQ(buffer, bytes(r.buffer, 8)) << r.name << " " << r.capacity;
+        SCOPED_TRACE(std::string(r.name) + " " + std::to_string(r.capacity));
+        EXPECT_EQ(query_a(r.name, &type, buffer.data(), &size), r.status);
+        EXPECT_EQ(size, r.size);
+        EXPECT_EQ(buffer, bytes(r.buffer, 8));
         EXPECT_NE(type, DWORD(REG_NONE));
     }
 
@@ -573,9 +544,7 @@ TEST_F(RegistryTest, NarrowAndWideFunctionsMeet) {
               ERROR_SUCCESS);
     char narrow_text[16] = {};
     size = sizeof narrow_text;
-    ASSERT_EQ(RegQueryValueExA(m_root, "accented", nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(narrow_text), &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(query_a("accented", nullptr, narrow_text, &size), ERROR_SUCCESS);
     EXPECT_EQ(bytes(narrow_text, size), bytes(accented, sizeof accented));
 
     // Narrow key functions reach the same keys.
@@ -596,10 +565,7 @@ TEST_F(RegistryTest, ThreadsShareOneConsistentStore) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([this, t] {
-            HKEY h = nullptr;
-            const olestring key = wide("t" + std::to_string(t));
-            RegCreateKeyExW(m_root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                            nullptr);
+            HKEY h = create(wide("t" + std::to_string(t)).c_str());
             for (DWORD i = 0; i < kValues; ++i) {
                 RegSetValueExW(h, wide("v" + std::to_string(i)).c_str(), 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&i), 4);
@@ -614,8 +580,7 @@ TEST_F(RegistryTest, ThreadsShareOneConsistentStore) {
     const Names keys = names(m_root);
     ASSERT_EQ(keys.size(), size_t(kThreads));
     for (const olestring& key : keys) {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(m_root, key.c_str(), 0, KEY_READ, &h), ERROR_SUCCESS);
+        HKEY h = create(key.c_str());
         EXPECT_EQ(names(h, true).size(), size_t(kValues));
         RegCloseKey(h);
     }

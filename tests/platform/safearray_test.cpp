@@ -4,8 +4,10 @@
 
 #include <climits>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "platform/com_ptr.h"
 #include "platform/raii.h"
 #include "platform/winapi.h"
 #include "support/counting_unknown.h"
@@ -17,6 +19,41 @@ using platform::UniqueSafeArray;
 using testing_support::bstr_text;
 using testing_support::CountingUnknown;
 using testing_support::olestring;
+using Bounds = std::pair<LONG, LONG>;
+using Longs = std::vector<LONG>;
+
+Bounds bounds(SAFEARRAY* psa, UINT dim) {
+    LONG lb = -99, ub = -99;
+    EXPECT_EQ(SafeArrayGetLBound(psa, dim, &lb), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(psa, dim, &ub), S_OK);
+    return {lb, ub};
+}
+
+// One index: value points at an LONG or VARIANT, or is the BSTR or interface itself.
+HRESULT put(SAFEARRAY* psa, LONG i, void* value) {
+    return SafeArrayPutElement(psa, &i, value);
+}
+HRESULT get(SAFEARRAY* psa, LONG i, void* out) {
+    return SafeArrayGetElement(psa, &i, out);
+}
+
+// Every element of a 1-D VT_I4 array, read one by one.
+Longs longs(SAFEARRAY* psa) {
+    Longs got;
+    const Bounds b = bounds(psa, 1);
+    for (LONG i = b.first; i <= b.second; ++i) {
+        LONG value = -1;
+        EXPECT_EQ(get(psa, i, &value), S_OK) << i;
+        got.push_back(value);
+    }
+    return got;
+}
+
+VARTYPE vartype(SAFEARRAY* psa) {
+    VARTYPE vt = VT_ILLEGAL;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
+    return vt;
+}
 
 struct TypeCase {
     VARTYPE vt;
@@ -31,17 +68,12 @@ TEST_P(SafeArrayTypeTest, CreateSetsSizeFeaturesAndVartype) {
     SAFEARRAYBOUND bound = {3, 0};
     UniqueSafeArray created(SafeArrayCreate(c.vt, 1, &bound));
     UniqueSafeArray vector(SafeArrayCreateVector(c.vt, 0, 3));
-    ASSERT_TRUE(created);
-    ASSERT_TRUE(vector);
-
+    ASSERT_TRUE(created && vector);
     EXPECT_EQ(SafeArrayGetElemsize(created.get()), c.elemsize);
     EXPECT_EQ(created.get()->fFeatures, c.features);
     EXPECT_EQ(vector.get()->fFeatures, c.features | FADF_CREATEVECTOR);
-    VARTYPE vt = VT_EMPTY;
-    ASSERT_EQ(SafeArrayGetVartype(created.get(), &vt), S_OK);
-    EXPECT_EQ(vt, c.vt);
-    ASSERT_EQ(SafeArrayGetVartype(vector.get(), &vt), S_OK);
-    EXPECT_EQ(vt, c.vt);
+    EXPECT_EQ(vartype(created.get()), c.vt);
+    EXPECT_EQ(vartype(vector.get()), c.vt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,16 +120,15 @@ TEST(SafeArrayTest, DescriptorAloneCarriesNoOwnershipFlag) {
 }
 
 TEST(SafeArrayTest, VectorExRecordsTheInterfaceId) {
-    const IID iid = {0x1ABC6A22, 0x24A3, 0x4E50, {0x9F, 0xAD, 0xF6, 0xBA, 0x6B, 0x92, 0x9E, 0xE3}};
-    UniqueSafeArray psa(SafeArrayCreateVectorEx(VT_UNKNOWN, 0, 1, const_cast<IID*>(&iid)));
-    ASSERT_TRUE(psa);
-    GUID got{};
-    ASSERT_EQ(SafeArrayGetIID(psa.get(), &got), S_OK);
-    EXPECT_TRUE(IsEqualGUID(got, iid));
-
+    IID iid = {0x1ABC6A22, 0x24A3, 0x4E50, {0x9F, 0xAD, 0xF6, 0xBA, 0x6B, 0x92, 0x9E, 0xE3}};
+    UniqueSafeArray ex(SafeArrayCreateVectorEx(VT_UNKNOWN, 0, 1, &iid));
     UniqueSafeArray plain(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
-    ASSERT_EQ(SafeArrayGetIID(plain.get(), &got), S_OK);
-    EXPECT_TRUE(IsEqualGUID(got, IID_IUnknown));
+    const std::pair<SAFEARRAY*, IID> cases[] = {{ex.get(), iid}, {plain.get(), IID_IUnknown}};
+    for (const auto& [psa, expected] : cases) {
+        GUID got{};
+        ASSERT_EQ(SafeArrayGetIID(psa, &got), S_OK);
+        EXPECT_TRUE(IsEqualGUID(got, expected));
+    }
 }
 
 // Two dimensions: dimension 1 has 2 elements from 1, dimension 2 has 3 from 10; (i, j) holds
@@ -121,22 +152,15 @@ class TwoDimTest : public ::testing::Test {
 
 TEST_F(TwoDimTest, BoundsPerDimensionAndReversedDescriptor) {
     EXPECT_EQ(SafeArrayGetDim(psa.get()), 2u);
-    LONG lb = 0, ub = 0;
-    ASSERT_EQ(SafeArrayGetLBound(psa.get(), 1, &lb), S_OK);
-    ASSERT_EQ(SafeArrayGetUBound(psa.get(), 1, &ub), S_OK);
-    EXPECT_EQ(lb, 1);
-    EXPECT_EQ(ub, 2);
-    ASSERT_EQ(SafeArrayGetLBound(psa.get(), 2, &lb), S_OK);
-    ASSERT_EQ(SafeArrayGetUBound(psa.get(), 2, &ub), S_OK);
-    EXPECT_EQ(lb, 10);
-    EXPECT_EQ(ub, 12);
+    EXPECT_EQ(bounds(psa.get(), 1), Bounds(1, 2));
+    EXPECT_EQ(bounds(psa.get(), 2), Bounds(10, 12));
     // The descriptor stores the last dimension first.
-    EXPECT_EQ(psa.get()->rgsabound[0].cElements, 3u);
-    EXPECT_EQ(psa.get()->rgsabound[0].lLbound, 10);
-    EXPECT_EQ(psa.get()->rgsabound[1].cElements, 2u);
-    EXPECT_EQ(psa.get()->rgsabound[1].lLbound, 1);
-    EXPECT_EQ(SafeArrayGetLBound(psa.get(), 0, &lb), DISP_E_BADINDEX);
-    EXPECT_EQ(SafeArrayGetUBound(psa.get(), 3, &ub), DISP_E_BADINDEX);
+    const SAFEARRAYBOUND* b = psa.get()->rgsabound;
+    EXPECT_EQ(Longs({LONG(b[0].cElements), b[0].lLbound, LONG(b[1].cElements), b[1].lLbound}),
+              Longs({3, 10, 2, 1}));
+    LONG out = 0;
+    EXPECT_EQ(SafeArrayGetLBound(psa.get(), 0, &out), DISP_E_BADINDEX);
+    EXPECT_EQ(SafeArrayGetUBound(psa.get(), 3, &out), DISP_E_BADINDEX);
 }
 
 // Bounds whose end passes LONG's range (probed under Wine): the array is created, its upper
@@ -158,25 +182,18 @@ TEST(SafeArrayBoundsTest, EndsPastTheLongRangeWrapAndReachNoElement) {
         SAFEARRAYBOUND bound = {c.count, c.lower};
         UniqueSafeArray psa(SafeArrayCreate(VT_I4, 1, &bound));
         ASSERT_TRUE(psa);
-        LONG upper = 0;
-        ASSERT_EQ(SafeArrayGetUBound(psa.get(), 1, &upper), S_OK);
-        EXPECT_EQ(upper, c.upper);
-        LONG first = c.lower;
+        EXPECT_EQ(bounds(psa.get(), 1).second, c.upper);
         LONG value = 7;
-        EXPECT_EQ(SafeArrayPutElement(psa.get(), &first, &value),
-                  c.reachable ? S_OK : DISP_E_BADINDEX);
-        LONG last = upper;
-        EXPECT_EQ(SafeArrayGetElement(psa.get(), &last, &value),
-                  c.reachable ? S_OK : DISP_E_BADINDEX);
+        const HRESULT reach = c.reachable ? S_OK : DISP_E_BADINDEX;
+        EXPECT_EQ(put(psa.get(), c.lower, &value), reach);
+        EXPECT_EQ(get(psa.get(), c.upper, &value), reach);
     }
 }
 
 TEST_F(TwoDimTest, FirstIndexVariesFastest) {
     platform::SafeArrayDataAccess<LONG> data(psa.get());
     ASSERT_EQ(data.hr(), S_OK);
-    const std::vector<LONG> expected = {110, 210, 111, 211, 112, 212};
-    EXPECT_EQ(std::vector<LONG>(data.data(), data.data() + 6), expected);
-
+    EXPECT_EQ(Longs(data.data(), data.data() + 6), Longs({110, 210, 111, 211, 112, 212}));
     LONG idx[2] = {2, 11};
     void* cell = nullptr;
     ASSERT_EQ(SafeArrayPtrOfIndex(psa.get(), idx, &cell), S_OK);
@@ -199,13 +216,8 @@ TEST_F(TwoDimTest, IndicesOutsideEitherDimensionAreBad) {
 TEST_F(TwoDimTest, RedimGrowsTheLastDimensionKeepingCells) {
     SAFEARRAYBOUND grown = {5, 20};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &grown), S_OK);
-    LONG lb = 0, ub = 0;
-    SafeArrayGetLBound(psa.get(), 2, &lb);
-    SafeArrayGetUBound(psa.get(), 2, &ub);
-    EXPECT_EQ(lb, 20);
-    EXPECT_EQ(ub, 24);
-    SafeArrayGetUBound(psa.get(), 1, &ub);
-    EXPECT_EQ(ub, 2);  // the first dimension is untouched
+    EXPECT_EQ(bounds(psa.get(), 2), Bounds(20, 24));
+    EXPECT_EQ(bounds(psa.get(), 1), Bounds(1, 2));
     // Cells keep their position in memory, so old (i, j) is now (i, j - 10 + 20).
     for (LONG j = 20; j <= 24; ++j) {
         for (LONG i = 1; i <= 2; ++i) {
@@ -221,45 +233,31 @@ TEST(SafeArrayTest, RedimOfAVectorKeepsDataAndZeroFills) {
     UniqueSafeArray psa(SafeArrayCreateVector(VT_I4, 5, 3));
     for (LONG i = 5; i < 8; ++i) {
         LONG value = i * 10;
-        SafeArrayPutElement(psa.get(), &i, &value);
+        ASSERT_EQ(put(psa.get(), i, &value), S_OK);
     }
     SAFEARRAYBOUND grown = {6, 1};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &grown), S_OK);
-    std::vector<LONG> got;
-    for (LONG i = 1; i <= 6; ++i) {
-        LONG value = -1;
-        ASSERT_EQ(SafeArrayGetElement(psa.get(), &i, &value), S_OK);
-        got.push_back(value);
-    }
-    EXPECT_EQ(got, (std::vector<LONG>{50, 60, 70, 0, 0, 0}));
-
+    EXPECT_EQ(longs(psa.get()), Longs({50, 60, 70, 0, 0, 0}));
     SAFEARRAYBOUND shrunk = {2, 0};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &shrunk), S_OK);
-    LONG ub = 0;
-    SafeArrayGetUBound(psa.get(), 1, &ub);
-    EXPECT_EQ(ub, 1);
-    LONG idx = 1, value = 0;
-    ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, &value), S_OK);
-    EXPECT_EQ(value, 60);
+    EXPECT_EQ(longs(psa.get()), Longs({50, 60}));
 }
 
 TEST(SafeArrayTest, RedimShrinkReleasesRemovedElementsOnly) {
     CountingUnknown objs[4];
     UniqueSafeArray psa(SafeArrayCreateVector(VT_UNKNOWN, 0, 4));
     for (LONG i = 0; i < 4; ++i) {
-        ASSERT_EQ(SafeArrayPutElement(psa.get(), &i, static_cast<IUnknown*>(&objs[i])), S_OK);
+        ASSERT_EQ(put(psa.get(), i, static_cast<IUnknown*>(&objs[i])), S_OK);
     }
     SAFEARRAYBOUND shrunk = {1, 0};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &shrunk), S_OK);
-    EXPECT_EQ(objs[0].refs(), 2u);
-    EXPECT_EQ(objs[1].refs(), 1u);
-    EXPECT_EQ(objs[3].refs(), 1u);
+    EXPECT_EQ(std::vector<ULONG>({objs[0].refs(), objs[1].refs(), objs[3].refs()}),
+              std::vector<ULONG>({2, 1, 1}));
     // Growing again exposes empty cells, not the released pointers.
     SAFEARRAYBOUND grown = {3, 0};
     ASSERT_EQ(SafeArrayRedim(psa.get(), &grown), S_OK);
-    LONG idx = 2;
     IUnknown* got = reinterpret_cast<IUnknown*>(1);
-    ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, &got), S_OK);
+    ASSERT_EQ(get(psa.get(), 2, &got), S_OK);
     EXPECT_EQ(got, nullptr);
     psa.reset();
     EXPECT_EQ(objs[0].refs(), 1u);
@@ -273,9 +271,8 @@ TEST(SafeArrayTest, RedimRefusals) {
     psa.get()->fFeatures |= FADF_FIXEDSIZE;
     EXPECT_EQ(SafeArrayRedim(psa.get(), &bound), DISP_E_ARRAYISLOCKED);
     psa.get()->fFeatures &= ~FADF_FIXEDSIZE;
-    ASSERT_EQ(SafeArrayLock(psa.get()), S_OK);
+    platform::SafeArrayDataAccess<LONG> lock(psa.get());
     EXPECT_EQ(SafeArrayRedim(psa.get(), &bound), DISP_E_ARRAYISLOCKED);
-    ASSERT_EQ(SafeArrayUnlock(psa.get()), S_OK);
 }
 
 TEST(SafeArrayTest, LocksCountAndBlockDestruction) {
@@ -338,43 +335,35 @@ TEST(SafeArrayTest, NullArgumentsAreRefused) {
 TEST(SafeArrayTest, ZeroElementArraysAreValid) {
     UniqueSafeArray vector(SafeArrayCreateVector(VT_I4, 0, 0));
     ASSERT_TRUE(vector);
-    LONG ub = 5;
-    ASSERT_EQ(SafeArrayGetUBound(vector.get(), 1, &ub), S_OK);
-    EXPECT_EQ(ub, -1);
+    EXPECT_EQ(bounds(vector.get(), 1), Bounds(0, -1));
     SAFEARRAYBOUND bound = {0, 3};
     UniqueSafeArray created(SafeArrayCreate(VT_BSTR, 1, &bound));
     ASSERT_TRUE(created);
-    platform::SafeArrayDataAccess<BSTR> data(created.get());
-    EXPECT_EQ(data.hr(), S_OK);
-    LONG idx = 3;
+    EXPECT_EQ(platform::SafeArrayDataAccess<BSTR>(created.get()).hr(), S_OK);
     BSTR b = nullptr;
-    EXPECT_EQ(SafeArrayGetElement(created.get(), &idx, &b), DISP_E_BADINDEX);
+    EXPECT_EQ(get(created.get(), 3, &b), DISP_E_BADINDEX);
 }
 
 TEST(SafeArrayTest, BstrElementsAreCopiedInAndOutAndNullIsStoredEmpty) {
     UniqueSafeArray psa(SafeArrayCreateVector(VT_BSTR, 0, 2));
+    BSTR* cells = static_cast<BSTR*>(psa.get()->pvData);
     platform::UniqueBstr source = platform::UniqueBstr::from(OLESTR("name"));
-    LONG idx = 0;
-    ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, source.get()), S_OK);
-    BSTR stored = static_cast<BSTR*>(psa.get()->pvData)[0];
-    EXPECT_NE(stored, source.get());
+    ASSERT_EQ(put(psa.get(), 0, source.get()), S_OK);
+    EXPECT_NE(cells[0], source.get());
     source.reset();
-    EXPECT_EQ(bstr_text(stored), olestring(OLESTR("name")));
-
+    EXPECT_EQ(bstr_text(cells[0]), OLESTR("name"));
     platform::UniqueBstr fetched;
-    ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, fetched.put()), S_OK);
-    EXPECT_NE(fetched.get(), stored);
-    EXPECT_EQ(bstr_text(fetched.get()), olestring(OLESTR("name")));
+    ASSERT_EQ(get(psa.get(), 0, fetched.put()), S_OK);
+    EXPECT_NE(fetched.get(), cells[0]);
+    EXPECT_EQ(bstr_text(fetched.get()), OLESTR("name"));
 
     // Replacing frees the old string (the sanitizers see a leak otherwise); null is stored as
     // the empty string, but an element never written is null and is handed out as null.
-    ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, nullptr), S_OK);
-    stored = static_cast<BSTR*>(psa.get()->pvData)[0];
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(SysStringLen(stored), 0u);
-    idx = 1;
+    ASSERT_EQ(put(psa.get(), 0, nullptr), S_OK);
+    ASSERT_NE(cells[0], nullptr);
+    EXPECT_EQ(SysStringLen(cells[0]), 0u);
     BSTR never = reinterpret_cast<BSTR>(1);
-    ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, &never), S_OK);
+    ASSERT_EQ(get(psa.get(), 1, &never), S_OK);
     EXPECT_EQ(never, nullptr);
 }
 
@@ -382,17 +371,14 @@ TEST(SafeArrayTest, InterfaceElementsHoldReferences) {
     CountingUnknown first, second;
     {
         UniqueSafeArray psa(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
-        LONG idx = 0;
-        ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, static_cast<IUnknown*>(&first)), S_OK);
+        ASSERT_EQ(put(psa.get(), 0, static_cast<IUnknown*>(&first)), S_OK);
         EXPECT_EQ(first.refs(), 2u);
-        ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, static_cast<IUnknown*>(&second)), S_OK);
+        ASSERT_EQ(put(psa.get(), 0, static_cast<IUnknown*>(&second)), S_OK);
         EXPECT_EQ(first.refs(), 1u);
-        EXPECT_EQ(second.refs(), 2u);
-        IUnknown* fetched = nullptr;
-        ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, &fetched), S_OK);
-        EXPECT_EQ(fetched, &second);
+        platform::ComPtr<IUnknown> fetched;
+        ASSERT_EQ(get(psa.get(), 0, fetched.put()), S_OK);
+        EXPECT_EQ(fetched.get(), &second);
         EXPECT_EQ(second.refs(), 3u);
-        fetched->Release();
     }
     EXPECT_EQ(second.refs(), 1u);
 }
@@ -401,29 +387,24 @@ TEST(SafeArrayTest, VariantElementsAreDeepCopied) {
     CountingUnknown obj;
     {
         UniqueSafeArray psa(SafeArrayCreateVector(VT_VARIANT, 0, 2));
-        platform::UniqueVariant text;
+        platform::UniqueVariant text, unk;
         text->vt = VT_BSTR;
         text->bstrVal = SysAllocString(OLESTR("value"));
-        platform::UniqueVariant unk;
         unk->vt = VT_UNKNOWN;
         unk->punkVal = &obj;
         obj.AddRef();
-        LONG idx = 0;
-        ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, text.get()), S_OK);
-        idx = 1;
-        ASSERT_EQ(SafeArrayPutElement(psa.get(), &idx, unk.get()), S_OK);
+        ASSERT_EQ(put(psa.get(), 0, text.get()), S_OK);
+        ASSERT_EQ(put(psa.get(), 1, unk.get()), S_OK);
         EXPECT_EQ(obj.refs(), 3u);
 
         const VARIANT* cells = static_cast<VARIANT*>(psa.get()->pvData);
         EXPECT_NE(cells[0].bstrVal, text->bstrVal);
-        EXPECT_EQ(bstr_text(cells[0].bstrVal), olestring(OLESTR("value")));
-
+        EXPECT_EQ(bstr_text(cells[0].bstrVal), OLESTR("value"));
         platform::UniqueVariant fetched;
-        idx = 0;
-        ASSERT_EQ(SafeArrayGetElement(psa.get(), &idx, fetched.get()), S_OK);
+        ASSERT_EQ(get(psa.get(), 0, fetched.get()), S_OK);
         EXPECT_EQ(fetched.vt(), VT_BSTR);
         EXPECT_NE(fetched->bstrVal, cells[0].bstrVal);
-        EXPECT_EQ(bstr_text(fetched->bstrVal), olestring(OLESTR("value")));
+        EXPECT_EQ(bstr_text(fetched->bstrVal), OLESTR("value"));
     }
     EXPECT_EQ(obj.refs(), 1u);
 }
@@ -431,27 +412,20 @@ TEST(SafeArrayTest, VariantElementsAreDeepCopied) {
 TEST(SafeArrayTest, CopyIsDeepAndDropsAllocationFlags) {
     CountingUnknown obj;
     UniqueSafeArray bstrs(SafeArrayCreateVector(VT_BSTR, 7, 2));
-    LONG idx = 8;
     platform::UniqueBstr text = platform::UniqueBstr::from(OLESTR("abc"));
-    SafeArrayPutElement(bstrs.get(), &idx, text.get());
+    ASSERT_EQ(put(bstrs.get(), 8, text.get()), S_OK);
     UniqueSafeArray unks(SafeArrayCreateVector(VT_UNKNOWN, 0, 1));
-    idx = 0;
-    SafeArrayPutElement(unks.get(), &idx, static_cast<IUnknown*>(&obj));
+    ASSERT_EQ(put(unks.get(), 0, static_cast<IUnknown*>(&obj)), S_OK);
     {
         UniqueSafeArray copy(SafeArrayCreateVector(VT_I4, 0, 1));  // released by copy_to
         ASSERT_EQ(bstrs.copy_to(copy), S_OK);
         EXPECT_EQ(copy.get()->fFeatures, FADF_HAVEVARTYPE | FADF_BSTR);
-        LONG lb = 0;
-        SafeArrayGetLBound(copy.get(), 1, &lb);
-        EXPECT_EQ(lb, 7);
-        VARTYPE vt = VT_EMPTY;
-        SafeArrayGetVartype(copy.get(), &vt);
-        EXPECT_EQ(vt, VT_BSTR);
-        BSTR original = static_cast<BSTR*>(bstrs.get()->pvData)[1];
-        BSTR copied = static_cast<BSTR*>(copy.get()->pvData)[1];
-        EXPECT_NE(copied, original);
-        EXPECT_EQ(bstr_text(copied), olestring(OLESTR("abc")));
-        EXPECT_EQ(static_cast<BSTR*>(copy.get()->pvData)[0], nullptr);
+        EXPECT_EQ(bounds(copy.get(), 1), Bounds(7, 8));
+        EXPECT_EQ(vartype(copy.get()), VT_BSTR);
+        const BSTR* copied = static_cast<BSTR*>(copy.get()->pvData);
+        EXPECT_NE(copied[1], static_cast<BSTR*>(bstrs.get()->pvData)[1]);
+        EXPECT_EQ(bstr_text(copied[1]), OLESTR("abc"));
+        EXPECT_EQ(copied[0], nullptr);
 
         UniqueSafeArray unkCopy;
         ASSERT_EQ(unks.copy_to(unkCopy), S_OK);
@@ -464,11 +438,9 @@ TEST(SafeArrayTest, DestroyReleasesEveryElement) {
     CountingUnknown obj;
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
     SAFEARRAY* psa = SafeArrayCreate(VT_UNKNOWN, 2, bounds);
-    for (LONG i = 0; i < 2; ++i) {
-        for (LONG j = 0; j < 2; ++j) {
-            LONG idx[2] = {i, j};
-            SafeArrayPutElement(psa, idx, static_cast<IUnknown*>(&obj));
-        }
+    for (LONG i = 0; i < 4; ++i) {
+        LONG idx[2] = {i % 2, i / 2};
+        ASSERT_EQ(SafeArrayPutElement(psa, idx, static_cast<IUnknown*>(&obj)), S_OK);
     }
     EXPECT_EQ(obj.refs(), 5u);
     ASSERT_EQ(SafeArrayDestroy(psa), S_OK);

@@ -17,6 +17,15 @@ using testing_support::bstr_text;
 using testing_support::CountingUnknown;
 using testing_support::olestring;
 
+// A variant holding a reference of its own to obj.
+UniqueVariant holding(CountingUnknown& obj, VARTYPE vt = VT_UNKNOWN) {
+    UniqueVariant v;
+    v->vt = vt;
+    v->punkVal = &obj;
+    obj.AddRef();
+    return v;
+}
+
 TEST(VariantTest, LayoutMatchesTheBinaryContract) {
     EXPECT_EQ(sizeof(VARIANT), 8 + 2 * sizeof(void*));
     EXPECT_EQ(offsetof(VARIANT, lVal), 8u);
@@ -36,10 +45,8 @@ TEST(VariantTest, ClearAndCopyValidateTheType) {
     };
     for (const auto& [types, expected] : groups) {
         for (VARTYPE vt : types) {
-            VARIANT src;
-            VariantInit(&src);
+            VARIANT src{};
             src.vt = vt;
-            src.llVal = 0;
             LONG referent = 0;
             if (vt & VT_BYREF) {
                 src.plVal = &referent;
@@ -70,10 +77,7 @@ TEST(VariantTest, CopyOfBstrIsDeepAndByteExactAndOfNullIsEmpty) {
 TEST(VariantTest, InterfaceCopiesAddAndClearsRelease) {
     CountingUnknown obj;
     for (VARTYPE vt : {VT_UNKNOWN, VT_DISPATCH}) {
-        UniqueVariant src;
-        src->vt = vt;
-        src->punkVal = &obj;
-        obj.AddRef();
+        UniqueVariant src = holding(obj, vt);
         {
             UniqueVariant dest;
             ASSERT_EQ(dest.copy_from(src.get()), S_OK);
@@ -86,19 +90,15 @@ TEST(VariantTest, InterfaceCopiesAddAndClearsRelease) {
 
 TEST(VariantTest, CopyClearsWhatTheDestinationHeld) {
     CountingUnknown old;
-    UniqueVariant dest;
-    dest->vt = VT_UNKNOWN;
-    dest->punkVal = &old;
-    old.AddRef();
+    UniqueVariant dest = holding(old);
     UniqueVariant src;
     src->vt = VT_I4;
     src->lVal = 42;
     ASSERT_EQ(dest.copy_from(src.get()), S_OK);
     EXPECT_EQ(old.refs(), 1u);
-    EXPECT_EQ(dest.vt(), VT_I4);
-    EXPECT_EQ(dest->lVal, 42);
     // Copying onto itself changes nothing.
     ASSERT_EQ(VariantCopy(dest.get(), dest.get()), S_OK);
+    EXPECT_EQ(dest.vt(), VT_I4);
     EXPECT_EQ(dest->lVal, 42);
 }
 
@@ -122,22 +122,19 @@ TEST(VariantTest, ArrayCopyIsDeep) {
     src->parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
     LONG idx = 0;
     platform::UniqueBstr text = platform::UniqueBstr::from(OLESTR("n"));
-    SafeArrayPutElement(src->parray, &idx, text.get());
+    ASSERT_EQ(SafeArrayPutElement(src->parray, &idx, text.get()), S_OK);
     UniqueVariant dest;
     ASSERT_EQ(dest.copy_from(src.get()), S_OK);
-    ASSERT_NE(dest->parray, nullptr);
-    EXPECT_NE(dest->parray, src->parray);
-    BSTR a = static_cast<BSTR*>(src->parray->pvData)[0];
-    BSTR b = static_cast<BSTR*>(dest->parray->pvData)[0];
-    EXPECT_NE(a, b);
-    EXPECT_EQ(bstr_text(b), olestring(OLESTR("n")));
+    ASSERT_NE(dest->parray, src->parray);
+    const BSTR copied = static_cast<BSTR*>(dest->parray->pvData)[0];
+    EXPECT_NE(copied, static_cast<BSTR*>(src->parray->pvData)[0]);
+    EXPECT_EQ(bstr_text(copied), OLESTR("n"));
 }
 
 TEST(VariantTest, ClearOfLockedArrayFailsButEmptiesTheVariant) {
     SAFEARRAY* psa = SafeArrayCreateVector(VT_I4, 0, 2);
     ASSERT_EQ(SafeArrayLock(psa), S_OK);
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_ARRAY | VT_I4;
     v.parray = psa;
     EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
