@@ -94,14 +94,13 @@ bool CompactLiveNames(SAFEARRAY* names, const std::vector<std::pair<LONG, LONG>>
     return true;
 }
 
-// KeepLiveNames when the names are the component's own and cover every SJ: the same SJs
-// dropped with the same traces, the live names moved to the front of the array, none copied
-// (AppendNames then sizes the array to them and the client's names).
-bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, LONG& kept) {
+// Drops the CJ's stopped and cancelled SJs (this very SJ's callbacks: a lookup by id could reach
+// another job's) and hands each live SJ's run of names (first, count) to `keep`, in order; false
+// as soon as `keep` fails.
+template <class Keep>
+bool WalkLiveSJs(CCoTrace& trace, CAsyncRQEntry& cj, Keep keep) {
     const ULONG cjID = cj.m_ES_JobID;
-    std::vector<std::pair<LONG, LONG>> runs;
     LONG src = 0;
-    kept = 0;
     for (auto it = cj.m_SJList.begin(); it != cj.m_SJList.end();) {
         const LONG n = static_cast<LONG>(it->dwVarCount);
         if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
@@ -115,13 +114,28 @@ bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, 
         }
         CO_TRACE(trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
                  static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
+        if (!keep(src, n)) {
+            return false;
+        }
+        src += n;
+        ++it;
+    }
+    return true;
+}
+
+// KeepLiveNames when the names are the component's own and cover every SJ: the same SJs
+// dropped with the same traces, the live names moved to the front of the array, none copied
+// (AppendNames then sizes the array to them and the client's names).
+bool KeepLiveNamesInPlace(CCoTrace& trace, CAsyncRQEntry& cj, SAFEARRAY* names, LONG& kept) {
+    std::vector<std::pair<LONG, LONG>> runs;
+    kept = 0;
+    (void)WalkLiveSJs(trace, cj, [&](LONG src, LONG n) {
         if (n > 0) {
             runs.emplace_back(src, n);
         }
-        src += n;
         kept += n;
-        ++it;
-    }
+        return true;
+    });
     if (!CompactLiveNames(names, runs)) {
         CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
         return false;
@@ -135,28 +149,13 @@ bool KeepLiveNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG& kept) {
     if (SAFEARRAY* own = OwnNamesCoveringSJs(cj)) {
         return KeepLiveNamesInPlace(trace, cj, own, kept);
     }
-    const ULONG cjID = cj.m_ES_JobID;
     platform::UniqueVariant live;
     if (FAILED(VariantSafeArrayCreate(live.get(), VT_VARIANT, 1, 0, 0))) {
         CO_TRACE(trace, TRACE_ERROR, "error SafeArrayCreate");
         return false;
     }
-    LONG src = 0;
     LONG dst = 0;
-    for (auto it = cj.m_SJList.begin(); it != cj.m_SJList.end();) {
-        const LONG n = static_cast<LONG>(it->dwVarCount);
-        if (it->RQStatus == SJ_STOPPED || it->RQStatus == SJ_CANCELLED) {
-            src += n;
-            const ULONG sjID = it->ES_JobID;
-            // This very SJ's callbacks: a lookup by id could reach another job's.
-            CAsychronRQ::ReleaseAsyncSymRQ(*it);
-            CO_TRACE(trace, TRACE_INFO, "SJ ES_JobID: %u removed from CJ ES_JobID: %u",
-                     static_cast<unsigned>(sjID), static_cast<unsigned>(cjID));
-            it = cj.m_SJList.erase(it);
-            continue;
-        }
-        CO_TRACE(trace, TRACE_INFO, "update asynchron read: JobID %d, copy %d vars of RQ: %d ",
-                 static_cast<int>(cjID), static_cast<int>(n), static_cast<int>(it->ES_JobID));
+    const bool copied = WalkLiveSJs(trace, cj, [&](LONG src, LONG n) {
         SAFEARRAYBOUND grown{static_cast<ULONG>(dst + n), 0};
         if (FAILED(SafeArrayRedim(live->parray, &grown))) {
             CO_TRACE(trace, TRACE_ERROR, "error SafeArrayRedim");
@@ -167,9 +166,11 @@ bool KeepLiveNames(CCoTrace& trace, CAsyncRQEntry& cj, LONG& kept) {
             CO_TRACE(trace, TRACE_ERROR, "error VariantSafeArrayCopyRange");
             return false;
         }
-        src += n;
         dst += n;
-        ++it;
+        return true;
+    });
+    if (!copied) {
+        return false;
     }
     kept = dst;
     return SUCCEEDED(cj.m_vRequestedNames.copy_from(live.get()));
