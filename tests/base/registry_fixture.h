@@ -12,6 +12,15 @@
 
 namespace testing_support {
 
+// The objects' reference counts, compared at once against released(n): every one came back.
+template <class... T>
+std::vector<ULONG> refs_of(const T&... objects) {
+    return {objects.refs()...};
+}
+inline std::vector<ULONG> released(size_t n) {
+    return std::vector<ULONG>(n, 1);
+}
+
 class RegistryFixture : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
