@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ class RegistryFixture : public ::testing::Test {
             }
         }
         return r;
+    }
+    // Whether a text of that level (0: any) starts with `prefix`.
+    bool traced_start(int level, const std::string& prefix) const {
+        const auto all = traced(level);
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
     }
 
     TraceCapture capture;
