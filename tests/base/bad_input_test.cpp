@@ -459,9 +459,7 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         }
         r.reset();
         c.reset();
-        EXPECT_EQ(icb1.refs(), 1u);
-        EXPECT_EQ(icb2.refs(), 1u);
-        EXPECT_EQ(decode.refs(), 1u);
+        EXPECT_EQ(testing_support::refs_of(icb1, icb2, decode), testing_support::released(3));
         decode.deleteStatus = 0;
     }
 }

@@ -9,11 +9,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <list>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -41,7 +41,6 @@ constexpr struct { LONG cycle, typ; } kSlots[] = {{100, 9}, {200, 9}, {100, 12}}
 constexpr int kSlotCount = static_cast<int>(sizeof kSlots / sizeof kSlots[0]);
 constexpr ULONG kDeleteReason = 7;
 
-// What the component answers, as a client reads it.
 constexpr ULONG kCancelDeleted = CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED;
 
 // Each thread draws from its own generator, seeded from the run's seed and the thread's index.
@@ -208,13 +207,12 @@ class Quiescence {
   public:
     void point() {
         std::unique_lock<std::mutex> lock(m_lock);
-        if (!m_pause) {
-            return;
+        if (m_pause) {
+            const unsigned generation = m_generation;
+            ++m_waiting;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_generation != generation; });
         }
-        const unsigned generation = m_generation;
-        ++m_waiting;
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_generation != generation; });
     }
     void pause(int clients) {
         std::unique_lock<std::mutex> lock(m_lock);
@@ -273,11 +271,8 @@ class Stress {
     }
 
     unsigned long long steps() const {
-        unsigned long long n = 0;
-        for (const Client& c : m_clients) {
-            n += c.steps;
-        }
-        return n;
+        return std::accumulate(m_clients.begin(), m_clients.end(), 0ull,
+                               [](unsigned long long n, const Client& c) { return n + c.steps; });
     }
 
   private:
