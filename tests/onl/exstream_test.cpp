@@ -114,7 +114,7 @@ TEST_F(YdbExStreamTest, FailureIsStickyAndGoodStillTouches) {
     };
     EXPECT_EQ((std::vector<ULONG>{callsAt(1), callsAt(9), callsAt(13), callsAt(14)}),
               (std::vector<ULONG>{0, 0, 0, 0}));
-    EXPECT_EQ((std::vector<long>{long{target}, flag.m_Value}), (std::vector<long>{77, 5}));
+    EXPECT_EQ((std::vector<int64_t>{target, flag.m_Value}), (std::vector<int64_t>{77, 5}));
     EXPECT_FALSE(s.good());
     EXPECT_FALSE(s.good());
     EXPECT_EQ(callsAt(14), 2u);
