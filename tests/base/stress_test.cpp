@@ -378,13 +378,11 @@ class Stress {
         const bool raced = deleteRunning || m_ydbDeletesStarted != deletesBefore;
         STRESS_CHECK(status == StatusAfterCallbacks(),
                      "cancel of SJ " << job.sj << ": status " << status);
-        if (job.held == Held::No) {
-            STRESS_CHECK(actions == 0, "cancel of unheld SJ " << job.sj << ": " << actions);
-        } else {
-            STRESS_CHECK(actions == CJ_CANCEL_CJ_REMOVED || actions == CJ_CANCEL_SJ_REMOVED ||
-                             actions == kCancelDeleted,
-                         "cancel of SJ " << job.sj << ": " << actions);
-        }
+        STRESS_CHECK(
+            job.held == Held::No ? actions == 0
+                                 : actions == CJ_CANCEL_CJ_REMOVED ||
+                                       actions == CJ_CANCEL_SJ_REMOVED || actions == kCancelDeleted,
+            "cancel of SJ " << job.sj << (job.held == Held::No ? " (unheld): " : ": ") << actions);
         if (actions == CJ_CANCEL_SJ_REMOVED || actions == kCancelDeleted) {
             STRESS_CHECK(Holds(record, job.sj) && record->m_ES_JobID == cj,
                          "cancel of SJ " << job.sj << ": record of " << record->m_ES_JobID);
@@ -548,12 +546,11 @@ class Stress {
                 STRESS_CHECK(m_object->existCycle(kSlots[job.slot].cycle, kSlots[job.slot].typ,
                                                   job.sj, &cj, &state) == S_OK,
                              "existCycle of " << job.sj);
-                if (job.held == Held::Yes) {
-                    STRESS_CHECK(holder.count(&job) != 0 && holder[&job] == cj && state == 8,
-                                 "SJ " << job.sj << " not found (state " << state << ")");
-                } else {
-                    STRESS_CHECK(state == 4, "unheld SJ " << job.sj << " found in " << cj);
-                }
+                STRESS_CHECK(job.held == Held::Yes
+                                 ? holder.count(&job) != 0 && holder[&job] == cj && state == 8
+                                 : state == 4,
+                             "SJ " << job.sj << " (held " << (job.held == Held::Yes) << ") in "
+                                   << cj << ", state " << state);
                 ++it;
             }
         }
