@@ -69,8 +69,8 @@ TEST_F(AsyncRegistryTest, SingleJobsAreFoundByTheLastAskerOrTheList) {
     EXPECT_EQ(rq.AddAsyncSymRQ(3, &sj, 9), nullptr);  // no such CJ: nothing stored
     SAsyncSymRQEntry* stored = rq.AddAsyncSymRQ(2, &sj, 9);
     ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(rq.GetSymSize(2, 9), 1u);
-    EXPECT_EQ(rq.GetSymSize(2, 1), 0u);
+    EXPECT_EQ((std::vector<size_t>{rq.GetSymSize(2, 9), rq.GetSymSize(2, 1)}),
+              (std::vector<size_t>{1, 0}));
     EXPECT_EQ(CAsychronRQ::GetAsychronSymRQArray(cj, 0x80000001), stored);
     EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 0x80000001), cj);
     EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 0x80000005), cj);
@@ -152,8 +152,7 @@ TEST_F(AsyncRegistryTest, KillingACollectionJobReleasesEveryCallbackInOrder) {
         EXPECT_EQ(rq.GetAsychronRQArray(2, 9), nullptr);
         EXPECT_EQ(rq.GetAsyncCJRQArray(100, 9, 11), nullptr);
     }
-    EXPECT_EQ((std::vector<ULONG>{icb.refs(), cjIcb.refs(), decode.refs(), cjDecode.refs()}),
-              (std::vector<ULONG>{1, 1, 1, 1}));
+    EXPECT_EQ(testing_support::refs_of(icb, cjIcb, decode, cjDecode), testing_support::released(4));
 }
 
 TEST_F(AsyncRegistryTest, NestedKillsAreTracedAsReentrance) {
@@ -181,8 +180,7 @@ TEST_F(AsyncRegistryTest, NestedKillsAreTracedAsReentrance) {
     first.KillAsychronRQ(2, 9, 0, false);
     EXPECT_EQ(icb.refs(), 1u);
     EXPECT_EQ(second.GetAsychronRQArray(2, 9), nullptr);
-    const auto texts = traced(1);
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Reentrance 3"), texts.end());
+    EXPECT_TRUE(traced_start(1, "Reentrance 3"));
 }
 
 TEST_F(AsyncRegistryTest, AFailedAllocationLeavesNoReentranceBehind) {

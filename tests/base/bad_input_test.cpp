@@ -76,15 +76,6 @@ class BadInputTest : public ydb_road::YdbDataFixture {
                   S_OK);
         return action;
     }
-    // Whether a trace of that level starts with `text`.
-    bool Traced(int level, const std::string& text) const {
-        for (const std::string& t : traced(level)) {
-            if (t.compare(0, text.size(), text) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
     // A YDB request of one variable added by sj on cycle 200; the status it got.
     ULONG AddYDB(ULONG sj, const ComPtr<IYDB_Data>& data) {
         ULONG status = 0xDEAD;
@@ -462,15 +453,13 @@ TEST_F(BadInputTest, EveryRowIsAnsweredWithoutHarm) {
         const Answer got = row.call();
         EXPECT_EQ(got.hr, row.hr);
         EXPECT_EQ(got.word, row.word);
-        EXPECT_TRUE(row.trace[0] == 0 || Traced(row.level, row.trace));
+        EXPECT_TRUE(row.trace[0] == 0 || traced_start(row.level, row.trace));
         if (row.level != 4) {
             EXPECT_EQ(traced(4), std::vector<std::string>{});
         }
         r.reset();
         c.reset();
-        EXPECT_EQ(icb1.refs(), 1u);
-        EXPECT_EQ(icb2.refs(), 1u);
-        EXPECT_EQ(decode.refs(), 1u);
+        EXPECT_EQ(testing_support::refs_of(icb1, icb2, decode), testing_support::released(3));
         decode.deleteStatus = 0;
     }
 }

@@ -121,20 +121,19 @@ TEST_F(IVarRoadTest, AddsMergeByCycleAndTypeOrCreateWithinTheJobLimit) {
     EXPECT_EQ(Add(100, 9, {R(20, 1), R(21, 1), R(22, 1), R(23, 1), R(24, 1)}, 0x80000002), 0u);
     const CAsyncRQEntry* cj = Entry(2, 9);
     ASSERT_NE(cj, nullptr);
-    EXPECT_EQ(cj->ticks, 1);
-    EXPECT_EQ(cj->m_dwLastSJ_ES_JobID, 0x80000002u);
-    EXPECT_EQ(cj->m_dwVarCountAdded, 5u);
-    EXPECT_EQ(LookupRows(2, 9).size(), 5u);  // no SJ had joined yet: only the new names remain
+    // No SJ had joined yet: only the new names remain.
+    EXPECT_EQ((std::vector<ULONG>{static_cast<ULONG>(cj->ticks), cj->m_dwLastSJ_ES_JobID,
+                                  cj->m_dwVarCountAdded, ULONG(LookupRows(2, 9).size())}),
+              (std::vector<ULONG>{1, 0x80000002, 5, 5}));
 
     // Another type has its own ids; cycle 0 never merges; the limit refuses quietly.
     EXPECT_EQ(Add(100, 1, {R(0, 1)}, 0x80000003), 0u);
     EXPECT_NE(Entry(2, 1), nullptr);
     object->setMaxJobs(5, 2048, 0);
-    EXPECT_EQ(Add(0, 9, {R(0, 1)}, 0x80000004), 0u);
-    EXPECT_EQ(Add(0, 9, {R(0, 1)}, 0x80000005), 0u);
+    for (ULONG sj = 0x80000004; sj <= 0x80000006; ++sj) {
+        EXPECT_EQ(Add(0, 9, {R(0, 1)}, sj), 0u);
+    }
     EXPECT_NE(Entry(4, 9), nullptr);
-    capture.clear();
-    EXPECT_EQ(Add(0, 9, {R(0, 1)}, 0x80000006), 0u);
     EXPECT_EQ(Entry(5, 9), nullptr);
     EXPECT_EQ(traced(1).back(), "no more collection-jobs possible.");
 }
@@ -201,20 +200,19 @@ TEST_F(IVarRoadTest, JoinsSetTheActionWordAndStopAtTheThreshold) {
     EXPECT_EQ(record->m_RQStatus, STATE_STOP);
     EXPECT_EQ(SJIDs(record), (std::vector<ULONG>{0x80000001, 0x80000002}));
     // The ring: SJ to SJ by id and back to the CJ; joined SJs are marked stopped.
-    EXPECT_EQ(record->m_pSJ[0].next_ES_JobID, 0x80000002u);
-    EXPECT_EQ(record->m_pSJ[1].next_ES_JobID, 2u);
-    EXPECT_EQ(record->m_pSJ[0].RQStatus, SJ_STOPPED);
-    EXPECT_EQ(record->m_pSJ[1].Service, 1u);
-    EXPECT_EQ(record->m_pSJ[1].Typ, 9);
+    const SJAsyncRQRecord* sj = record->m_pSJ;
+    EXPECT_EQ((std::vector<ULONG>{sj[0].next_ES_JobID, sj[1].next_ES_JobID, sj[0].RQStatus,
+                                  sj[1].Service, static_cast<ULONG>(sj[1].Typ)}),
+              (std::vector<ULONG>{0x80000002, 2, SJ_STOPPED, 1, 9}));
 
     // Re-created under an id above the job limit and confirmed: the next join adds 0x040.
     ULONG action = j.action, status = 1;
     CJAsyncRQRecordHolder recreated;
     ASSERT_EQ(object->UpdateJobState(100, 9, 0x80000002, 100, &action, recreated.get(), &status),
               S_OK);
-    EXPECT_EQ(recreated->m_ES_JobID, 100u);
-    EXPECT_EQ(recreated->m_pSJ[0].RQStatus, SJ_RECREATED);
-    EXPECT_EQ(recreated->m_pSJ[0].parent_ES_JobID, 100u);
+    EXPECT_EQ((std::vector<ULONG>{recreated->m_ES_JobID, recreated->m_pSJ[0].RQStatus,
+                                  recreated->m_pSJ[0].parent_ES_JobID}),
+              (std::vector<ULONG>{100, SJ_RECREATED, 100}));
     ASSERT_EQ(object->UpdateCJ_IVarCB(0, 9, 2, nullptr, &status), S_OK);  // by its previous id
     EXPECT_EQ(Entry(100, 9)->m_RQStatus, STATE_RUN);
     Add(100, 9, {R(8, 2)}, 0x80000003);
@@ -266,11 +264,11 @@ TEST_F(IVarRoadTest, DeleteAndUpdateReachTheCallbacksOutsideTheLock) {
     ivarDecode.updateStatus = 0x1234;
     ydbDecode.deleteStatus = 0x77;
 
-    EXPECT_EQ(object->updateIVarCJob(30, 9, &status), S_OK);
-    EXPECT_EQ(status, 0x1234u);
+    ULONG update = 0, remove = 0;
+    EXPECT_EQ(object->updateIVarCJob(30, 9, &update), S_OK);
     EXPECT_EQ(object->updateYDBCJob(30, 9, &status), S_OK);
-    EXPECT_EQ(object->deleteYDBCJob(30, 9, 5, &status), S_OK);
-    EXPECT_EQ(status, 0x77u);
+    EXPECT_EQ(object->deleteYDBCJob(30, 9, 5, &remove), S_OK);
+    EXPECT_EQ((std::vector<ULONG>{update, remove}), (std::vector<ULONG>{0x1234, 0x77}));
     EXPECT_EQ(object->deleteIVarCJob(2, 9, 6, &status), S_OK);  // by its previous id
     // Both slots were fetched with revocation: a second delete finds no callback.
     capture.clear();
@@ -287,8 +285,7 @@ TEST_F(IVarRoadTest, DeleteAndUpdateReachTheCallbacksOutsideTheLock) {
     EXPECT_EQ((std::vector<ULONG>{ydb[0].jobID, ydb[1].jobID, ydb[1].arg}),
               (std::vector<ULONG>{30, 30, 5}));
     object.reset();
-    EXPECT_EQ(ivarDecode.refs(), 1u);
-    EXPECT_EQ(ydbDecode.refs(), 1u);
+    EXPECT_EQ(testing_support::refs_of(ivarDecode, ydbDecode), testing_support::released(2));
 }
 
 TEST_F(IVarRoadTest, RepeatedConfirmationsKeepOnlyTwoRegistrations) {
@@ -299,10 +296,10 @@ TEST_F(IVarRoadTest, RepeatedConfirmationsKeepOnlyTwoRegistrations) {
         ASSERT_EQ(object->UpdateCJ_IVarCB(0, 9, 2, d, &status), S_OK);
     }
     EXPECT_EQ(first.refs(), 1u);  // replaced twice: released, not leaked
-    EXPECT_GT(second.refs(), 1u);
-    EXPECT_GT(third.refs(), 1u);
+    EXPECT_EQ((std::vector<bool>{second.refs() > 1, third.refs() > 1}),
+              (std::vector<bool>{true, true}));
     object.reset();
-    EXPECT_EQ((std::vector<ULONG>{second.refs(), third.refs()}), (std::vector<ULONG>{1, 1}));
+    EXPECT_EQ(testing_support::refs_of(second, third), testing_support::released(2));
 }
 
 TEST_F(IVarRoadTest, QueriesAnswerForSingleAndCollectionJobs) {
@@ -374,8 +371,7 @@ TEST_F(IVarRoadTest, ADeleteKeepsWhatHappenedWhileItFetchedTheCallback) {
         ASSERT_EQ(second.calls().size(), 1u);
         EXPECT_EQ(second.calls()[0].arg, 5u);
         object.reset();
-        EXPECT_EQ(first.refs(), 1u);
-        EXPECT_EQ(second.refs(), 1u);
+        EXPECT_EQ(testing_support::refs_of(first, second), testing_support::released(2));
     }
 }
 
@@ -413,10 +409,8 @@ TEST_F(IVarRoadTest, JobsSharingAnIdWithAnotherClientsJobAreHandledAsThemselves)
               (std::vector<ULONG>{0, 200}));  // B's stays
     EXPECT_GT(icbB1.refs(), 1u);
     object.reset();
-    for (const CountingUnknown* c : {&icbA1, &icbA2, &icbA3, &icbB1, &icbB2}) {
-        EXPECT_EQ(c->refs(), 1u);
-    }
-    EXPECT_EQ(decodeB.refs(), 1u);
+    EXPECT_EQ(testing_support::refs_of(icbA1, icbA2, icbA3, icbB1, icbB2, decodeB),
+              testing_support::released(6));
 }
 
 TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
@@ -447,13 +441,12 @@ TEST_F(IVarRoadTest, AFailedMergeKeepsTheNamesAndTableTheJobRunsOn) {
         Join(100, 9, 0x80000001, record, nullptr, CJ_ACTION_UNCHANGED, target.get());
         const auto rows = LookupRows(2, 9);
         const size_t reformed = anyptr_test::reformed_ranges(target.get()).size();
-        EXPECT_TRUE(rows.size() == 2 || rows.size() == 3) << rows.size();
+        EXPECT_TRUE(rows.size() == 3 || (failed && rows.size() == 2)) << rows.size();
         for (const anyptr_test::Row& row : rows) {
             EXPECT_LT(static_cast<size_t>(row[0]), reformed);
         }
         if (!failed) {
             EXPECT_EQ(hr, S_OK);
-            EXPECT_EQ(rows.size(), 3u);
             break;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,15 @@
 #include "support/trace_capture.h"
 
 namespace testing_support {
+
+// The objects' reference counts, compared at once against released(n): every one came back.
+template <class... T>
+std::vector<ULONG> refs_of(const T&... objects) {
+    return {objects.refs()...};
+}
+inline std::vector<ULONG> released(size_t n) {
+    return std::vector<ULONG>(n, 1);
+}
 
 class RegistryFixture : public ::testing::Test {
   protected:
@@ -33,6 +43,12 @@ class RegistryFixture : public ::testing::Test {
             }
         }
         return r;
+    }
+    // Whether a text of that level (0: any) starts with `prefix`.
+    bool traced_start(int level, const std::string& prefix) const {
+        const auto all = traced(level);
+        return std::any_of(all.begin(), all.end(),
+                           [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
     }
 
     TraceCapture capture;

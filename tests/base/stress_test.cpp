@@ -9,11 +9,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <list>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <sstream>
 #include <string>
@@ -41,7 +41,6 @@ constexpr struct { LONG cycle, typ; } kSlots[] = {{100, 9}, {200, 9}, {100, 12}}
 constexpr int kSlotCount = static_cast<int>(sizeof kSlots / sizeof kSlots[0]);
 constexpr ULONG kDeleteReason = 7;
 
-// What the component answers, as a client reads it.
 constexpr ULONG kCancelDeleted = CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED;
 
 // Each thread draws from its own generator, seeded from the run's seed and the thread's index.
@@ -208,13 +207,12 @@ class Quiescence {
   public:
     void point() {
         std::unique_lock<std::mutex> lock(m_lock);
-        if (!m_pause) {
-            return;
+        if (m_pause) {
+            const unsigned generation = m_generation;
+            ++m_waiting;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_generation != generation; });
         }
-        const unsigned generation = m_generation;
-        ++m_waiting;
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_generation != generation; });
     }
     void pause(int clients) {
         std::unique_lock<std::mutex> lock(m_lock);
@@ -273,11 +271,8 @@ class Stress {
     }
 
     unsigned long long steps() const {
-        unsigned long long n = 0;
-        for (const Client& c : m_clients) {
-            n += c.steps;
-        }
-        return n;
+        return std::accumulate(m_clients.begin(), m_clients.end(), 0ull,
+                               [](unsigned long long n, const Client& c) { return n + c.steps; });
     }
 
   private:
@@ -383,13 +378,11 @@ class Stress {
         const bool raced = deleteRunning || m_ydbDeletesStarted != deletesBefore;
         STRESS_CHECK(status == StatusAfterCallbacks(),
                      "cancel of SJ " << job.sj << ": status " << status);
-        if (job.held == Held::No) {
-            STRESS_CHECK(actions == 0, "cancel of unheld SJ " << job.sj << ": " << actions);
-        } else {
-            STRESS_CHECK(actions == CJ_CANCEL_CJ_REMOVED || actions == CJ_CANCEL_SJ_REMOVED ||
-                             actions == kCancelDeleted,
-                         "cancel of SJ " << job.sj << ": " << actions);
-        }
+        STRESS_CHECK(
+            job.held == Held::No ? actions == 0
+                                 : actions == CJ_CANCEL_CJ_REMOVED ||
+                                       actions == CJ_CANCEL_SJ_REMOVED || actions == kCancelDeleted,
+            "cancel of SJ " << job.sj << (job.held == Held::No ? " (unheld): " : ": ") << actions);
         if (actions == CJ_CANCEL_SJ_REMOVED || actions == kCancelDeleted) {
             STRESS_CHECK(Holds(record, job.sj) && record->m_ES_JobID == cj,
                          "cancel of SJ " << job.sj << ": record of " << record->m_ES_JobID);
@@ -553,12 +546,11 @@ class Stress {
                 STRESS_CHECK(m_object->existCycle(kSlots[job.slot].cycle, kSlots[job.slot].typ,
                                                   job.sj, &cj, &state) == S_OK,
                              "existCycle of " << job.sj);
-                if (job.held == Held::Yes) {
-                    STRESS_CHECK(holder.count(&job) != 0 && holder[&job] == cj && state == 8,
-                                 "SJ " << job.sj << " not found (state " << state << ")");
-                } else {
-                    STRESS_CHECK(state == 4, "unheld SJ " << job.sj << " found in " << cj);
-                }
+                STRESS_CHECK(job.held == Held::Yes
+                                 ? holder.count(&job) != 0 && holder[&job] == cj && state == 8
+                                 : state == 4,
+                             "SJ " << job.sj << " (held " << (job.held == Held::Yes) << ") in "
+                                   << cj << ", state " << state);
                 ++it;
             }
         }

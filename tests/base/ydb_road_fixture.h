@@ -177,6 +177,12 @@ class YdbRoadTest : public YdbDataFixture {
         EXPECT_EQ(object->startYDBService(cycle, kTyp, value, first, cj, &decode, &result), S_OK);
         return cj;
     }
+    ULONG Cancel(ULONG sj) {  // the actions answered
+        CJAsyncRQRecordHolder record;
+        ULONG cj = 0, actions = 0xDEAD, status = 0;
+        EXPECT_EQ(object->cancelASynch(sj, &cj, record.get(), &actions, &status), S_OK);
+        return actions;
+    }
     CAsyncRQEntry* Entry(ULONG cj) { return impl->m_pRQ->GetAsychronRQArray(cj, kTyp); }
     ComPtr<IYDB_Data> DataOf(ULONG cj) {
         ComPtr<IYDB_Data> d;

@@ -91,12 +91,8 @@ TEST_F(YdbRoadTest, AMergeKeepsTheLiveRunsInOrderByteForByte) {
         CJAsyncRQRecordHolder record;
         Join(100, sj, data.back().get(), record, sj == B ? &bDecode : sj == D ? &dDecode : nullptr);
     }
-    for (ULONG gone : {B, D}) {
-        CJAsyncRQRecordHolder record;
-        ULONG cj = 0, actions = 0, status = 0;
-        ASSERT_EQ(object->cancelASynch(gone, &cj, record.get(), &actions, &status), S_OK);
-        EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED);
-    }
+    EXPECT_EQ((std::vector<ULONG>{Cancel(B), Cancel(D)}),
+              (std::vector<ULONG>{CJ_CANCEL_SJ_REMOVED, CJ_CANCEL_SJ_REMOVED}));
     const auto e = Request(100, E & 0xFF, 3);
     Bytes expected = VarBytes(data[0]);
     const Bytes eVars = VarBytes(e);
@@ -111,13 +107,11 @@ TEST_F(YdbRoadTest, AMergeKeepsTheLiveRunsInOrderByteForByte) {
     EXPECT_EQ(Word(got, 28), got.size() - 32);  // record length
     EXPECT_EQ(Word(got, 36), 100u);             // job parameter: the cycle
     EXPECT_EQ(got[33], 2);                      // cyclic read
-    EXPECT_EQ(record->containing, 3u);
+    ASSERT_EQ(record->containing, 3u);
     EXPECT_EQ((std::vector<ULONG>{record->m_pSJ[0].ES_JobID, record->m_pSJ[1].ES_JobID,
-                                  record->m_pSJ[2].ES_JobID}),
-              (std::vector<ULONG>{A, Z, E}));
-    EXPECT_EQ(Entry(2)->m_dwVarCount, 5u);
-    EXPECT_EQ(bDecode.refs(), 1u);
-    EXPECT_EQ(dDecode.refs(), 1u);
+                                  record->m_pSJ[2].ES_JobID, Entry(2)->m_dwVarCount}),
+              (std::vector<ULONG>{A, Z, E, 5}));
+    EXPECT_EQ(testing_support::refs_of(bDecode, dDecode), testing_support::released(2));
 }
 
 TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
@@ -131,9 +125,7 @@ TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
     }
     Bytes expected = VarBytes(data[0]);
     const Bytes cVars = VarBytes(Request(100, C & 0xFF, 2));
-    CJAsyncRQRecordHolder record;
-    ULONG cj = 0, actions = 0, status = 0;
-    ASSERT_EQ(object->cancelASynch(B, &cj, record.get(), &actions, &status), S_OK);
+    Cancel(B);
     YdbDataClass::control(DataOf(2))->SetWritable(FALSE);
     Add(100, Request(100, 4, 2).get(), 0x80000004, E_FAIL);
     EXPECT_EQ(Entry(2)->containing(), 3u);  // B's run is still in the CJ's data
@@ -141,6 +133,7 @@ TEST_F(YdbRoadTest, AFailedMergeKeepsTheCancelledRunsItCouldNotDrop) {
     const auto e = Request(100, 5, 1);
     const Bytes eVars = VarBytes(e);
     Add(100, e.get(), 0x80000005);
+    CJAsyncRQRecordHolder record;
     Join(100, 0x80000005, e.get(), record);
     expected.insert(expected.end(), cVars.begin(), cVars.end());
     expected.insert(expected.end(), eVars.begin(), eVars.end());
@@ -162,11 +155,10 @@ TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
     EXPECT_EQ((std::vector<ULONG>{j.action, j.cj, record->containing}),
               (std::vector<ULONG>{kRecreateMany, 2, 3}));
     // The ring: SJ to SJ by id, back to the CJ; every joined SJ marked stopped.
-    for (ULONG i = 0; i < 3; ++i) {
-        EXPECT_EQ(record->m_pSJ[i].next_ES_JobID, (std::array<ULONG, 3>{B, C, 2}[i]));
-        EXPECT_EQ(record->m_pSJ[i].RQStatus, SJ_STOPPED);
-        EXPECT_EQ(record->m_pSJ[i].Service, 0u);
-        EXPECT_EQ(record->m_pSJ[i].VarCount, 1u);
+    for (ULONG i = 0; i < 3; ++i) {  // next, state, service, variables
+        const SJAsyncRQRecord& sj = record->m_pSJ[i];
+        EXPECT_EQ((std::vector<ULONG>{sj.next_ES_JobID, sj.RQStatus, sj.Service, sj.VarCount}),
+                  (std::vector<ULONG>{std::array<ULONG, 3>{B, C, 2}[i], SJ_STOPPED, 0, 1}));
     }
     EXPECT_EQ(Entry(2)->ticks, 2);
 
@@ -175,11 +167,10 @@ TEST_F(YdbRoadTest, JoinsAnswerWithActionWordsSkipsAndTheRing) {
         capture.clear();
         EXPECT_EQ(Join(100, A, a.get(), record).action, 0u);
         EXPECT_EQ(Entry(2)->ticks, ticks);
-        EXPECT_TRUE(
-            Traced("cycle: 100, single job skipped 2147483649, collection job 0, dwaction "
-                   "0, ticks: " +
-                       std::to_string(ticks),
-                   1));
+        EXPECT_TRUE(Traced(
+            "cycle: 100, single job skipped 2147483649, collection job 0, dwaction 0, ticks: " +
+                std::to_string(ticks),
+            1));
     }
     EXPECT_EQ(Join(100, C, c.get(), record).action, kRecreateMany);  // the last one joins again
     EXPECT_EQ(Join(100, A, a.get(), record, nullptr, CJ_ACTION_UNCHANGED).action,
@@ -288,13 +279,14 @@ TEST_F(YdbRoadTest, TheWholeRoadLeavesTheJobRunningAndReleasesEveryCallback) {
     RecordingDecode cjDecode, inner;
     TearOffDecode tearOff(inner);
     {
-        const ULONG first = Walk(100, 0x80000001, 2, 0, cjDecode, 7);
-        EXPECT_EQ(first, 2u);
-        EXPECT_EQ(Entry(2)->m_RQStatus, STATE_RUN);
-        EXPECT_EQ(Walk(100, 0x80000002, 3, 20, cjDecode, 8), 20u);
-        EXPECT_EQ(Entry(20)->m_RQStatus, STATE_RUN);
-        EXPECT_EQ(Walk(100, 0x80000003, 1, 21, cjDecode, 9), 21u);
-        EXPECT_EQ(Entry(21)->m_RQStatus, STATE_RUN);
+        // The first SJ runs in CJ 2, each later one stops it for re-creation under a new id.
+        for (ULONG i = 0; i < 3; ++i) {
+            const ULONG cj = std::array<ULONG, 3>{2, 20, 21}[i];
+            EXPECT_EQ(Walk(100, 0x80000001 + i, std::array<uint32_t, 3>{2, 3, 1}[i],
+                           i == 0 ? 0 : cj, cjDecode, 7 + i),
+                      cj);
+            EXPECT_EQ(Entry(cj)->m_RQStatus, STATE_RUN);
+        }
         EXPECT_EQ(Entry(21)->m_dwVarCount, 6u);
         const auto calls = cjDecode.calls();
         ASSERT_EQ(calls.size(), 3u);
@@ -315,18 +307,13 @@ TEST_F(YdbRoadTest, TheWholeRoadLeavesTheJobRunningAndReleasesEveryCallback) {
         // Cancelling every SJ deletes the job through its callback.
         ULONG actions = 0;
         for (ULONG sj = 0x80000001; sj <= 0x80000004; ++sj) {
-            ULONG cj = 0, status = 0;
-            CJAsyncRQRecordHolder cancelled;  // a cancel zeroes the record it is given
-            ASSERT_EQ(object->cancelASynch(sj, &cj, cancelled.get(), &actions, &status), S_OK);
+            actions = Cancel(sj);
         }
         EXPECT_EQ(actions, CJ_CANCEL_SJ_REMOVED | CJ_CANCEL_CJ_DELETED);
         EXPECT_EQ(cjDecode.calls().back().operation, 1);
         object.reset();
     }
-    for (const RecordingDecode* d : {&cjDecode, &inner}) {
-        EXPECT_EQ(d->refs(), 1u);
-    }
-    EXPECT_EQ(tearOff.refs(), 1u);
+    EXPECT_EQ(testing_support::refs_of(cjDecode, inner, tearOff), testing_support::released(3));
 }
 
 }  // namespace

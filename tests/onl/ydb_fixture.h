@@ -43,6 +43,11 @@ class YdbTest : public ::testing::Test {
         ULONG ignored = 0;
         ASSERT_EQ(d->Seek(position, 0, &ignored), S_OK);
     }
+    static ULONG position(const platform::ComPtr<IYDB_Data>& d) {
+        ULONG pos = 0xFFFFFFFF;
+        EXPECT_EQ(d->GetPosition(&pos), S_OK);
+        return pos;
+    }
     // A data object holding exactly these bytes, positioned at its start.
     static platform::ComPtr<IYDB_Data> holding(const Bytes& bytes) {
         auto d = fresh();
