@@ -88,21 +88,35 @@ ComPtr<IMC_CollectionJobSymAcc> NewTable(int cjs) {
     return object;
 }
 
+struct Answers {
+    ULONG cj = 0;
+    LONG cycle = 0;
+    ULONG rt = 0;
+};
+
+// The queries a client makes about its job: its CJ, properties, run-time id and lookup table.
+Answers Ask(IMC_CollectionJobSymAcc* object, LONG cycle, ULONG sj) {
+    Answers answers;
+    answers.rt = sj;
+    ULONG status = 0, state = 0, result = 0;
+    LONG typ = 0;
+    object->existCycle(cycle, kTyp, sj, &answers.cj, &state);
+    object->getJobProperties(sj, &typ, &answers.cycle, &status);
+    object->getRt_JobID(cycle, 0, &answers.rt, &status);
+    UniqueVariant table;
+    object->GetIVarLookupTbl(answers.cj, kTyp, table.get(), &result);
+    return answers;
+}
+
 // One client's calls: add a single job on its own cycle (a new CJ), join it, ask about it, and
 // cancel it (the unconfirmed CJ goes with it), which leaves the table as it was.
 void ClientCycle(IMC_CollectionJobSymAcc* object, LONG cycle, ULONG sj, const VARIANT& names) {
     AddAndJoin(object, cycle, sj, names);
-    ULONG status = 0, cj = 0, state = 0, result = 0, rt = sj;
-    LONG typ = 0, cycleFound = 0;
-    object->existCycle(cycle, kTyp, sj, &cj, &state);
-    object->getJobProperties(sj, &typ, &cycleFound, &status);
-    object->getRt_JobID(cycle, 0, &rt, &status);
-    UniqueVariant table;
-    object->GetIVarLookupTbl(cj, kTyp, table.get(), &result);
+    Answers answers = Ask(object, cycle, sj);
     CJAsyncRQRecordHolder record;
-    ULONG actions = 0;
-    object->cancelASynch(sj, &cj, record.get(), &actions, &status);
-    if (cycleFound != cycle || (actions & CJ_CANCEL_CJ_REMOVED) == 0) {
+    ULONG actions = 0, status = 0;
+    object->cancelASynch(sj, &answers.cj, record.get(), &actions, &status);
+    if (answers.cycle != cycle || (actions & CJ_CANCEL_CJ_REMOVED) == 0) {
         std::abort();  // the cycle did not run as measured
     }
 }
@@ -137,14 +151,8 @@ void BM_RegistryQueries(benchmark::State& state) {
     for (auto _ : state) {
         const LONG cycle = kFirstTableCycle + k;
         const ULONG sj = kFirstTableSJ + static_cast<ULONG>(k * kSJsPerCJ + kSJsPerCJ / 2);
-        ULONG status = 0, cj = 0, state4 = 0, result = 0, rt = sj;
-        LONG typ = 0, cycleFound = 0;
-        object->existCycle(cycle, kTyp, sj, &cj, &state4);
-        object->getJobProperties(sj, &typ, &cycleFound, &status);
-        object->getRt_JobID(cycle, 0, &rt, &status);
-        UniqueVariant table;
-        object->GetIVarLookupTbl(cj, kTyp, table.get(), &result);
-        if (cycleFound != cycle || rt != 0x5000u + static_cast<ULONG>(k)) {
+        const Answers answers = Ask(object.get(), cycle, sj);
+        if (answers.cycle != cycle || answers.rt != 0x5000u + static_cast<ULONG>(k)) {
             std::abort();
         }
         k = (k + 1) % cjs;
