@@ -157,11 +157,13 @@ HRESULT CreateModuleLocked(IUnknown* outer, REFIID riid, void** ppv) noexcept {
     if (outer != nullptr) {
         return CLASS_E_NOAGGREGATION;
     }
-    auto* object = new (std::nothrow) ModuleLocked<Object, Module>;
-    if (object == nullptr) {
+    ComPtr<Object> held;  // deletes it again when it does not answer riid
+    try {
+        // The constructor may allocate too: its failure is an answer, not an escape.
+        held = ComPtr<Object>(new ModuleLocked<Object, Module>);
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    const ComPtr<Object> held(object);  // deletes it again when it does not answer riid
     return held->QueryInterface(riid, ppv);
 }
 

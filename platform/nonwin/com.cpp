@@ -1,10 +1,12 @@
 // COM activation: apartments, class objects registered in the process, in-process servers found
 // through the registry, ProgIDs, and unloading of servers that allow it.
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/nonwin/com_internal.h"
+#include "platform/module.h"
 #include "platform/nonwin/module.h"
 #include "platform/nonwin/objidl.h"
 
@@ -89,7 +91,7 @@ bool key_exists(const std::u16string& path) {
     return true;
 }
 
-HRESULT class_object_from_server(REFCLSID clsid, REFIID riid, void** ppv) {
+HRESULT class_object_from_server_unguarded(REFCLSID clsid, REFIID riid, void** ppv) {
     const std::u16string clsidKey = u"CLSID\\" + clsid_text(clsid);
     std::u16string path;
     if (!key_exists(clsidKey) || !read_default_string(clsidKey + u"\\InprocServer32", path) ||
@@ -108,18 +110,29 @@ HRESULT class_object_from_server(REFCLSID clsid, REFIID riid, void** ppv) {
         }
     }
     if (module == nullptr) {
-        module = LoadLibraryW(path.c_str());
-        if (module == nullptr) {
+        platform::UniqueModule loaded(LoadLibraryW(path.c_str()));
+        if (!loaded) {
             return HRESULT_FROM_WIN32(GetLastError());
         }
         std::lock_guard<std::mutex> guard(rt.lock);
-        rt.servers.push_back({module, path});
+        rt.servers.push_back({loaded.get(), path});
+        module = loaded.release();
     }
     auto getClassObject = proc<DllGetClassObjectFn>(module, "DllGetClassObject");
     if (getClassObject == nullptr) {
         return CO_E_ERRORINDLL;
     }
     return getClassObject(clsid, riid, ppv);
+}
+
+// The answer the system gives when its own bookkeeping cannot be allocated, instead of an
+// exception escaping through the C entry points.
+HRESULT class_object_from_server(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+    try {
+        return class_object_from_server_unguarded(clsid, riid, ppv);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 HRESULT registered_class_object(REFCLSID clsid, DWORD context, REFIID riid, void** ppv,
@@ -281,10 +294,9 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     return hr;
 }
 
-HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
-    if (lpszProgID == nullptr || lpclsid == nullptr) {
-        return E_INVALIDARG;
-    }
+namespace {
+
+HRESULT clsid_from_progid(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
     std::u16string progid(lpszProgID);
     // A version-independent ProgID names the current version under CurVer; a short chain
     // guards against a CurVer that points back at itself.
@@ -302,7 +314,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
     return CO_E_CLASSSTRING;
 }
 
-void CoFreeUnusedLibraries() {
+void free_unused_libraries() {
     std::vector<LoadedServer> candidates;
     Runtime& rt = runtime();
     {
@@ -328,5 +340,26 @@ void CoFreeUnusedLibraries() {
         if (owned) {
             FreeLibrary(s.module);
         }
+    }
+}
+
+}  // namespace
+
+HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
+    if (lpszProgID == nullptr || lpclsid == nullptr) {
+        return E_INVALIDARG;
+    }
+    try {
+        return clsid_from_progid(lpszProgID, lpclsid);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+void CoFreeUnusedLibraries() {
+    try {
+        free_unused_libraries();
+    } catch (const std::bad_alloc&) {
+        // Nothing freed this time; the servers stay loaded until a later call.
     }
 }

@@ -198,4 +198,22 @@ TEST_F(AsyncRegistryTest, AFailedAllocationLeavesNoReentranceBehind) {
     EXPECT_TRUE(traced().empty());  // no "Reentrance 2"
 }
 
+// The platform's class lookup allocates; running out of memory there is an error answer, never an
+// exception through the C entry point into the registry's noexcept revocations.
+TEST_F(AsyncRegistryTest, CreatingTheCallbackTableAnswersOutOfMemory) {
+    capture.levels(1, 1, 0);
+    for (int n = 0; n < 1000; ++n) {
+        platform::ComPtr<IMC_CallbackTable> table;
+        testing_support::FailAllocationAfter(n);
+        const HRESULT hr = CoCreateInstance(CLSID_MC_CallbackTable, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IMC_CallbackTable, table.put_void());
+        if (!testing_support::StopFailingAllocations()) {
+            EXPECT_EQ(hr, S_OK);
+            break;
+        }
+        EXPECT_TRUE(hr == E_OUTOFMEMORY || hr == S_OK)
+            << "allocation " << n << ": 0x" << std::hex << static_cast<unsigned>(hr);
+    }
+}
+
 }  // namespace
