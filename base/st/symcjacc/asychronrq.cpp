@@ -57,11 +57,40 @@ struct SlotOperation {
     const char* nullText;  // level-3 trace for a null interface, or null
 };
 
+// The callback table for the slot operations of one removal (up to two per SJ and four per CJ),
+// so that it is created once for them all. Only a created table is kept: after a failure each
+// slot tries again, as it would on its own.
+class TableForRemoval {
+  public:
+    TableForRemoval() noexcept : m_outer(t_current) { t_current = this; }
+    ~TableForRemoval() { t_current = m_outer; }
+    TableForRemoval(const TableForRemoval&) = delete;
+    TableForRemoval& operator=(const TableForRemoval&) = delete;
+
+    static HRESULT Get(ComPtr<IMC_CallbackTable>& table) noexcept {
+        if (t_current != nullptr && t_current->m_table) {
+            table = t_current->m_table;
+            return S_OK;
+        }
+        const HRESULT hr = CoCreateInstance(CLSID_MC_CallbackTable, nullptr, kTableContext,
+                                            IID_IMC_CallbackTable, table.put_void());
+        if (SUCCEEDED(hr) && table && t_current != nullptr) {
+            t_current->m_table = table;
+        }
+        return hr;
+    }
+
+  private:
+    static thread_local TableForRemoval* t_current;
+    TableForRemoval* m_outer;
+    ComPtr<IMC_CallbackTable> m_table;
+};
+thread_local TableForRemoval* TableForRemoval::t_current = nullptr;
+
 void RegisterOrRevoke(CCoTrace& trace, const SlotOperation& op, IUnknown* pItf, ULONG& cookie,
                       ULONG& valid) noexcept {
     ComPtr<IMC_CallbackTable> spIGIT;
-    HRESULT hr = CoCreateInstance(CLSID_MC_CallbackTable, nullptr, kTableContext,
-                                  IID_IMC_CallbackTable, spIGIT.put_void());
+    HRESULT hr = TableForRemoval::Get(spIGIT);
     if (FAILED(hr) || !spIGIT) {
         CO_TRACE(trace, TRACE_ERROR, "error accessing global interface table 0x%X",
                  static_cast<unsigned>(FAILED(hr) ? hr : E_NOINTERFACE));
@@ -243,6 +272,7 @@ bool HoldsSJOrParent(const CAsyncRQEntry& cj, ULONG jobID) noexcept {
 CAsychronRQ::~CAsychronRQ() {
     CO_TRACE_SCOPE(trace, kFile, "CAsychronRQ::~CAsychronRQ");
     try {
+        const TableForRemoval table;
         for (CAsyncRQEntry& cj : m_CJList) {
             for (SAsyncSymRQEntry& sj : cj.m_SJList) {
                 CallbackICB_Interface(nullptr, sj);
@@ -685,6 +715,7 @@ HRESULT CAsychronRQ::KillAt(CJIterator cjIt, ULONG sjJobID, bool onlySJ) {
     }
 
     const KillDepth revoking;
+    const TableForRemoval table;
     for (SAsyncSymRQEntry& sj : removed) {
         CallbackICB_Interface(nullptr, sj);
         CallbackDisp(nullptr, sj);
@@ -708,6 +739,7 @@ void CAsychronRQ::ReleaseAsyncSymRQ(SAsyncSymRQEntry& sj) {
     sj.bICB_InterfaceValid = 0;
     sj.CookieIYDBDecode = 0;
     sj.bIYDBDecodeValid = 0;
+    const TableForRemoval table;
     CallbackICB_Interface(nullptr, released);
     CallbackDisp(nullptr, released);
     CO_TRACE(trace, TRACE_INFO, "CB of SJ ES_JobID: %u was successfully released",
