@@ -361,7 +361,10 @@ bool parse_key(std::string_view line, int& root, std::vector<std::u16string>& pa
     while (!rest.empty()) {
         const size_t end = rest.find('\\');
         std::u16string part;
-        if (!LineParser::key_part(rest.substr(0, end), part) || part.empty()) {
+        // A key name never holds a backslash (it separates the names): an escaped one would not
+        // come back as the same key.
+        if (!LineParser::key_part(rest.substr(0, end), part) || part.empty() ||
+            part.find(u'\\') != std::u16string::npos) {
             return false;
         }
         path.push_back(std::move(part));
