@@ -35,20 +35,26 @@ HRESULT SafeArrayGetBounds(SAFEARRAY* psa, int dims, SAFEARRAYBOUND* bounds) {
     return S_OK;
 }
 
-namespace {
-
-// Checks both arrays and ranges of a copy; on success the first index of each range.
-HRESULT CheckCopyRanges(CCoTrace& trace, SAFEARRAY* dst, int dstOffset, SAFEARRAY* src,
-                        int srcOffset, int dims, int count, long long& srcFirst,
-                        long long& dstFirst) {
-    // One index per element is passed on; an array of more dimensions would read the others
-    // from past it. (Missing arrays fail on their bounds below.)
+HRESULT CheckOneDimension(CCoTrace& trace, SAFEARRAY* src, SAFEARRAY* dst) {
     const UINT srcDims = src != nullptr ? SafeArrayGetDim(src) : 1;
     const UINT dstDims = dst != nullptr ? SafeArrayGetDim(dst) : 1;
     if (srcDims != 1 || dstDims != 1) {
         CO_TRACE(trace, TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u", srcDims,
                  dstDims);
         return DISP_E_BADINDEX;
+    }
+    return S_OK;
+}
+
+namespace {
+
+// Checks both arrays and ranges of a copy; on success the first index of each range.
+HRESULT CheckCopyRanges(CCoTrace& trace, SAFEARRAY* dst, int dstOffset, SAFEARRAY* src,
+                        int srcOffset, int dims, int count, long long& srcFirst,
+                        long long& dstFirst) {
+    // An array of more dimensions would read the other indices from past the one passed on.
+    if (const HRESULT dims1 = CheckOneDimension(trace, src, dst); FAILED(dims1)) {
+        return dims1;
     }
     // Dimension 1 is always read, whatever number of dimensions is asked for.
     const size_t records = static_cast<size_t>(std::max(dims, 1));

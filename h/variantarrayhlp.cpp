@@ -245,12 +245,8 @@ HRESULT VariantSafeArrayCopyRange(VARIANT* dst, int dstOffset, const VARIANT* sr
     }
     // One index is passed on and elements move as bytes: arrays of more dimensions and of
     // records are refused, as the range copy refuses them.
-    const UINT fromDims = from != nullptr ? SafeArrayGetDim(from) : 1;
-    const UINT toDims = to != nullptr ? SafeArrayGetDim(to) : 1;
-    if (fromDims != 1 || toDims != 1) {
-        CO_TRACE(trace, TRACE_ERROR, "error on dimension check, src-dims %u, dst-dims %u", fromDims,
-                 toDims);
-        return DISP_E_BADINDEX;
+    if (const HRESULT dims1 = CheckOneDimension(trace, from, to); FAILED(dims1)) {
+        return dims1;
     }
     const USHORT fromFeatures = from != nullptr ? from->fFeatures : 0;
     const USHORT toFeatures = to != nullptr ? to->fFeatures : 0;
